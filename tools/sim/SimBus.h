@@ -1,0 +1,43 @@
+// A bus of simulated instruments: splits the bytes the PC sends into frames and answers them.
+#pragma once
+
+#include "SimInstrument.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace zeva::sim {
+
+struct TBusEvent {
+    bool junk = false;           // bytes that formed no frame and were dropped
+    std::vector<uint8_t> bytes;  // the frame or the dropped bytes
+    std::optional<TFrame> reply; // the answer of the addressed instrument
+};
+
+class TSimBus {
+public:
+    // Bytes pending longer than this without a further byte are dropped: a real instrument
+    // resynchronises on the gap between frames.
+    static constexpr int64_t FrameGapMs = 50;
+
+    TSimInstrument& AddInstrument(uint8_t address, uint8_t model, double baseTemp, uint32_t seed);
+    std::vector<TSimInstrument>& instruments() { return m_instruments; }
+    TSimInstrument* Find(uint8_t address);
+
+    void Advance(int64_t nowMs);
+    std::vector<TBusEvent> Receive(const uint8_t* bytes, std::size_t length, int64_t nowMs);
+    // Drops a stale partial frame; call when idle.
+    std::vector<TBusEvent> Expire(int64_t nowMs);
+
+private:
+    void scan(std::vector<TBusEvent>& events);
+    void flushJunk(std::vector<TBusEvent>& events);
+
+    std::vector<TSimInstrument> m_instruments;
+    std::vector<uint8_t> m_pending;
+    std::vector<uint8_t> m_junk;
+    int64_t m_lastByteMs = 0;
+};
+
+} // namespace zeva::sim
