@@ -1,0 +1,108 @@
+// Helpers for tests.
+#include "TestSupport.h"
+
+#include <QThread>
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <termios.h>
+#include <unistd.h>
+
+namespace zeva::test {
+
+bool WaitUntil(const std::function<bool()>& condition, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void Pump(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+}
+
+TPty::TPty()
+{
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&m_master, &m_slave, name, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    m_slaveName = name;
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+    // The component must see the hang-up when the test closes the master, so the test does not
+    // keep a slave descriptor of its own.
+    close(m_slave);
+    m_slave = -1;
+}
+
+TPty::~TPty()
+{
+    CloseMaster();
+}
+
+void TPty::CloseMaster()
+{
+    if (m_master >= 0)
+        close(m_master);
+    m_master = -1;
+}
+
+void TPty::Write(const std::vector<uint8_t>& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            throw std::runtime_error("pty write failed");
+        pollfd p{m_master, POLLOUT, 0};
+        poll(&p, 1, 100);
+    }
+}
+
+std::vector<uint8_t> TPty::Read(int ms, std::size_t count)
+{
+    std::vector<uint8_t> out;
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired() && (count == 0 || out.size() < count)) {
+        pollfd p{m_master, POLLIN, 0};
+        if (poll(&p, 1, int(std::max<qint64>(deadline.remainingTime(), 0))) <= 0)
+            continue;
+        uint8_t buf[4096];
+        ssize_t n = read(m_master, buf, sizeof buf);
+        if (n > 0)
+            out.insert(out.end(), buf, buf + n);
+        else if (n < 0 && errno != EAGAIN)
+            break;
+    }
+    return out;
+}
+
+double ProcessCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
+}
+
+} // namespace zeva::test

@@ -1,0 +1,43 @@
+// Helpers for tests: waiting on conditions while the event loop runs, pseudo-terminal pairs.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zeva::test {
+
+// Runs the event loop until `condition` holds or `ms` pass; returns the condition's last value.
+bool WaitUntil(const std::function<bool()>& condition, int ms = 5000);
+// Runs the event loop for `ms` (to prove that nothing more arrives).
+void Pump(int ms);
+
+// A pseudo-terminal whose master the test holds; the component opens `slaveName`.
+class TPty {
+public:
+    TPty();
+    ~TPty();
+    TPty(const TPty&) = delete;
+    TPty& operator=(const TPty&) = delete;
+
+    int master() const { return m_master; }
+    const std::string& slaveName() const { return m_slaveName; }
+    void CloseMaster();
+    void Write(const std::vector<uint8_t>& bytes);
+    // Everything readable on the master within `ms`, gathering until `count` bytes if given.
+    std::vector<uint8_t> Read(int ms, std::size_t count = 0);
+
+private:
+    int m_master = -1;
+    int m_slave = -1; // kept open so the master never sees a hang-up before the component opens
+    std::string m_slaveName;
+};
+
+// CPU time of this process, in ms.
+double ProcessCpuMs();
+
+} // namespace zeva::test
