@@ -41,6 +41,9 @@ static void BM_ReplyDeliveryDelay(benchmark::State& state)
         clock.start();
         qint64 lastByteNs = 0;
         QEventLoop loop;
+        QTimer guard; // a lost reply must not hang the run
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
         comm->OnReceiveData = [&](TComm*, const uint8_t*, uint16_t) {
             delays.push_back(double(clock.nsecsElapsed() - lastByteNs) / 1e6);
             loop.quit();
@@ -52,7 +55,7 @@ static void BM_ReplyDeliveryDelay(benchmark::State& state)
             pty.Write(reply);
             lastByteNs = clock.nsecsElapsed();
             // A real event loop, as the windows run, so the CPU figure is the component's own.
-            QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+            guard.start(2000);
             loop.exec();
         }
         double cpu = ProcessCpuMs() - cpu0;
