@@ -82,12 +82,3 @@ static void BM_IdleOpenPort(benchmark::State& state)
     }
 }
 BENCHMARK(BM_IdleOpenPort)->Arg(10)->Iterations(1)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,0 +1,92 @@
+// Storage figures over 5,000,000 stored readings of 21 instruments in one year: the range query of
+// one instrument and one month (fully fetched), and one insert with synchronous=FULL.
+#include "Convert.h"
+#include "Database.h"
+#include "Statements.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+
+using namespace zeva;
+
+namespace {
+
+constexpr int Instruments = 21;
+constexpr qint64 Rows = 5'000'000;
+
+// Built once and kept (ZEVA_BENCH_DB or /tmp/zeva-bench-db): filling takes a minute.
+QString benchPath()
+{
+    QString p = qEnvironmentVariable("ZEVA_BENCH_DB");
+    return p.isEmpty() ? QStringLiteral("/tmp/zeva-bench-db") : p;
+}
+
+TDatabase& benchDb()
+{
+    static TDatabase db;
+    if (db.IsOpen())
+        return db;
+    const QString path = benchPath();
+    const QString file = TDatabase::FileFor(path);
+    bool fresh = !QFile::exists(file);
+    if (fresh) {
+        QDir().mkpath(path + "/DataBase");
+        QFile f(file);
+        f.open(QIODevice::WriteOnly);
+    }
+    if (!db.Open(path))
+        qFatal("cannot open %s", qPrintable(file));
+    if (fresh) {
+        CreateSchema(db);
+        for (int i = 1; i <= Instruments; ++i)
+            InsertApparatus(db, QStringLiteral("bench %1").arg(i), i, true);
+        db.Exec("PRAGMA synchronous=OFF");
+        db.Exec("BEGIN");
+        QSqlQuery q(db.connection());
+        q.prepare("INSERT INTO ApparatusRecord(ApparatusID,InDateTime,AActTemperature,BActTemperature,"
+                  "CActTemperature,DActTemperature,ABlackTemperature,BBlackTemperature,CBlackTemperature,"
+                  "DBlackTemperature) VALUES(?,?,?,?,?,?,?,?,?,?)");
+        const QDateTime start(QDate(2025, 1, 1), QTime(0, 0));
+        const qint64 stepMs = qint64(365) * 24 * 3600 * 1000 / (Rows / Instruments);
+        for (qint64 r = 0; r < Rows; ++r) {
+            q.bindValue(0, int(r % Instruments) + 1);
+            q.bindValue(1, start.addMSecs((r / Instruments) * stepMs).toString(DateTimeFormat));
+            for (int c = 2; c < 10; ++c)
+                q.bindValue(c, 40.0 + double((r * 7 + c) % 400) / 10.0);
+            if (!q.exec())
+                qFatal("insert failed");
+        }
+        db.Exec("COMMIT");
+        db.Exec("PRAGMA synchronous=FULL");
+        db.Exec("ANALYZE");
+    }
+    return db;
+}
+
+} // namespace
+
+static void BM_RangeQueryOneInstrumentOneMonth(benchmark::State& state)
+{
+    TDatabase& db = benchDb();
+    const QDateTime begin(QDate(2025, 6, 1), QTime(0, 0)), end(QDate(2025, 6, 30), QTime(23, 59, 59));
+    int rows = 0;
+    for (auto _ : state) {
+        TQueryResult r = SelectRecords(db, 7, begin, end);
+        rows = r.RecordCount();
+        benchmark::DoNotOptimize(r);
+    }
+    state.counters["rows"] = rows;
+}
+BENCHMARK(BM_RangeQueryOneInstrumentOneMonth)->Unit(benchmark::kMillisecond);
+
+static void BM_InsertOneReadingSynchronousFull(benchmark::State& state)
+{
+    TDatabase& db = benchDb();
+    for (auto _ : state)
+        InsertRecord(db, 21, QDateTime::currentDateTime(), {25.3, 25, 25.8, 0}, {81, 82, 83, 84});
+}
+BENCHMARK(BM_InsertOneReadingSynchronousFull)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,89 @@
+// The one database connection, fully fetched query results, and database errors.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace zeva {
+
+// Carries the database's own error text.
+class EDatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using TBindings = std::vector<std::pair<QString, QVariant>>;
+
+// A result fetched whole, so its row count is known before the first row is read.
+class TQueryResult {
+public:
+    TQueryResult() = default;
+    TQueryResult(QStringList columns, std::vector<QVariantList> rows);
+
+    int RecordCount() const { return int(m_rows.size()); }
+    bool Eof() const { return m_current >= int(m_rows.size()); }
+    int RecNo() const { return m_current; }
+    void First() { m_current = 0; }
+    void Next()
+    {
+        if (!Eof())
+            ++m_current;
+    }
+    void Last() { m_current = m_rows.empty() ? 0 : int(m_rows.size()) - 1; }
+    void MoveTo(int row) { m_current = row; }
+
+    // A missing value, an unknown column or an empty result reads as empty text or 0.
+    QVariant Field(const QString& column) const;
+    QString FieldAsString(const QString& column) const;
+    qint64 FieldAsInteger(const QString& column) const;
+    double FieldAsFloat(const QString& column) const;
+
+    // Moves to the first row whose column equals `value`: texts without regard to case, whole match.
+    bool Locate(const QString& column, const QVariant& value);
+
+    const QStringList& columns() const { return m_columns; }
+    const std::vector<QVariantList>& rows() const { return m_rows; }
+
+private:
+    int columnIndex(const QString& column) const;
+
+    QStringList m_columns;
+    std::vector<QVariantList> m_rows;
+    int m_current = 0;
+};
+
+class TDatabase {
+public:
+    static inline const QString ConnectionName = QStringLiteral("ADOCon");
+
+    TDatabase() = default;
+    ~TDatabase();
+    TDatabase(const TDatabase&) = delete;
+    TDatabase& operator=(const TDatabase&) = delete;
+
+    // <dataPath>/DataBase/Data.db
+    static QString FileFor(const QString& dataPath);
+
+    // False when the folder or the file is missing (never creates one) or the file is no database.
+    bool Open(const QString& dataPath);
+    void Close();
+    bool IsOpen() const;
+    const QString& FileName() const { return m_fileName; }
+    QSqlDatabase connection() const;
+
+    // A statement that returns no rows; throws EDatabaseError.
+    void Exec(const QString& sql, const TBindings& bindings = {});
+    TQueryResult Query(const QString& sql, const TBindings& bindings = {});
+
+private:
+    QString m_fileName;
+    bool m_open = false;
+};
+
+} // namespace zeva

@@ -1,0 +1,298 @@
+// Every statement of the system in SQLite's dialect; values are always bound, never spliced.
+#include "Statements.h"
+
+#include "Convert.h"
+
+#include <QSqlError>
+#include <QSqlTableModel>
+
+namespace zeva {
+
+QString Column::T(int i)
+{
+    return QStringLiteral("T%1").arg(i);
+}
+
+static const char* const PhaseLetters[4] = {"A", "B", "C", "D"};
+
+QString Column::AtoneT(int phase)
+{
+    return QLatin1String(PhaseLetters[phase]) + QStringLiteral("AtoneT");
+}
+
+QString Column::HightT(int phase)
+{
+    return QLatin1String(PhaseLetters[phase]) + QStringLiteral("HightT");
+}
+
+QString Column::ActTemperature(int phase)
+{
+    return QLatin1String(PhaseLetters[phase]) + QStringLiteral("ActTemperature");
+}
+
+QString Column::BlackTemperature(int phase)
+{
+    return QLatin1String(PhaseLetters[phase]) + QStringLiteral("BlackTemperature");
+}
+
+namespace {
+
+// Temperatures are NUMERIC: 85 is kept as 85, 85.3 as 85.3 (a REAL column would show 85.0).
+const char* const Schema[] = {
+    "CREATE TABLE Apparatus ("
+    " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " ApparatusName TEXT, ApparatusAddress INTEGER, ApparatusType TEXT, Implication TEXT,"
+    " CFlag INTEGER NOT NULL DEFAULT 0,"
+    " T1 NUMERIC, T2 NUMERIC, T3 NUMERIC, T4 NUMERIC, T5 NUMERIC, T6 NUMERIC, T7 NUMERIC,"
+    " TF INTEGER, RUN INTEGER,"
+    " AAtoneT NUMERIC, BAtoneT NUMERIC, CAtoneT NUMERIC, DAtoneT NUMERIC,"
+    " AHightT NUMERIC, BHightT NUMERIC, CHightT NUMERIC, DHightT NUMERIC,"
+    " ApparatusBate INTEGER, ComPort TEXT, ComBate INTEGER, RunTime INTEGER, RunFreq INTEGER,"
+    " CurrentlyAddress TEXT)",
+    "CREATE TABLE ApparatusRecord ("
+    " RecordID INTEGER PRIMARY KEY,"
+    " ApparatusID INTEGER NOT NULL, InDateTime TEXT NOT NULL,"
+    " AActTemperature NUMERIC, BActTemperature NUMERIC, CActTemperature NUMERIC, DActTemperature NUMERIC,"
+    " ABlackTemperature NUMERIC, BBlackTemperature NUMERIC, CBlackTemperature NUMERIC,"
+    " DBlackTemperature NUMERIC)",
+    "CREATE INDEX ApparatusRecordByTime ON ApparatusRecord(ApparatusID, InDateTime)",
+    "CREATE TABLE ApparatusHistory ("
+    " HistoryID INTEGER PRIMARY KEY,"
+    " InDate TEXT, ApparatusName TEXT, ApparatusAddress INTEGER, ApparatusBate INTEGER,"
+    " ApparatusType TEXT, Implication TEXT,"
+    " T1 NUMERIC, T2 NUMERIC, T3 NUMERIC, T4 NUMERIC, T5 NUMERIC, T6 NUMERIC, T7 NUMERIC,"
+    " AAtoneT NUMERIC, BAtoneT NUMERIC, CAtoneT NUMERIC, DAtoneT NUMERIC, TF INTEGER, RUN INTEGER)",
+};
+
+namespace Sql {
+// Ties between equal addresses go to the older row, so "the first row" is always the same one.
+const QString SelectApparatus = QStringLiteral("SELECT * FROM Apparatus ORDER BY ApparatusAddress, ID");
+const QString SelectEnabledApparatus =
+    QStringLiteral("SELECT * FROM Apparatus WHERE CFlag = 1 ORDER BY ApparatusAddress, ID");
+const QString LookupEnabledId =
+    QStringLiteral("SELECT ID FROM Apparatus WHERE (ApparatusAddress = :address) AND (CFlag = 1) ORDER BY ID");
+const QString LookupId = QStringLiteral("SELECT ID FROM Apparatus WHERE ApparatusAddress = :address ORDER BY ID");
+const QString UpdateHighest = QStringLiteral(
+    "UPDATE Apparatus SET AHightT = :a, BHightT = :b, CHightT = :c, DHightT = :d WHERE ID = :id");
+const QString UpdateThresholds = QStringLiteral("UPDATE Apparatus SET T1 = :t1, T2 = :t2, T3 = :t3, T4 = :t4, "
+                                                "T5 = :t5, T6 = :t6, T7 = :t7 WHERE ID = :id");
+const QString UpdateCompensation = QStringLiteral(
+    "UPDATE Apparatus SET AAtoneT = :a, BAtoneT = :b, CAtoneT = :c, DAtoneT = :d WHERE ID = :id");
+const QString UpdateFanTiming = QStringLiteral("UPDATE Apparatus SET TF = :tf, RUN = :run WHERE ID = :id");
+const QString UpdateLink =
+    QStringLiteral("UPDATE Apparatus SET ApparatusAddress = :address, ApparatusBate = :baud WHERE ID = :id");
+const QString UpdateModel =
+    QStringLiteral("UPDATE Apparatus SET ApparatusType = :type, Implication = :implication WHERE ID = :id");
+const QString UpdateRunTimes = QStringLiteral("UPDATE Apparatus SET RunTime = :seconds, RunFreq = :count WHERE ID = :id");
+const QString UpdateComPort = QStringLiteral("UPDATE Apparatus SET ComPort = :port, ComBate = :baud WHERE ID = :id");
+const QString CopyToTemp = QStringLiteral("CREATE TABLE TempApparatus AS SELECT * FROM Apparatus");
+const QString SelectEnabledTemp = QStringLiteral("SELECT * FROM TempApparatus WHERE CFlag = 1");
+const QString DropTemp = QStringLiteral("DROP TABLE TempApparatus");
+const QString InsertRecord = QStringLiteral(
+    "INSERT INTO ApparatusRecord(ApparatusID,InDateTime,AActTemperature,BActTemperature,CActTemperature,"
+    "DActTemperature,ABlackTemperature,BBlackTemperature,CBlackTemperature,DBlackTemperature) "
+    "VALUES(:id,:p1,:a,:b,:c,:d,:ba,:bb,:bc,:bd)");
+const QString SelectRecords = QStringLiteral("SELECT * FROM ApparatusRecord WHERE (ApparatusID = :id) AND "
+                                             "(InDateTime BETWEEN :p1 AND :p2) ORDER BY InDateTime, RecordID");
+const QString InsertHistory = QStringLiteral(
+    "INSERT INTO ApparatusHistory(InDate,ApparatusName,ApparatusAddress,ApparatusBate,ApparatusType,Implication,"
+    "T1,T2,T3,T4,T5,T6,T7,AAtoneT,BAtoneT,CAtoneT,DAtoneT,TF,RUN) "
+    "VALUES(:p1,:name,:address,:baud,:type,:implication,:t1,:t2,:t3,:t4,:t5,:t6,:t7,:a,:b,:c,:d,:tf,:run)");
+const QString SelectHistory = QStringLiteral("SELECT * FROM ApparatusHistory ORDER BY ApparatusAddress, HistoryID");
+const QString InsertApparatus = QStringLiteral(
+    "INSERT INTO Apparatus(ApparatusName,ApparatusAddress,ApparatusType,Implication,CFlag) "
+    "VALUES(:name,:address,:type,:implication,:flag)");
+} // namespace Sql
+
+qint64 firstId(TQueryResult r)
+{
+    r.First();
+    return r.FieldAsInteger(Column::ID); // 0 for an empty result
+}
+
+QVariant textOrEmpty(const QString& s)
+{
+    return s.isNull() ? QString(QLatin1String("")) : s;
+}
+
+void tempBindings(TBindings& b, const char* const* names, const double* values, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        b.emplace_back(QLatin1String(names[i]), values[i]);
+}
+
+} // namespace
+
+void CreateSchema(TDatabase& db)
+{
+    for (const char* sql : Schema)
+        db.Exec(QLatin1String(sql));
+}
+
+qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool enabled, const QString& type,
+                       const QString& implication)
+{
+    db.Exec(Sql::InsertApparatus, {{":name", name},
+                                   {":address", address},
+                                   {":type", textOrEmpty(type)},
+                                   {":implication", textOrEmpty(implication)},
+                                   {":flag", enabled ? 1 : 0}});
+    return db.Query(QStringLiteral("SELECT last_insert_rowid() AS ID")).rows().front().front().toLongLong();
+}
+
+TQueryResult SelectApparatus(TDatabase& db)
+{
+    return db.Query(Sql::SelectApparatus);
+}
+
+TQueryResult SelectEnabledApparatus(TDatabase& db)
+{
+    return db.Query(Sql::SelectEnabledApparatus);
+}
+
+qint64 LookupEnabledId(TDatabase& db, int address)
+{
+    return firstId(db.Query(Sql::LookupEnabledId, {{":address", address}}));
+}
+
+qint64 LookupIdByAddressText(TDatabase& db, const QString& typed)
+{
+    int address = StrToInt(typed.trimmed());
+    return firstId(db.Query(Sql::LookupId, {{":address", address}}));
+}
+
+void UpdateHighest(TDatabase& db, qint64 id, const TPhaseTemps& h)
+{
+    static const char* const names[] = {":a", ":b", ":c", ":d"};
+    TBindings b{{":id", id}};
+    tempBindings(b, names, h.data(), h.size());
+    db.Exec(Sql::UpdateHighest, b);
+}
+
+void UpdateThresholds(TDatabase& db, qint64 id, const TThresholds& t)
+{
+    static const char* const names[] = {":t1", ":t2", ":t3", ":t4", ":t5", ":t6", ":t7"};
+    TBindings b{{":id", id}};
+    tempBindings(b, names, t.data(), t.size());
+    db.Exec(Sql::UpdateThresholds, b);
+}
+
+void UpdateCompensation(TDatabase& db, qint64 id, const TCompensation& c)
+{
+    static const char* const names[] = {":a", ":b", ":c", ":d"};
+    TBindings b{{":id", id}};
+    tempBindings(b, names, c.data(), c.size());
+    db.Exec(Sql::UpdateCompensation, b);
+}
+
+void UpdateFanTiming(TDatabase& db, qint64 id, int tf, int run)
+{
+    db.Exec(Sql::UpdateFanTiming, {{":tf", tf}, {":run", run}, {":id", id}});
+}
+
+void UpdateLink(TDatabase& db, qint64 id, int address, int baud)
+{
+    db.Exec(Sql::UpdateLink, {{":address", address}, {":baud", baud}, {":id", id}});
+}
+
+void UpdateModel(TDatabase& db, qint64 id, const QString& typeName, const QString& capition)
+{
+    db.Exec(Sql::UpdateModel, {{":type", textOrEmpty(typeName)}, {":implication", textOrEmpty(capition)}, {":id", id}});
+}
+
+void UpdateRunTimes(TDatabase& db, qint64 id, int seconds, int count)
+{
+    db.Exec(Sql::UpdateRunTimes, {{":seconds", seconds}, {":count", count}, {":id", id}});
+}
+
+void UpdateComPort(TDatabase& db, qint64 id, const QString& port, int baud)
+{
+    db.Exec(Sql::UpdateComPort, {{":port", textOrEmpty(port)}, {":baud", baud}, {":id", id}});
+}
+
+bool CopyToTempApparatus(TDatabase& db)
+{
+    try {
+        db.Exec(Sql::CopyToTemp);
+        return true;
+    } catch (const EDatabaseError&) {
+        return false; // a copy left from an earlier run is used as it is
+    }
+}
+
+TQueryResult SelectEnabledTempApparatus(TDatabase& db)
+{
+    return db.Query(Sql::SelectEnabledTemp);
+}
+
+void DropTempApparatus(TDatabase& db)
+{
+    db.Exec(Sql::DropTemp);
+}
+
+void InsertRecord(TDatabase& db, qint64 id, const QDateTime& when, const TPhaseTemps& live,
+                  const TPhaseTemps& blackBox)
+{
+    static const char* const liveNames[] = {":a", ":b", ":c", ":d"};
+    static const char* const blackNames[] = {":ba", ":bb", ":bc", ":bd"};
+    TBindings b{{":id", id}, {":p1", DateTimeText(when)}};
+    tempBindings(b, liveNames, live.data(), live.size());
+    tempBindings(b, blackNames, blackBox.data(), blackBox.size());
+    db.Exec(Sql::InsertRecord, b);
+}
+
+TQueryResult SelectRecords(TDatabase& db, qint64 id, const QDateTime& begin, const QDateTime& end)
+{
+    return db.Query(Sql::SelectRecords, {{":id", id}, {":p1", DateTimeText(begin)}, {":p2", DateTimeText(end)}});
+}
+
+void InsertHistory(TDatabase& db, const THistoryRow& r)
+{
+    static const char* const tNames[] = {":t1", ":t2", ":t3", ":t4", ":t5", ":t6", ":t7"};
+    static const char* const aNames[] = {":a", ":b", ":c", ":d"};
+    TBindings b{{":p1", DateTimeText(r.InDate)},
+                {":name", textOrEmpty(r.ApparatusName)},
+                {":address", r.ApparatusAddress},
+                {":baud", r.ApparatusBate},
+                {":type", textOrEmpty(r.ApparatusType)},
+                {":implication", textOrEmpty(r.Implication)},
+                {":tf", r.TF},
+                {":run", r.RUN}};
+    for (std::size_t i = 0; i < r.T.size(); ++i)
+        b.emplace_back(QLatin1String(tNames[i]), r.T[i]);
+    for (std::size_t i = 0; i < r.Atone.size(); ++i)
+        b.emplace_back(QLatin1String(aNames[i]), r.Atone[i]);
+    db.Exec(Sql::InsertHistory, b);
+}
+
+TQueryResult SelectHistory(TDatabase& db)
+{
+    return db.Query(Sql::SelectHistory);
+}
+
+namespace {
+
+QSqlTableModel* sortedModel(TDatabase& db, QObject* parent, const QString& table, QSqlTableModel::EditStrategy s)
+{
+    auto* model = new QSqlTableModel(parent, db.connection());
+    model->setTable(table);
+    model->setEditStrategy(s);
+    model->setSort(model->fieldIndex(Column::ApparatusAddress), Qt::AscendingOrder);
+    if (!model->select())
+        throw EDatabaseError(model->lastError().text().toStdString());
+    return model;
+}
+
+} // namespace
+
+QSqlTableModel* CreateApparatusModel(TDatabase& db, QObject* parent)
+{
+    return sortedModel(db, parent, QStringLiteral("Apparatus"), QSqlTableModel::OnRowChange);
+}
+
+QSqlTableModel* CreateHistoryModel(TDatabase& db, QObject* parent)
+{
+    return sortedModel(db, parent, QStringLiteral("ApparatusHistory"), QSqlTableModel::OnFieldChange);
+}
+
+} // namespace zeva

@@ -1,0 +1,97 @@
+// Every statement of the system, each a named function with bound values, and the schema.
+#pragma once
+
+#include "Database.h"
+#include "Frames.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+
+#include <array>
+#include <optional>
+
+class QSqlTableModel;
+class QObject;
+
+namespace zeva {
+
+// The column names, as the windows and the grids use them.
+namespace Column {
+inline const QString ID = QStringLiteral("ID");
+inline const QString ApparatusName = QStringLiteral("ApparatusName");
+inline const QString ApparatusAddress = QStringLiteral("ApparatusAddress");
+inline const QString ApparatusType = QStringLiteral("ApparatusType");
+inline const QString Implication = QStringLiteral("Implication");
+inline const QString CFlag = QStringLiteral("CFlag");
+inline const QString ApparatusBate = QStringLiteral("ApparatusBate");
+inline const QString InDateTime = QStringLiteral("InDateTime");
+inline const QString InDate = QStringLiteral("InDate");
+// T1..T7, AAtoneT..DAtoneT, AHightT..DHightT, the record's eight temperatures.
+QString T(int i);                // i = 1..7
+QString AtoneT(int phase);       // 0..3 = A..D
+QString HightT(int phase);       // 0..3
+QString ActTemperature(int phase);
+QString BlackTemperature(int phase);
+} // namespace Column
+
+// Creates the three permanent tables and the index in an empty database (zeva-initdb).
+void CreateSchema(TDatabase& db);
+// Adds one instrument row (zeva-initdb --demo, tests); returns its ID.
+qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool enabled,
+                       const QString& type = {}, const QString& implication = {});
+
+// --- Apparatus ---
+TQueryResult SelectApparatus(TDatabase& db);        // all, by address
+TQueryResult SelectEnabledApparatus(TDatabase& db); // CFlag set, by address
+// The ID readings are stored under; 0 when no enabled instrument has the address.
+qint64 LookupEnabledId(TDatabase& db, int address);
+// The ID for an address typed by the operator (trimmed, then converted); 0 when none.
+// Throws EConvertError for a text that is no whole number.
+qint64 LookupIdByAddressText(TDatabase& db, const QString& typed);
+
+void UpdateHighest(TDatabase& db, qint64 id, const TPhaseTemps& highest);
+void UpdateThresholds(TDatabase& db, qint64 id, const TThresholds& t);
+void UpdateCompensation(TDatabase& db, qint64 id, const TCompensation& c);
+void UpdateFanTiming(TDatabase& db, qint64 id, int tf, int run);
+void UpdateLink(TDatabase& db, qint64 id, int address, int baud);
+void UpdateModel(TDatabase& db, qint64 id, const QString& typeName, const QString& capition);
+void UpdateRunTimes(TDatabase& db, qint64 id, int seconds, int count);
+void UpdateComPort(TDatabase& db, qint64 id, const QString& port, int baud);
+
+// --- TempApparatus ---
+// False when the copy already exists (left from an earlier run): that copy is then used.
+bool CopyToTempApparatus(TDatabase& db);
+TQueryResult SelectEnabledTempApparatus(TDatabase& db);
+void DropTempApparatus(TDatabase& db);
+
+// --- ApparatusRecord ---
+void InsertRecord(TDatabase& db, qint64 id, const QDateTime& when, const TPhaseTemps& live,
+                  const TPhaseTemps& blackBox);
+// Both ends included, in time order.
+TQueryResult SelectRecords(TDatabase& db, qint64 id, const QDateTime& begin, const QDateTime& end);
+
+// --- ApparatusHistory ---
+// What the configuration window showed at a write; a box that held no number is NULL.
+struct THistoryRow {
+    QDateTime InDate;
+    QString ApparatusName;
+    QVariant ApparatusAddress;
+    QVariant ApparatusBate;
+    QString ApparatusType;
+    QString Implication;
+    std::array<QVariant, 7> T;
+    std::array<QVariant, 4> Atone;
+    QVariant TF;
+    QVariant RUN;
+};
+void InsertHistory(TDatabase& db, const THistoryRow& row);
+TQueryResult SelectHistory(TDatabase& db);
+
+// --- grids ---
+// Editable, sorted by address; an edited row reaches the table when it is submitted.
+QSqlTableModel* CreateApparatusModel(TDatabase& db, QObject* parent);
+// Rows may be deleted; sorted by address.
+QSqlTableModel* CreateHistoryModel(TDatabase& db, QObject* parent);
+
+} // namespace zeva

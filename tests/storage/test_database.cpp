@@ -1,0 +1,288 @@
+// The database on real SQLite files: opening, every statement, look-ups, the registry copy,
+// literal storage of hostile text, a competing writer and a killed writer.
+#include "Convert.h"
+#include "Database.h"
+#include "Statements.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QSqlTableModel>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace zeva;
+
+namespace {
+
+std::string shell(const std::string& cmd)
+{
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[512];
+    while (std::size_t n = fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+struct DbFixture : ::testing::Test {
+    QTemporaryDir dir;
+    TDatabase db;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(dir.filePath("DataBase")));
+        QFile f(TDatabase::FileFor(dir.path()));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        ASSERT_TRUE(db.Open(dir.path()));
+        CreateSchema(db);
+    }
+    std::string sqlite(const std::string& sql) const
+    {
+        return shell("sqlite3 '" + TDatabase::FileFor(dir.path()).toStdString() + "' \"" + sql + "\"");
+    }
+};
+
+QDateTime at(const char* text)
+{
+    return QDateTime::fromString(QLatin1String(text), DateTimeFormat);
+}
+
+} // namespace
+
+TEST(DatabaseOpen, MissingFolderOrFileIsAFailureAndCreatesNothing)
+{
+    QTemporaryDir dir;
+    TDatabase db;
+    EXPECT_FALSE(db.Open(dir.path()));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("DataBase")));
+    EXPECT_FALSE(db.Open(dir.path()));
+    EXPECT_FALSE(QFile::exists(TDatabase::FileFor(dir.path()))) << "never a new empty file";
+    QFile junk(TDatabase::FileFor(dir.path()));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    EXPECT_FALSE(db.Open(dir.path())) << "a file that is no database";
+    EXPECT_FALSE(db.IsOpen());
+}
+
+TEST_F(DbFixture, PragmasAndSchema)
+{
+    EXPECT_EQ(sqlite("PRAGMA journal_mode"), "wal\n");
+    EXPECT_EQ(db.Query("PRAGMA synchronous").rows().front().front().toInt(), 2) << "FULL";
+    EXPECT_EQ(db.Query("PRAGMA busy_timeout").rows().front().front().toInt(), 5000);
+    EXPECT_EQ(sqlite("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='ApparatusRecord'"),
+              "ApparatusRecordByTime\n");
+}
+
+TEST_F(DbFixture, NumericAddressOrderAndLookups)
+{
+    qint64 a100 = InsertApparatus(db, "c", 100, true);
+    qint64 a2 = InsertApparatus(db, "a", 2, true);
+    qint64 a10 = InsertApparatus(db, "b", 10, false);
+    qint64 dup = InsertApparatus(db, "d", 2, true);
+    TQueryResult all = SelectApparatus(db);
+    ASSERT_EQ(all.RecordCount(), 4);
+    std::vector<int> order;
+    for (all.First(); !all.Eof(); all.Next())
+        order.push_back(int(all.FieldAsInteger(Column::ApparatusAddress)));
+    EXPECT_EQ(order, (std::vector<int>{2, 2, 10, 100}));
+    EXPECT_EQ(SelectEnabledApparatus(db).RecordCount(), 3);
+
+    EXPECT_EQ(LookupEnabledId(db, 2), a2) << "duplicate addresses: the first row";
+    EXPECT_EQ(LookupEnabledId(db, 10), 0) << "disabled";
+    EXPECT_EQ(LookupEnabledId(db, 55), 0) << "empty look-up gives 0";
+    EXPECT_EQ(LookupIdByAddressText(db, " 10 "), a10);
+    EXPECT_EQ(LookupIdByAddressText(db, "100"), a100);
+    EXPECT_NE(dup, a2);
+    try {
+        LookupIdByAddressText(db, "1 or 1=1");
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'1 or 1=1' is not a valid integer value");
+    }
+
+    TQueryResult empty = db.Query("SELECT * FROM Apparatus WHERE ID = -1");
+    EXPECT_EQ(empty.RecordCount(), 0);
+    EXPECT_EQ(empty.FieldAsString(Column::ApparatusName), "");
+    EXPECT_EQ(empty.FieldAsInteger(Column::ID), 0);
+    EXPECT_EQ(empty.FieldAsFloat(Column::T(1)), 0.0);
+}
+
+TEST_F(DbFixture, UpdatesStoreTemperaturesInTheirShortForm)
+{
+    qint64 id = InsertApparatus(db, "x", 1, true);
+    UpdateThresholds(db, id, {85, 85.3, 80, 100, 0, 0, 6553.5});
+    UpdateCompensation(db, id, {1.5, 0, 0, 2});
+    UpdateHighest(db, id, {90.1, 91, 92, 93});
+    UpdateFanTiming(db, id, 10, 30);
+    UpdateLink(db, id, 9, 0);
+    UpdateModel(db, id, "ZEVA5000-S", "ZEVA5000带RS485通讯接口");
+    UpdateRunTimes(db, id, 3, 60);
+    UpdateComPort(db, id, "/dev/ttyUSB0", 4800);
+    EXPECT_EQ(sqlite("SELECT T1,T2,T7,AAtoneT,DAtoneT,AHightT,BHightT,TF,RUN,ApparatusAddress,ApparatusBate,"
+                     "ApparatusType,Implication,RunTime,RunFreq,ComPort,ComBate FROM Apparatus"),
+              "85|85.3|6553.5|1.5|2|90.1|91|10|30|9|0|ZEVA5000-S|ZEVA5000带RS485通讯接口|3|60|/dev/ttyUSB0|4800\n");
+    TQueryResult r = SelectApparatus(db);
+    EXPECT_DOUBLE_EQ(r.FieldAsFloat(Column::T(2)), 85.3);
+    EXPECT_EQ(r.FieldAsString(Column::T(1)), "85");
+    EXPECT_TRUE(r.Locate(Column::ApparatusType, QStringLiteral("zeva5000-s"))) << "without regard to case";
+    EXPECT_FALSE(r.Locate(Column::ApparatusType, QStringLiteral("ZEVA5000"))) << "whole match only";
+    EXPECT_TRUE(r.Locate(Column::ApparatusAddress, 9));
+}
+
+TEST_F(DbFixture, HostileTextIsStoredLiterally)
+{
+    const QString name = QStringLiteral("1号\"主变\"'); DROP TABLE Apparatus; --");
+    qint64 id = InsertApparatus(db, name, 1, true);
+    UpdateModel(db, id, "\"", "a\"b");
+    TQueryResult r = SelectApparatus(db);
+    ASSERT_EQ(r.RecordCount(), 1);
+    EXPECT_EQ(r.FieldAsString(Column::ApparatusName), name);
+    EXPECT_EQ(r.FieldAsString(Column::ApparatusType), "\"");
+
+    THistoryRow h;
+    h.InDate = at("2026-12-09 00:00:00");
+    h.ApparatusName = name;
+    h.ApparatusAddress = 1;
+    h.ApparatusBate = 9600;
+    h.T = {45.0, QVariant(), 80.0, 100.0, 0.0, 0.0, 25.55};
+    h.Atone = {0.0, 0.0, 0.0, 0.0};
+    h.TF = 10;
+    h.RUN = QVariant();
+    InsertHistory(db, h);
+    EXPECT_EQ(sqlite("SELECT InDate, ApparatusName, T1, quote(T2), T7, quote(RUN), quote(ApparatusType) "
+                     "FROM ApparatusHistory"),
+              "2026-12-09 00:00:00|" + name.toStdString() + "|45|NULL|25.55|NULL|''\n")
+        << "midnight kept in full; empty boxes NULL";
+    EXPECT_EQ(SelectHistory(db).RecordCount(), 1);
+}
+
+TEST_F(DbFixture, RecordsRangeBothEndsIncludedAndDeletionKeepsThem)
+{
+    qint64 id = InsertApparatus(db, "x", 1, true);
+    qint64 other = InsertApparatus(db, "y", 2, true);
+    InsertRecord(db, id, at("2026-01-01 00:00:00"), {25.3, 25, 25.8, 0}, {81, 82, 83, 84});
+    InsertRecord(db, id, at("2026-01-01 12:00:00"), {26, 26, 26, 26}, {0, 0, 0, 0});
+    InsertRecord(db, id, at("2026-01-02 00:00:00"), {27, 27, 27, 27}, {0, 0, 0, 0});
+    InsertRecord(db, id, at("2026-01-02 00:00:01"), {28, 28, 28, 28}, {0, 0, 0, 0});
+    InsertRecord(db, other, at("2026-01-01 12:00:00"), {99, 99, 99, 99}, {0, 0, 0, 0});
+    TQueryResult r = SelectRecords(db, id, at("2026-01-01 00:00:00"), at("2026-01-02 00:00:00"));
+    ASSERT_EQ(r.RecordCount(), 3);
+    r.First();
+    EXPECT_EQ(r.FieldAsString(Column::InDateTime), "2026-01-01 00:00:00");
+    EXPECT_DOUBLE_EQ(r.FieldAsFloat(Column::ActTemperature(0)), 25.3);
+    EXPECT_DOUBLE_EQ(r.FieldAsFloat(Column::BlackTemperature(3)), 84);
+    r.Last();
+    EXPECT_EQ(r.FieldAsString(Column::InDateTime), "2026-01-02 00:00:00");
+
+    THistoryRow h;
+    h.InDate = QDateTime::currentDateTime();
+    h.ApparatusName = "x";
+    InsertHistory(db, h);
+    db.Exec("DELETE FROM Apparatus WHERE ID = :id", {{":id", id}});
+    EXPECT_EQ(SelectRecords(db, id, at("2000-01-01 00:00:00"), at("2100-01-01 00:00:00")).RecordCount(), 4);
+    EXPECT_EQ(SelectHistory(db).RecordCount(), 1);
+}
+
+TEST_F(DbFixture, TempApparatusCopyLeftOverIsUsedThenDropped)
+{
+    InsertApparatus(db, "a", 1, true);
+    InsertApparatus(db, "b", 2, false);
+    ASSERT_TRUE(CopyToTempApparatus(db));
+    EXPECT_EQ(SelectEnabledTempApparatus(db).RecordCount(), 1);
+    // The program ended with the configuration window open: the copy stays behind.
+    InsertApparatus(db, "c", 3, true);
+    EXPECT_FALSE(CopyToTempApparatus(db));
+    EXPECT_EQ(SelectEnabledTempApparatus(db).RecordCount(), 1) << "the old copy, unchanged";
+    DropTempApparatus(db);
+    EXPECT_THROW(SelectEnabledTempApparatus(db), EDatabaseError);
+    ASSERT_TRUE(CopyToTempApparatus(db));
+    EXPECT_EQ(SelectEnabledTempApparatus(db).RecordCount(), 2) << "copied afresh";
+    DropTempApparatus(db);
+}
+
+TEST_F(DbFixture, GridModelsEditAndDelete)
+{
+    InsertApparatus(db, "b", 10, true);
+    InsertApparatus(db, "a", 2, true);
+    QSqlTableModel* m = CreateApparatusModel(db, nullptr);
+    ASSERT_EQ(m->rowCount(), 2);
+    int nameCol = m->fieldIndex(Column::ApparatusName);
+    EXPECT_EQ(m->data(m->index(0, nameCol)).toString(), "a");
+    ASSERT_TRUE(m->setData(m->index(0, nameCol), QStringLiteral("甲")));
+    ASSERT_TRUE(m->submit());
+    EXPECT_EQ(sqlite("SELECT ApparatusName FROM Apparatus WHERE ApparatusAddress = 2"), "甲\n");
+    delete m;
+
+    THistoryRow h;
+    h.InDate = QDateTime::currentDateTime();
+    InsertHistory(db, h);
+    QSqlTableModel* hm = CreateHistoryModel(db, nullptr);
+    ASSERT_EQ(hm->rowCount(), 1);
+    ASSERT_TRUE(hm->removeRow(0));
+    EXPECT_EQ(SelectHistory(db).RecordCount(), 0);
+    delete hm;
+}
+
+TEST_F(DbFixture, AnotherWriterHoldingTheLockMakesAnInsertWaitNotFail)
+{
+    qint64 id = InsertApparatus(db, "x", 1, true);
+    std::string file = TDatabase::FileFor(dir.path()).toStdString();
+    std::string cmd = "python3 -c \"import sqlite3,sys,time; c=sqlite3.connect(sys.argv[1], isolation_level=None); "
+                      "c.execute('BEGIN IMMEDIATE'); print('locked', flush=True); time.sleep(2); "
+                      "c.execute('COMMIT')\" '" + file + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    char line[16] = {};
+    ASSERT_NE(fgets(line, sizeof line, p), nullptr);
+    ASSERT_STREQ(line, "locked\n");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_NO_THROW(InsertRecord(db, id, QDateTime::currentDateTime(), {1, 2, 3, 4}, {5, 6, 7, 8}));
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(waited, std::chrono::milliseconds(1000)) << "it waited for the lock";
+    pclose(p);
+    EXPECT_EQ(sqlite("SELECT count(*) FROM ApparatusRecord"), "1\n");
+}
+
+TEST_F(DbFixture, WriterKilledMidwayLosesNoCommittedRow)
+{
+    db.Close();
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipefd[0]);
+        TDatabase mine;
+        if (!mine.Open(dir.path()))
+            _exit(3);
+        qint64 id = InsertApparatus(mine, "x", 1, true);
+        for (int i = 1;; ++i) {
+            InsertRecord(mine, id, QDateTime::currentDateTime(), {double(i), 0, 0, 0}, {0, 0, 0, 0});
+            if (write(pipefd[1], &i, sizeof i) != sizeof i)
+                _exit(4);
+        }
+    }
+    close(pipefd[1]);
+    int committed = 0, n = 0;
+    while (committed < 200 && read(pipefd[0], &n, sizeof n) == sizeof n)
+        committed = n;
+    kill(child, SIGKILL);
+    while (read(pipefd[0], &n, sizeof n) == sizeof n)
+        committed = n; // rows reported before the kill landed
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(committed, 200);
+    ASSERT_TRUE(db.Open(dir.path()));
+    EXPECT_GE(db.Query("SELECT count(*) FROM ApparatusRecord").rows().front().front().toInt(), committed);
+    EXPECT_EQ(sqlite("PRAGMA integrity_check"), "ok\n");
+}

@@ -1,0 +1,160 @@
+// Data.ini: private-profile rules, GBK on disk, the start-up repairs, failed writes.
+#include "Gbk.h"
+#include "IniFile.h"
+#include "Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace zeva;
+
+namespace {
+
+std::string readBytes(const QString& path)
+{
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeBytes(const QString& path, const std::string& bytes)
+{
+    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+}
+
+// Python's configparser on the GBK text: the independent reader.
+std::string configparser(const QString& path, const std::string& section, const std::string& key)
+{
+    std::string cmd = "python3 -c \"import configparser,sys; c=configparser.ConfigParser(interpolation=None); "
+                      "c.read(sys.argv[1], encoding='gbk'); sys.stdout.write(c.get(sys.argv[2], sys.argv[3], "
+                      "fallback='<none>'))\" '" +
+                      path.toStdString() + "' '" + section + "' '" + key + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[512];
+    while (std::size_t n = fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
+    EXPECT_EQ(pclose(p), 0) << cmd;
+    return out;
+}
+
+struct IniFixture : ::testing::Test {
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath("Data.ini"); }
+};
+
+} // namespace
+
+TEST_F(IniFixture, StartupWithoutFileCreatesSixDefaultsInOrder)
+{
+    TIniFile ini(path());
+    TStartupSettings s = ReadStartupSettings(ini, dir.path());
+    EXPECT_EQ(s.DataPath, dir.path());
+    EXPECT_EQ(s.BaudSetting, 9600);
+    EXPECT_EQ(s.PollInterval, 3);
+    EXPECT_EQ(s.RecordCycle, 60);
+    EXPECT_EQ(s.PortName, "COM1");
+    EXPECT_EQ(configparser(path(), "Info", "ApparatusAddress"), "<none>") << "read only after the port opened";
+    EXPECT_EQ(ReadSelectedAddress(ini), 0);
+    std::string want = "[Info]\r\nPath=" + dir.path().toStdString() +
+                       "\r\nBate=9600\r\nInterval_S=3\r\nRunTimer=60\r\nPort=COM1\r\nApparatusAddress=0\r\n";
+    EXPECT_EQ(readBytes(path()), want);
+    EXPECT_EQ(configparser(path(), "Info", "Port"), "COM1");
+    EXPECT_EQ(configparser(path(), "Info", "Bate"), "9600");
+}
+
+TEST_F(IniFixture, StartupRepairsWhatReadsAsMissing)
+{
+    writeBytes(path(), "; site settings\r\n[other]\r\nx=1\r\n[INFO]\r\n  path =   \r\nbate=abc\r\n"
+                       "Interval_S = 0x0A\r\nRunTimer=0\r\nPort=  \r\nApparatusAddress=255\r\n");
+    TIniFile ini(path());
+    TStartupSettings s = ReadStartupSettings(ini, QStringLiteral("/start"));
+    EXPECT_EQ(s.DataPath, "/start");
+    EXPECT_EQ(s.BaudSetting, 9600);
+    EXPECT_EQ(s.PollInterval, 10);
+    EXPECT_EQ(s.RecordCycle, 60);
+    EXPECT_EQ(s.PortName, "COM1");
+    EXPECT_EQ(ReadSelectedAddress(ini), 0);
+    EXPECT_EQ(readBytes(path()), "; site settings\r\n[other]\r\nx=1\r\n[INFO]\r\npath=/start\r\nbate=9600\r\n"
+                                 "Interval_S = 0x0A\r\nRunTimer=60\r\nPort=COM1\r\nApparatusAddress=0\r\n")
+        << "values replaced where they stand, every other line kept";
+
+    writeBytes(path(), "[Info]\nBate=1234\nInterval_S=-2\nApparatusAddress=7\nPort=/dev/ttyUSB0\nPath=/data\n");
+    TStartupSettings t = ReadStartupSettings(ini, QStringLiteral("/start"));
+    EXPECT_EQ(t.BaudSetting, 1234);
+    EXPECT_EQ(t.PollInterval, -2);
+    EXPECT_EQ(t.PortName, "/dev/ttyUSB0");
+    EXPECT_EQ(t.DataPath, "/data");
+    EXPECT_EQ(ReadSelectedAddress(ini), 7);
+    EXPECT_EQ(readBytes(path()), "[Info]\nBate=1234\nInterval_S=-2\nApparatusAddress=7\nPort=/dev/ttyUSB0\n"
+                                 "Path=/data\nRunTimer=60\n")
+        << "a new key follows the section's last line, in the file's own line ending";
+}
+
+TEST_F(IniFixture, NoSectionAddsItAtTheEnd)
+{
+    writeBytes(path(), "[HistoryLine]\nHistoryLine0=x"); // no final line ending
+    TIniFile ini(path());
+    ini.WriteInteger("Info", "Bate", 4800);
+    EXPECT_EQ(readBytes(path()), "[HistoryLine]\nHistoryLine0=x\n[Info]\nBate=4800\n");
+    EXPECT_EQ(ini.ReadInteger("info", "BATE", 0), 4800);
+}
+
+TEST_F(IniFixture, IntegerRules)
+{
+    writeBytes(path(), "[s]\na=0x0A\nb=0XfF\nc=12abc\nd=-7\ne=\nf= 42 \ng=99999999999\nh=0x\n");
+    TIniFile ini(path());
+    EXPECT_EQ(ini.ReadInteger("s", "a", -1), 10);
+    EXPECT_EQ(ini.ReadInteger("s", "b", -1), 255);
+    EXPECT_EQ(ini.ReadInteger("s", "c", -1), -1);
+    EXPECT_EQ(ini.ReadInteger("s", "d", -1), -7);
+    EXPECT_EQ(ini.ReadInteger("s", "e", -1), -1);
+    EXPECT_EQ(ini.ReadInteger("s", "f", -1), 42);
+    EXPECT_EQ(ini.ReadInteger("s", "g", -1), -1);
+    EXPECT_EQ(ini.ReadInteger("s", "h", -1), -1);
+    EXPECT_EQ(ini.ReadInteger("s", "missing", 255), 255);
+    EXPECT_EQ(ini.ReadString("nosection", "a", "dflt"), "dflt");
+}
+
+TEST_F(IniFixture, ChineseRoundTripsAsGbkAndLongValuesAreCut)
+{
+    TIniFile ini(path());
+    const QString curve = QStringLiteral("A相实时温度");
+    ini.WriteString("HistoryLine", "HistoryLine0", curve);
+    std::string bytes = readBytes(path());
+    EXPECT_NE(bytes.find("HistoryLine0=A\xCF\xE0\xCA\xB5\xCA\xB1\xCE\xC2\xB6\xC8"), std::string::npos)
+        << "GBK on disk";
+    EXPECT_EQ(ini.ReadString("HistoryLine", "HistoryLine0", {}), curve);
+    EXPECT_EQ(configparser(path(), "HistoryLine", "HistoryLine0"), curve.toStdString());
+
+    ini.WriteString("s", "long", QString(3000, QChar(u'温')));
+    EXPECT_EQ(ini.ReadString("s", "long", {}).size(), 1023) << "2047 bytes, no half character";
+    EXPECT_EQ(GbkToUtf8(Utf8ToGbk("B相黑匣子温度")), "B相黑匣子温度");
+}
+
+TEST_F(IniFixture, FailedWriteNamesTheFile)
+{
+    QString missingFolder = dir.filePath("gone/Data.ini");
+    TIniFile ini(missingFolder);
+    try {
+        ini.WriteString("Info", "Port", "COM2");
+        FAIL() << "no error";
+    } catch (const EIniFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + missingFolder.toStdString());
+    }
+    if (geteuid() != 0) { // root writes into read-only folders anyway
+        TIniFile ro(path());
+        ro.WriteString("Info", "Port", "COM2");
+        chmod(dir.path().toLocal8Bit().constData(), 0555);
+        EXPECT_THROW(ro.WriteString("Info", "Port", "COM3"), EIniFileError);
+        chmod(dir.path().toLocal8Bit().constData(), 0755);
+        EXPECT_EQ(ro.ReadString("Info", "Port", {}), "COM2") << "the old file is whole";
+    }
+}

@@ -1,0 +1,83 @@
+// zeva-initdb: creates PATH/DataBase/Data.db with the permanent tables, optionally with demo instruments.
+#include "Database.h"
+#include "Statements.h"
+#include "UPublic.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+using namespace zeva;
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: zeva-initdb PATH [--demo]\n"
+                         "  creates PATH/DataBase/Data.db; an existing file is never touched\n"
+                         "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n");
+    return 2;
+}
+
+void addDemo(TDatabase& db)
+{
+    struct Demo {
+        const char* name;
+        int address;
+        int model;
+    } demos[] = {{"1号主变压器", 1, 2}, {"2号主变压器", 2, 6}, {"3号站用变压器", 3, 10}};
+    for (const Demo& d : demos) {
+        TTypeAndCapition model = GetTypeAndCapition(d.model);
+        qint64 id = InsertApparatus(db, QString::fromUtf8(d.name), d.address, true,
+                                    QString::fromStdString(model.TypeName), QString::fromStdString(model.Capition));
+        UpdateThresholds(db, id, {50, 60, 80, 100, 0, 0, 0});
+        UpdateCompensation(db, id, {0, 0, 0, 0});
+        UpdateFanTiming(db, id, 10, 30);
+        UpdateLink(db, id, d.address, 9600);
+        UpdateHighest(db, id, {0, 0, 0, 0});
+        UpdateComPort(db, id, QStringLiteral("COM1"), 9600);
+        UpdateRunTimes(db, id, 3, 60);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    bool demo = args.removeAll(QStringLiteral("--demo")) > 0;
+    if (args.size() != 1 || args[0].startsWith(QLatin1Char('-')))
+        return usage();
+    const QString dataPath = args[0];
+    const QString file = TDatabase::FileFor(dataPath);
+    if (!QDir().mkpath(dataPath + QStringLiteral("/DataBase"))) {
+        std::fprintf(stderr, "zeva-initdb: cannot create the folder %s/DataBase\n", qPrintable(dataPath));
+        return 1;
+    }
+    QFile empty(file);
+    if (!empty.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        std::fprintf(stderr, "zeva-initdb: %s already exists or cannot be created; left as it is\n",
+                     qPrintable(file));
+        return 1;
+    }
+    empty.close();
+    try {
+        TDatabase db;
+        if (!db.Open(dataPath))
+            throw EDatabaseError("cannot open the new database");
+        db.Exec(QStringLiteral("BEGIN"));
+        CreateSchema(db);
+        if (demo)
+            addDemo(db);
+        db.Exec(QStringLiteral("COMMIT"));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zeva-initdb: %s\n", e.what());
+        QFile::remove(file);
+        return 1;
+    }
+    std::printf("zeva-initdb: created %s%s\n", qPrintable(file), demo ? " with three demo instruments" : "");
+    return 0;
+}
