@@ -12,6 +12,9 @@ using TestApp = QCoreApplication;
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // Tests draw off screen unless told otherwise, also when CTest lists them at build time.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     TestApp app(argc, argv);
     return RUN_ALL_TESTS();
 }
