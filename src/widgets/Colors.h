@@ -20,6 +20,7 @@ inline constexpr TColor clWhite = 0xFFFFFF;
 inline constexpr TColor clGreen = 0x008000;
 inline constexpr TColor clGray = 0x808080;
 inline constexpr TColor clSilver = 0xC0C0C0;
+inline constexpr TColor clTeal = 0x808000;
 
 inline QColor ToQColor(TColor c)
 {

@@ -1,0 +1,44 @@
+// The live trend chart: its eight series, the feed of replies and the axis operations.
+#pragma once
+
+#include "Frames.h"
+
+#include <cstdint>
+
+class QCustomPlot;
+class QCPAxis;
+
+namespace zeva {
+
+// Moves the time axis by `amount`; an error of the chart is swallowed and gives false.
+bool ScrollBottomAxis(QCustomPlot* chart, double amount);
+// Two bounds in either order: the smaller becomes the minimum.
+void SetAxisRange(QCPAxis* axis, double a, double b);
+
+// Black background, title, axis titles, legend, and the eight series in their order and colours.
+void SetupLiveChart(QCustomPlot* chart);
+
+class TChartFeed {
+public:
+    // Each series keeps its newest points up to this many, so months of polling stay bounded.
+    static constexpr int SeriesCap = 1'000'000;
+
+    explicit TChartFeed(QCustomPlot* chart) : m_chart(chart) {}
+
+    int32_t LiveX = 0;
+    int32_t BlackBoxX = 0;
+
+    // Points for live A..C at LiveX (black box A..D at BlackBoxX), then the counter and the time
+    // axis move on by the polling interval (the axis by half of it); at the largest 32-bit
+    // position the counter starts again at 0 and the series of that kind are emptied.
+    void FeedLive(const TPhaseTemps& temps, int pollInterval);
+    void FeedBlackBox(const TPhaseTemps& temps, int pollInterval);
+
+private:
+    void append(int series, double x, double y);
+    bool advance(int32_t& counter, int step);
+
+    QCustomPlot* m_chart;
+};
+
+} // namespace zeva

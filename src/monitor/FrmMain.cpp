@@ -1,0 +1,295 @@
+// TFrmMain's handlers: creation, the start-up sequence, selection, polling, replies, chart, closing.
+#include "FrmMain.h"
+
+#include "Application.h"
+#include "Convert.h"
+#include "Lamp.h"
+#include "LcdDisplay.h"
+#include "Platform.h"
+#include "ReplyHandling.h"
+#include "Settings.h"
+#include "Statements.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <qcustomplot.h>
+
+namespace zeva {
+
+TFrmMain::TOpeners& TFrmMain::Openers()
+{
+    static TOpeners openers;
+    return openers;
+}
+
+TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("FrmMain"));
+    // A fixed border with a system menu, no minimise or maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    buildControls();
+    FormCreate();
+}
+
+TFrmMain::~TFrmMain()
+{
+    // The port closes before anything it reports to goes away.
+    m_comM->ClosePort();
+}
+
+void TFrmMain::FormCreate()
+{
+    m_taskbarHidden = HideTaskbar();
+    QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    ChartView->setMinimumSize(std::max(200, (screen.width() - 240) / 2), std::max(200, screen.height() - 120) / 2);
+    ChartView->resize(screen.width() - 240, screen.height() - 120);
+    placePanel2();
+}
+
+void TFrmMain::placePanel2()
+{
+    Panel2->move(ChartView->width() - Panel2->width() - 100, 120);
+    Panel2->raise();
+}
+
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ChartView && event->type() == QEvent::Resize)
+        placePanel2();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFrmMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // Runs once the window is on screen, so that a failure box stands over it.
+    QTimer::singleShot(0, this, [this] { Guard([this] { FormShow(); }); });
+}
+
+void TFrmMain::FormShow()
+{
+    TMainState& s = m_state;
+    s.StartDir = QDir::currentPath();
+    s.SettingsFile = std::make_unique<TIniFile>(s.StartDir + QLatin1Char('/') + SettingsFileName);
+    TStartupSettings st = ReadStartupSettings(*s.SettingsFile, s.StartDir);
+    s.DataPath = st.DataPath;
+    s.BaudSetting = st.BaudSetting;
+    s.PollInterval = st.PollInterval;
+    s.RecordCycle = st.RecordCycle;
+    s.PortName = st.PortName;
+
+    try {
+        m_comM->SetCommName(s.PortName.toStdString());
+        m_comM->SetBaudRate(uint32_t(s.BaudSetting));
+        m_comM->OpenPort();
+    } catch (const std::exception&) {
+        ShowFriendlyMessage(this, QStringLiteral("串口 ") + s.PortName + QStringLiteral("已经打开。"));
+        close();
+        return;
+    }
+
+    s.SelectedAddress = ReadSelectedAddress(*s.SettingsFile);
+    SetAxisRange(ChartView->xAxis, 0, 1800);
+    SetAxisRange(ChartView->yAxis, -30, 250);
+    ChartView->replot();
+
+    if (!m_db.Open(s.DataPath)) {
+        ShowFriendlyMessage(this, QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下。"));
+        close();
+        return;
+    }
+
+    TQueryResult all = SelectApparatus(m_db);
+    for (all.First(); !all.Eof(); all.Next()) {
+        ComAddress->addItem(all.FieldAsString(Column::ApparatusAddress));
+        MCapition->addItem(all.FieldAsString(Column::ApparatusName));
+        if (all.FieldAsInteger(Column::ApparatusAddress) == s.SelectedAddress)
+            s.SelectedID = all.FieldAsInteger(Column::ID);
+    }
+    if (all.RecordCount() > 0) {
+        all.Last(); // the fields show the row the pass ended on: the highest address
+        ComAddress->setEditText(all.FieldAsString(Column::ApparatusAddress));
+        MCapition->setEditText(all.FieldAsString(Column::ApparatusName));
+        EditType->setText(all.FieldAsString(Column::ApparatusType));
+    }
+
+    m_adoRecord = SelectEnabledApparatus(m_db);
+    std::vector<int64_t> addresses;
+    for (m_adoRecord.First(); !m_adoRecord.Eof(); m_adoRecord.Next())
+        addresses.push_back(m_adoRecord.FieldAsInteger(Column::ApparatusAddress));
+    m_poll.Fill(addresses);
+
+    m_poll.PollTick = 0;
+    m_feed.LiveX = 0;
+    m_feed.BlackBoxX = 0;
+    m_recorder.RecordCounter = 0;
+    m_timerA->setInterval(TPollTable::TimerIntervalMs(s.PollInterval));
+    if (m_poll.PollCount() > 0)
+        m_timerA->start();
+    m_recorder.RecordToggle = 0;
+    m_startedUp = true;
+}
+
+void TFrmMain::ComAddressChange()
+{
+    const int address = StrToInt(ComAddress->currentText().trimmed());
+    if (m_adoRecord.Locate(Column::ApparatusAddress, address)) {
+        MCapition->setEditText(m_adoRecord.FieldAsString(Column::ApparatusName));
+        EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
+        m_state.SettingsFile->WriteInteger(SettingsKey::Info, SettingsKey::ApparatusAddress, address);
+        m_state.SelectedAddress = address;
+    } else {
+        MCapition->setEditText(QString());
+    }
+}
+
+void TFrmMain::MCapitionChange()
+{
+    if (m_adoRecord.Locate(Column::ApparatusName, MCapition->currentText().trimmed())) {
+        ComAddress->setEditText(m_adoRecord.FieldAsString(Column::ApparatusAddress));
+        EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
+    } else {
+        ComAddress->setEditText(QString());
+    }
+}
+
+void TFrmMain::TimerATimer()
+{
+    TFrame request = m_poll.Tick();
+    m_comM->SendData(request.data(), uint16_t(request.size)); // a closed port loses it silently
+}
+
+void TFrmMain::showStatus(const TStatusView& v)
+{
+    TLamp* phases[4] = {AShape, BShape, CShape, DShape};
+    for (int i = 0; i < 4; ++i)
+        phases[i]->SetColor(v.phase[std::size_t(i)]);
+    GShape->setText(v.door);
+    D1Shape->SetColor(v.fan);
+    D2Shape->SetColor(v.alarm);
+    D3Shape->SetColor(v.trip);
+    D4Shape->setText(v.fanMode);
+    D5Shape->setText(v.buzzer);
+    D6Shape->SetColor(v.fault);
+}
+
+void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLength)
+{
+    TChunkOutcome out = HandleChunk(m_state, m_rx, Buffer, BufferLength);
+    switch (out.kind) {
+    case TMonitorReply::Ignored: return; // wrong marker: not even the recording step
+    case TMonitorReply::Model: EditType->setText(out.typeName); break;
+    case TMonitorReply::Live: {
+        showStatus(out.status);
+        QLineEdit* texts[3] = {ATP, BTP, CTP};
+        TLcdDisplay* lcds[3] = {LCDATP, LCDBTP, LCDCTP};
+        for (int i = 0; i < 3; ++i)
+            texts[i]->setText(out.phaseTexts[std::size_t(i)]);
+        for (int i = 0; i < 3; ++i)
+            lcds[i]->SetValue(texts[i]->text().trimmed());
+        if (out.feedsChart)
+            m_feed.FeedLive(m_state.LiveTemps, m_state.PollInterval);
+        break;
+    }
+    case TMonitorReply::BlackBox:
+        if (out.feedsChart)
+            m_feed.FeedBlackBox(m_state.BlackBoxTemps, m_state.PollInterval);
+        break;
+    case TMonitorReply::Unrecognised: break;
+    }
+    m_recorder.Step(out.kind, out.address, m_poll.PollCount(), m_state.RecordCycle, m_state,
+                    [this](const TRecorder::TRow& row) { storeRow(row); });
+}
+
+void TFrmMain::storeRow(const TRecorder::TRow& row)
+{
+    qint64 id = LookupEnabledId(m_db, row.address);
+    InsertRecord(m_db, id, QDateTime::currentDateTime(), row.live, row.blackBox);
+}
+
+void TFrmMain::Button3Click()
+{
+    QCPRange r = ChartView->xAxis->range();
+    SetAxisRange(ChartView->xAxis, r.lower - 100, r.upper - 100);
+    ChartView->replot();
+}
+
+void TFrmMain::Button4Click()
+{
+    QCPRange r = ChartView->xAxis->range();
+    SetAxisRange(ChartView->xAxis, r.lower + 100, r.upper + 100);
+    ChartView->replot();
+}
+
+void TFrmMain::BXClick()
+{
+    int a = StrToInt(X1->text().trimmed());
+    int b = StrToInt(X2->text().trimmed());
+    SetAxisRange(ChartView->yAxis, a, b);
+    ChartView->replot();
+}
+
+void TFrmMain::BYClick()
+{
+    int a = StrToInt(Y2->text().trimmed());
+    int b = StrToInt(Y1->text().trimmed());
+    SetAxisRange(ChartView->xAxis, a, b);
+    ChartView->replot();
+}
+
+void TFrmMain::ButSetPClick()
+{
+    if (Openers().configuration)
+        Openers().configuration(*this);
+}
+
+void TFrmMain::Button1Click()
+{
+    if (Openers().apparatus)
+        Openers().apparatus(*this, 1);
+}
+
+void TFrmMain::PramSetHistClick()
+{
+    if (Openers().apparatus)
+        Openers().apparatus(*this, 2);
+}
+
+void TFrmMain::ButSClick()
+{
+    if (Openers().historyCurves)
+        Openers().historyCurves(*this);
+}
+
+void TFrmMain::ButCanelClick()
+{
+    close();
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+void TFrmMain::FormClose()
+{
+    if (m_taskbarHidden)
+        ShowTaskbar();
+    m_timerA->stop();
+    m_comM->ClosePort(); // no serial thread outlives the window
+}
+
+} // namespace zeva

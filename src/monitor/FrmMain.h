@@ -1,0 +1,142 @@
+// TFrmMain: the main window. Start-up, instrument selection, polling, the live display,
+// the trend chart and the recording of readings.
+#pragma once
+
+#include "ChartFeed.h"
+#include "Comm.h"
+#include "Database.h"
+#include "MainState.h"
+#include "PollCycle.h"
+#include "Recording.h"
+#include "RxBuffer.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QComboBox;
+class QCustomPlot;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace zeva {
+
+class TLcdDisplay;
+class TLamp;
+
+class TFrmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFrmMain(QWidget* parent = nullptr);
+    ~TFrmMain() override;
+
+    // The windows its buttons open; a window whose opener is not set opens nothing.
+    struct TOpeners {
+        std::function<void(TFrmMain&)> configuration; // 参数设置
+        std::function<void(TFrmMain&, int listMode)> apparatus; // 仪表一览 (1), 参数历史 (2)
+        std::function<void(TFrmMain&)> historyCurves; // 温度曲线查询
+    };
+    static TOpeners& Openers();
+
+    // Shared with the other windows.
+    TMainState& State() { return m_state; }
+    TDatabase& ADOCon() { return m_db; }
+    TComm* ComM() const { return m_comM; }
+    QTimer* TimerA() const { return m_timerA; }
+    TPollTable& PollTable() { return m_poll; }
+    TRecorder& Recorder() { return m_recorder; }
+    TChartFeed& ChartFeed() { return m_feed; }
+    const TQueryResult& ADORecord() const { return m_adoRecord; }
+    // True once the start-up sequence has run to its end.
+    bool StartedUp() const { return m_startedUp; }
+
+    // Handlers, named after control and event.
+    void FormShow();
+    void ComAddressChange();
+    void MCapitionChange();
+    void TimerATimer();
+    void ComMReceiveData(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength);
+    void Button3Click();
+    void Button4Click();
+    void BXClick();
+    void BYClick();
+    void ButSetPClick();
+    void Button1Click();
+    void PramSetHistClick();
+    void ButSClick();
+    void ButCanelClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void buildControls();
+    void placePanel2();
+    void showStatus(const struct TStatusView& view);
+    void storeRow(const TRecorder::TRow& row);
+
+    TMainState m_state;
+    TDatabase m_db;
+    TRxBuffer m_rx;
+    TPollTable m_poll;
+    TRecorder m_recorder;
+    TQueryResult m_adoRecord;
+    bool m_shown = false;
+    bool m_startedUp = false;
+    bool m_taskbarHidden = false;
+
+    TComm* m_comM = nullptr;
+    QTimer* m_timerA = nullptr;
+    TChartFeed m_feed{nullptr};
+
+public:
+    // Controls under their fixed names (objectName is the same).
+    QLabel* TitleLabel = nullptr;
+    QComboBox* ComAddress = nullptr;
+    QComboBox* MCapition = nullptr;
+    QLineEdit* EditType = nullptr;
+    QPushButton* ButSetP = nullptr;
+    QPushButton* PramSetHist = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* ButS = nullptr;
+    QLineEdit* X1 = nullptr;
+    QLineEdit* X2 = nullptr;
+    QPushButton* BX = nullptr;
+    QLineEdit* Y1 = nullptr;
+    QLineEdit* Y2 = nullptr;
+    QPushButton* BY = nullptr;
+    QCustomPlot* ChartView = nullptr;
+    QFrame* Panel2 = nullptr;
+    TLcdDisplay* LCDATP = nullptr;
+    TLcdDisplay* LCDBTP = nullptr;
+    TLcdDisplay* LCDCTP = nullptr;
+    QLineEdit* ATP = nullptr;
+    QLineEdit* BTP = nullptr;
+    QLineEdit* CTP = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QFrame* Panel1 = nullptr;
+    TLamp* AShape = nullptr;
+    TLamp* BShape = nullptr;
+    TLamp* CShape = nullptr;
+    TLamp* DShape = nullptr;
+    QLabel* GShape = nullptr;
+    TLamp* D1Shape = nullptr;
+    TLamp* D2Shape = nullptr;
+    TLamp* D3Shape = nullptr;
+    QLabel* D4Shape = nullptr;
+    QLabel* D5Shape = nullptr;
+    TLamp* D6Shape = nullptr;
+    QPushButton* ButCanel = nullptr;
+};
+
+inline const QString MainCaption = QStringLiteral("ZEVA-5000S系列智能温控仪通讯软件");
+
+} // namespace zeva

@@ -1,0 +1,216 @@
+// TFrmMain's controls: creation, captions, initial texts and layout.
+#include "FrmMain.h"
+
+#include "Application.h"
+#include "Lamp.h"
+#include "LcdDisplay.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+namespace zeva {
+
+namespace {
+
+template <typename W> W* named(W* w, const char* name)
+{
+    w->setObjectName(QLatin1String(name));
+    return w;
+}
+
+QLabel* caption(const QString& text, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    return l;
+}
+
+// Every signal runs its handler under the standard error box.
+template <typename Sender, typename Signal> void on(Sender* s, Signal signal, QObject* ctx, std::function<void()> f)
+{
+    QObject::connect(s, signal, ctx, [f] { Guard(f); });
+}
+
+} // namespace
+
+void TFrmMain::buildControls()
+{
+    setWindowTitle(MainCaption);
+    auto* root = new QVBoxLayout(this);
+
+    TitleLabel = named(new QLabel(MainCaption, this), "TitleLabel");
+    QFont big = TitleLabel->font();
+    big.setBold(true);
+    big.setPointSize(big.pointSize() + 6);
+    TitleLabel->setFont(big);
+    TitleLabel->setAlignment(Qt::AlignCenter);
+    root->addWidget(TitleLabel);
+
+    auto* body = new QHBoxLayout;
+    root->addLayout(body, 1);
+
+    // Left column.
+    auto* left = new QVBoxLayout;
+    body->addLayout(left);
+    left->addWidget(caption(QStringLiteral("温控仪地址："), this));
+    ComAddress = named(new QComboBox(this), "ComAddress");
+    ComAddress->setEditable(true);
+    ComAddress->setInsertPolicy(QComboBox::NoInsert);
+    left->addWidget(ComAddress);
+    left->addWidget(caption(QStringLiteral("温控仪名称："), this));
+    MCapition = named(new QComboBox(this), "MCapition");
+    MCapition->setEditable(true);
+    MCapition->setInsertPolicy(QComboBox::NoInsert);
+    left->addWidget(MCapition);
+    left->addWidget(caption(QStringLiteral("温控仪系列："), this));
+    EditType = named(new QLineEdit(QStringLiteral("ZEVA-5000"), this), "EditType");
+    EditType->setEnabled(false);
+    left->addWidget(EditType);
+    left->addSpacing(16);
+    ButSetP = named(new QPushButton(QStringLiteral("参数设置(&P)"), this), "ButSetP");
+    PramSetHist = named(new QPushButton(QStringLiteral("参数历史(&H)"), this), "PramSetHist");
+    Button1 = named(new QPushButton(QStringLiteral("仪表一览(&V)"), this), "Button1");
+    ButS = named(new QPushButton(QStringLiteral("温度曲线查询(&S)"), this), "ButS");
+    for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS}) {
+        b->setMinimumHeight(34);
+        left->addWidget(b);
+    }
+    left->addStretch(1);
+    left->addWidget(caption(QStringLiteral("放大/缩小"), this));
+    auto* ranges = new QGridLayout;
+    X1 = named(new QLineEdit(QStringLiteral("-30"), this), "X1");
+    X2 = named(new QLineEdit(QStringLiteral("250"), this), "X2");
+    BX = named(new QPushButton(QStringLiteral("X"), this), "BX");
+    Y1 = named(new QLineEdit(QStringLiteral("0"), this), "Y1");
+    Y2 = named(new QLineEdit(QStringLiteral("1800"), this), "Y2");
+    BY = named(new QPushButton(QStringLiteral("Y"), this), "BY");
+    for (QLineEdit* e : {X1, X2, Y1, Y2})
+        e->setMaximumWidth(60);
+    for (QPushButton* b : {BX, BY})
+        b->setMaximumWidth(32);
+    ranges->addWidget(X1, 0, 0);
+    ranges->addWidget(X2, 0, 1);
+    ranges->addWidget(BX, 0, 2);
+    ranges->addWidget(Y1, 1, 0);
+    ranges->addWidget(Y2, 1, 1);
+    ranges->addWidget(BY, 1, 2);
+    left->addLayout(ranges);
+
+    // Centre: the chart with the temperature displays on it, the shift buttons under it.
+    auto* centre = new QVBoxLayout;
+    body->addLayout(centre, 1);
+    ChartView = named(new QCustomPlot(this), "ChartView");
+    ChartView->installEventFilter(this); // keeps Panel2 near the chart's right edge
+    SetupLiveChart(ChartView);
+    m_feed = TChartFeed(ChartView);
+    centre->addWidget(ChartView, 1);
+
+    Panel2 = named(new QFrame(ChartView), "Panel2");
+    Panel2->setFrameShape(QFrame::Box);
+    Panel2->setAutoFillBackground(true);
+    QPalette dark = Panel2->palette();
+    dark.setColor(QPalette::Window, Qt::black);
+    dark.setColor(QPalette::WindowText, Qt::white);
+    Panel2->setPalette(dark);
+    auto* lcds = new QGridLayout(Panel2);
+    lcds->setContentsMargins(6, 6, 6, 6);
+    const char* lcdNames[3] = {"LCDATP", "LCDBTP", "LCDCTP"};
+    const char* phaseCaptions[3] = {"A相", "B相", "C相"};
+    TLcdDisplay** lcdSlots[3] = {&LCDATP, &LCDBTP, &LCDCTP};
+    for (int i = 0; i < 3; ++i) {
+        auto* d = named(new TLcdDisplay(Panel2), lcdNames[i]);
+        d->setFixedSize(79, 28);
+        d->SetColor(clBlack);
+        d->SetDigitNum(4);
+        d->SetOnColor(clRed);
+        d->SetValue(QStringLiteral("0000"));
+        *lcdSlots[i] = d;
+        lcds->addWidget(caption(QString::fromUtf8(phaseCaptions[i]), Panel2), i, 0);
+        lcds->addWidget(d, i, 1);
+    }
+    Panel2->adjustSize();
+
+    // The phase texts the displays take their values from; never shown.
+    ATP = named(new QLineEdit(this), "ATP");
+    BTP = named(new QLineEdit(this), "BTP");
+    CTP = named(new QLineEdit(this), "CTP");
+    for (QLineEdit* e : {ATP, BTP, CTP})
+        e->hide();
+
+    auto* shifts = new QHBoxLayout;
+    Button3 = named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
+    Button4 = named(new QPushButton(QStringLiteral("（右移）>>>>"), this), "Button4");
+    shifts->addWidget(Button3);
+    shifts->addStretch(1);
+    shifts->addWidget(Button4);
+    centre->addLayout(shifts);
+
+    // Right: status lamps and texts.
+    Panel1 = named(new QFrame(this), "Panel1");
+    Panel1->setFrameShape(QFrame::StyledPanel);
+    Panel1->setFixedWidth(200);
+    body->addWidget(Panel1);
+    auto* right = new QGridLayout(Panel1);
+    int row = 0;
+    auto lamp = [&](TLamp*& slot, const char* name, const char* text, TColor initial) {
+        slot = named(new TLamp(initial, Panel1), name);
+        right->addWidget(caption(QString::fromUtf8(text), Panel1), row, 0);
+        right->addWidget(slot, row++, 1);
+    };
+    auto state = [&](QLabel*& slot, const char* name, const char* text, const char* initial) {
+        slot = named(new QLabel(QString::fromUtf8(initial), Panel1), name);
+        right->addWidget(caption(QString::fromUtf8(text), Panel1), row, 0);
+        right->addWidget(slot, row++, 1);
+    };
+    lamp(AShape, "AShape", "A相状态", clRed);
+    lamp(BShape, "BShape", "B相状态", clLime);
+    lamp(CShape, "CShape", "C相状态", clRed);
+    lamp(DShape, "DShape", "D相状态", clLime);
+    state(GShape, "GShape", "柜门状态", "关");
+    lamp(D1Shape, "D1Shape", "风机控制输出", clLime);
+    lamp(D2Shape, "D2Shape", "超温报警输出", clRed);
+    lamp(D3Shape, "D3Shape", "超温跳闸输出", clRed);
+    state(D4Shape, "D4Shape", "风机状态", "自动");
+    state(D5Shape, "D5Shape", "蜂鸣器静音", "不静音");
+    lamp(D6Shape, "D6Shape", "故障输出位", clLime);
+    auto* note = new QLabel(QStringLiteral("说明：\n红色为动作或报警，\n绿色为正常。\n显示的是最近一次\n应答的温控仪状态；\n曲线跟随所选地址\n的温控仪。"),
+                            Panel1);
+    note->setObjectName(QStringLiteral("StaticText"));
+    right->addWidget(note, row++, 0, 1, 2);
+    right->setRowStretch(row++, 1);
+    ButCanel = named(new QPushButton(QStringLiteral("退出(&C)"), Panel1), "ButCanel");
+    ButCanel->setMinimumHeight(34);
+    right->addWidget(ButCanel, row++, 0, 1, 2);
+
+    // Not visible: the serial component and the polling timer.
+    m_comM = named(new TComm(this), "ComM");
+    m_timerA = named(new QTimer(this), "TimerA");
+
+    // The operator's typing or choosing only: setting a text from code runs no handler.
+    on(ComAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { ComAddressChange(); });
+    on(ComAddress, &QComboBox::textActivated, this, [this] { ComAddressChange(); });
+    on(MCapition->lineEdit(), &QLineEdit::textEdited, this, [this] { MCapitionChange(); });
+    on(MCapition, &QComboBox::textActivated, this, [this] { MCapitionChange(); });
+    on(ButSetP, &QPushButton::clicked, this, [this] { ButSetPClick(); });
+    on(PramSetHist, &QPushButton::clicked, this, [this] { PramSetHistClick(); });
+    on(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    on(ButS, &QPushButton::clicked, this, [this] { ButSClick(); });
+    on(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    on(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+    on(BX, &QPushButton::clicked, this, [this] { BXClick(); });
+    on(BY, &QPushButton::clicked, this, [this] { BYClick(); });
+    on(ButCanel, &QPushButton::clicked, this, [this] { ButCanelClick(); });
+    on(m_timerA, &QTimer::timeout, this, [this] { TimerATimer(); });
+    m_comM->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
+        Guard([&] { ComMReceiveData(sender, buffer, length); });
+    };
+}
+
+} // namespace zeva

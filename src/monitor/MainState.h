@@ -1,0 +1,46 @@
+// The main window's shared values: settings read at start-up, the selection, and the newest
+// readings, shared with the configuration window.
+#pragma once
+
+#include "Frames.h"
+#include "IniFile.h"
+
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+namespace zeva {
+
+// The newest readings received from one bus address.
+struct TAddressReadings {
+    std::optional<TPhaseTemps> live;
+    std::optional<TPhaseTemps> blackBox;
+    std::optional<TPhaseTemps> highest;
+};
+
+struct TMainState {
+    std::unique_ptr<TIniFile> SettingsFile;
+    QString StartDir;
+    QString DataPath;
+    QString PortName;
+    int BaudSetting = 0;
+    int PollInterval = 0;
+    int RecordCycle = 0;
+    int SelectedAddress = 0;
+    qint64 SelectedID = 0;
+
+    // The newest accepted reply of each kind, from whichever instrument sent it.
+    TPhaseTemps LiveTemps{};
+    TPhaseTemps BlackBoxTemps{};
+    TPhaseTemps HighestTemps{};
+    QString CurrentTypeName;
+    QString CurrentCapition;
+
+    // The same, kept per bus address, so that a stored row and the configuration window's
+    // highest temperatures belong to one instrument.
+    std::array<TAddressReadings, 256> ByAddress{};
+};
+
+} // namespace zeva

@@ -1,0 +1,43 @@
+// What one received chunk changes: the shared readings, and what the window must show.
+#pragma once
+
+#include "Colors.h"
+#include "MainState.h"
+#include "RxBuffer.h"
+
+#include <QString>
+
+#include <array>
+
+namespace zeva {
+
+inline constexpr TColor LampRed = 255;
+inline constexpr TColor LampGreen = 65280;
+
+// Lamps and texts of the status panel for the two status bytes of a live reply.
+struct TStatusView {
+    std::array<TColor, 4> phase{};  // AShape..DShape
+    QString door;                   // GShape
+    TColor fan = 0, alarm = 0, trip = 0, fault = 0; // D1Shape, D2Shape, D3Shape, D6Shape
+    QString fanMode;                // D4Shape
+    QString buzzer;                 // D5Shape
+};
+TStatusView StatusView(uint8_t phaseStatus, uint8_t outputStatus);
+
+// A phase temperature as the displays show it: "ERR" above 255 or below -30.
+QString PhaseText(double value);
+QString TempText(double value);
+
+struct TChunkOutcome {
+    TMonitorReply kind = TMonitorReply::Ignored;
+    uint8_t address = 0;
+    QString typeName;               // model reply
+    std::array<QString, 3> phaseTexts; // live reply: phases A, B, C
+    TStatusView status;             // live reply
+    bool feedsChart = false;        // from the selected instrument
+};
+
+// Copies the chunk into the receive buffer, accepts it and updates the shared readings.
+TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, const uint8_t* chunk, std::size_t length);
+
+} // namespace zeva
