@@ -83,8 +83,8 @@ void TChartFeed::append(int series, double x, double y)
     QCPGraph* g = m_chart->graph(series);
     g->addData(x, y);
     auto data = g->data();
-    if (data->size() > SeriesCap)
-        data->removeBefore((data->constBegin() + (data->size() - SeriesCap))->key);
+    if (data->size() > m_cap)
+        data->removeBefore((data->constBegin() + (data->size() - m_cap))->key);
 }
 
 bool TChartFeed::advance(int32_t& counter, int step)

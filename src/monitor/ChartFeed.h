@@ -23,7 +23,7 @@ public:
     // Each series keeps its newest points up to this many, so months of polling stay bounded.
     static constexpr int SeriesCap = 1'000'000;
 
-    explicit TChartFeed(QCustomPlot* chart) : m_chart(chart) {}
+    explicit TChartFeed(QCustomPlot* chart, int cap = SeriesCap) : m_chart(chart), m_cap(cap) {}
 
     int32_t LiveX = 0;
     int32_t BlackBoxX = 0;
@@ -39,6 +39,7 @@ private:
     bool advance(int32_t& counter, int step);
 
     QCustomPlot* m_chart;
+    int m_cap;
 };
 
 } // namespace zeva

@@ -2,6 +2,7 @@
 #include "FrmMain.h"
 
 #include "Application.h"
+#include "ComboText.h"
 #include "Convert.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
@@ -42,8 +43,11 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent)
 
 TFrmMain::~TFrmMain()
 {
-    // The port closes before anything it reports to goes away.
+    // The port closes before anything it reports to goes away, and no control's last signals
+    // (a combo box losing the focus as it is destroyed) reach handlers whose state is gone.
     m_comM->ClosePort();
+    for (QObject* child : findChildren<QObject*>())
+        child->blockSignals(true);
 }
 
 void TFrmMain::FormCreate()
@@ -120,8 +124,8 @@ void TFrmMain::FormShow()
     }
     if (all.RecordCount() > 0) {
         all.Last(); // the fields show the row the pass ended on: the highest address
-        ComAddress->setEditText(all.FieldAsString(Column::ApparatusAddress));
-        MCapition->setEditText(all.FieldAsString(Column::ApparatusName));
+        SetComboText(ComAddress, all.FieldAsString(Column::ApparatusAddress));
+        SetComboText(MCapition, all.FieldAsString(Column::ApparatusName));
         EditType->setText(all.FieldAsString(Column::ApparatusType));
     }
 
@@ -146,22 +150,22 @@ void TFrmMain::ComAddressChange()
 {
     const int address = StrToInt(ComAddress->currentText().trimmed());
     if (m_adoRecord.Locate(Column::ApparatusAddress, address)) {
-        MCapition->setEditText(m_adoRecord.FieldAsString(Column::ApparatusName));
+        SetComboText(MCapition, m_adoRecord.FieldAsString(Column::ApparatusName));
         EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
         m_state.SettingsFile->WriteInteger(SettingsKey::Info, SettingsKey::ApparatusAddress, address);
         m_state.SelectedAddress = address;
     } else {
-        MCapition->setEditText(QString());
+        SetComboText(MCapition, QString());
     }
 }
 
 void TFrmMain::MCapitionChange()
 {
     if (m_adoRecord.Locate(Column::ApparatusName, MCapition->currentText().trimmed())) {
-        ComAddress->setEditText(m_adoRecord.FieldAsString(Column::ApparatusAddress));
+        SetComboText(ComAddress, m_adoRecord.FieldAsString(Column::ApparatusAddress));
         EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
     } else {
-        ComAddress->setEditText(QString());
+        SetComboText(ComAddress, QString());
     }
 }
 

@@ -82,11 +82,13 @@ void TPty::Write(const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> TPty::Read(int ms, std::size_t count)
 {
+    // The event loop keeps running meanwhile, so the component's timers and events go on.
     std::vector<uint8_t> out;
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired() && (count == 0 || out.size() < count)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         pollfd p{m_master, POLLIN, 0};
-        if (poll(&p, 1, int(std::max<qint64>(deadline.remainingTime(), 0))) <= 0)
+        if (poll(&p, 1, 2) <= 0)
             continue;
         uint8_t buf[4096];
         ssize_t n = read(m_master, buf, sizeof buf);

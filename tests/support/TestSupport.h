@@ -28,7 +28,8 @@ public:
     const std::string& slaveName() const { return m_slaveName; }
     void CloseMaster();
     void Write(const std::vector<uint8_t>& bytes);
-    // Everything readable on the master within `ms`, gathering until `count` bytes if given.
+    // Everything readable on the master within `ms`, gathering until `count` bytes if given;
+    // the event loop runs meanwhile.
     std::vector<uint8_t> Read(int ms, std::size_t count = 0);
 
 private:

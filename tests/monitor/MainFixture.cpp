@@ -1,0 +1,69 @@
+// A main window in a temporary working folder with a pseudo-terminal as its port.
+#include "MainFixture.h"
+
+#include "Database.h"
+#include "Statements.h"
+
+#include <QFile>
+#include <QThread>
+
+#include <fstream>
+#include <iterator>
+
+namespace zeva::test {
+
+void MainFixture::SetUp()
+{
+    oldDir = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    pty = std::make_unique<TPty>();
+    boxes = std::make_unique<TBoxCatcher>();
+}
+
+void MainFixture::TearDown()
+{
+    QDir::setCurrent(oldDir);
+}
+
+void MainFixture::WriteIni(const std::string& extra)
+{
+    std::ofstream(ini().toStdString(), std::ios::binary)
+        << "[Info]\r\nPath=" << dir.path().toStdString() << "\r\nPort=" << pty->slaveName() << "\r\n" << extra;
+}
+
+std::string MainFixture::IniText() const
+{
+    std::ifstream in(ini().toStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<qint64> MainFixture::MakeDatabase(const std::vector<TInstrument>& instruments)
+{
+    QDir().mkpath(dir.filePath(QStringLiteral("DataBase")));
+    QFile f(TDatabase::FileFor(dir.path()));
+    f.open(QIODevice::WriteOnly);
+    f.close();
+    TDatabase db;
+    EXPECT_TRUE(db.Open(dir.path()));
+    CreateSchema(db);
+    std::vector<qint64> ids;
+    for (const TInstrument& in : instruments)
+        ids.push_back(InsertApparatus(db, in.name, in.address, in.enabled, in.type));
+    return ids;
+}
+
+std::unique_ptr<TFrmMain> MainFixture::Start()
+{
+    auto w = std::make_unique<TFrmMain>();
+    w->show();
+    WaitUntil([&] { return w->StartedUp() || !w->isVisible(); });
+    return w;
+}
+
+void MainFixture::Reply(const TFrame& frame)
+{
+    pty->Write(std::vector<uint8_t>(frame.data(), frame.data() + frame.size));
+    Pump(160);
+}
+
+} // namespace zeva::test

@@ -1,0 +1,48 @@
+// A main window in a temporary working folder with a pseudo-terminal as its port.
+#pragma once
+
+#include "BoxCatcher.h"
+#include "FrmMain.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zeva::test {
+
+struct TInstrument {
+    int address;
+    QString name;
+    bool enabled = true;
+    QString type = QStringLiteral("ZEVA5000-S");
+};
+
+class MainFixture : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString oldDir;
+    std::unique_ptr<TPty> pty;
+    std::unique_ptr<TBoxCatcher> boxes;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    QString ini() const { return dir.filePath(QStringLiteral("Data.ini")); }
+    // Data.ini with the port at the pty, and the given further lines of section Info.
+    void WriteIni(const std::string& extraInfoLines);
+    std::string IniText() const;
+    // The database with these instruments; returns their IDs.
+    std::vector<qint64> MakeDatabase(const std::vector<TInstrument>& instruments);
+    // Shows a new main window and waits until its start-up has run (or it closed).
+    std::unique_ptr<TFrmMain> Start();
+    // A frame sent by the instrument side; the pause keeps it a chunk of its own.
+    void Reply(const TFrame& frame);
+};
+
+} // namespace zeva::test

@@ -1,0 +1,94 @@
+// The live chart: series set-up, the feed of replies, axis moves and the point cap.
+#include "ChartFeed.h"
+#include "SharedTexts.h"
+
+#include <gtest/gtest.h>
+
+#include <qcustomplot.h>
+
+#include <climits>
+
+using namespace zeva;
+
+namespace {
+
+struct ChartFixture : ::testing::Test {
+    QCustomPlot chart;
+    void SetUp() override
+    {
+        SetupLiveChart(&chart);
+        SetAxisRange(chart.xAxis, 0, 1800);
+        SetAxisRange(chart.yAxis, -30, 250);
+    }
+    QCPRange time() const { return chart.xAxis->range(); }
+    int points(int series) { return chart.graph(series)->dataCount(); }
+};
+
+} // namespace
+
+TEST_F(ChartFixture, EightSeriesInOrder)
+{
+    ASSERT_EQ(chart.graphCount(), 8);
+    const QColor colours[8] = {QColor(255, 255, 0), QColor(0, 255, 0), QColor(255, 0, 0), QColor(0x80, 0, 0x40),
+                               QColor(0, 0, 0),     QColor(255, 255, 0), QColor(0x40, 0, 0x40), QColor(0, 0x80, 0x80)};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(chart.graph(i)->name(), CurveNames[std::size_t(i)]);
+        EXPECT_EQ(chart.graph(i)->pen().color(), colours[i]) << i;
+        EXPECT_EQ(chart.graph(i)->visible(), i < 3);
+    }
+    EXPECT_EQ(chart.legend->itemCount(), 3);
+    EXPECT_EQ(chart.xAxis->label(), "时间 / 秒（单位）");
+    EXPECT_EQ(chart.yAxis->label(), "温度范围");
+    EXPECT_EQ(chart.axisRect()->backgroundBrush().color(), QColor(Qt::black));
+}
+
+TEST_F(ChartFixture, FeedsMoveCountersAndTheTimeAxis)
+{
+    TChartFeed feed(&chart);
+    feed.FeedLive({25.3, 25, 25.8, 0}, 3);
+    EXPECT_EQ(points(0), 1);
+    EXPECT_EQ(chart.graph(0)->data()->at(0)->key, 0);
+    EXPECT_EQ(chart.graph(0)->data()->at(0)->value, 25.3);
+    EXPECT_EQ(points(3), 0) << "D live is fed nothing";
+    EXPECT_EQ(feed.LiveX, 3);
+    EXPECT_EQ(time(), QCPRange(1.5, 1801.5));
+    feed.FeedBlackBox({81, 82, 83, 84}, 3);
+    EXPECT_EQ(feed.BlackBoxX, 3);
+    EXPECT_EQ(points(7), 1) << "switched off, still fed";
+    EXPECT_EQ(time(), QCPRange(3, 1803)) << "one pass moves the axis by one interval";
+    feed.FeedLive({1, 2, 3, 4}, 1);
+    EXPECT_EQ(feed.LiveX, 4) << "the step is the interval at the moment of the feed";
+
+    EXPECT_TRUE(ScrollBottomAxis(&chart, -1.5));
+    EXPECT_EQ(time(), QCPRange(2, 1802));
+    SetAxisRange(chart.yAxis, 150, 0);
+    EXPECT_EQ(chart.yAxis->range(), QCPRange(0, 150)) << "the smaller bound is the minimum";
+}
+
+TEST_F(ChartFixture, LargestPositionStartsAgainAndClearsThatKind)
+{
+    TChartFeed feed(&chart);
+    feed.FeedBlackBox({1, 1, 1, 1}, 3);
+    feed.LiveX = INT32_MAX;
+    QCPRange before = time();
+    feed.FeedLive({5, 6, 7, 8}, 3);
+    EXPECT_EQ(feed.LiveX, 0);
+    EXPECT_EQ(points(0), 0);
+    EXPECT_EQ(points(4), 1) << "black-box series untouched";
+    EXPECT_EQ(time(), before) << "the axis does not move this time";
+
+    feed.LiveX = INT32_MAX - 1;
+    feed.FeedLive({5, 6, 7, 8}, 3);
+    EXPECT_EQ(feed.LiveX, 0) << "an advance past the largest position starts again too";
+}
+
+TEST_F(ChartFixture, EachSeriesKeepsItsNewestPointsUpToTheCap)
+{
+    TChartFeed feed(&chart, 100);
+    for (int i = 0; i < 250; ++i)
+        feed.FeedLive({double(i), 0, 0, 0}, 1);
+    EXPECT_EQ(points(0), 100);
+    EXPECT_EQ(chart.graph(0)->data()->constBegin()->key, 150) << "the oldest are dropped";
+    EXPECT_EQ((chart.graph(0)->data()->constEnd() - 1)->value, 249);
+    EXPECT_EQ(TChartFeed::SeriesCap, 1'000'000);
+}

@@ -1,0 +1,252 @@
+// The main window in-process: start-up and its failure boxes, the selectors, polling on the wire,
+// the live display, the chart's buttons and recording into the database.
+#include "Frames.h"
+#include "Lamp.h"
+#include "LcdDisplay.h"
+#include "MainFixture.h"
+#include "ReplyHandling.h"
+#include "Statements.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <qcustomplot.h>
+
+using namespace zeva;
+using namespace zeva::test;
+
+namespace {
+
+using V = std::vector<uint8_t>;
+
+// Types as the operator would, one key at a time (Chinese characters as composed text).
+void type(QComboBox* box, const QString& text)
+{
+    box->lineEdit()->clear();
+    for (QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(box->lineEdit(), &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(box->lineEdit(), &release);
+    }
+}
+
+} // namespace
+
+TEST_F(MainFixture, NoDataIniWritesDefaultsAndAMissingPortEndsTheProgram)
+{
+    auto w = Start();
+    ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
+    EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 串口 COM1已经打开。");
+    EXPECT_EQ(boxes->titles.front(), "友情提示");
+    EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); })) << "the window closes";
+    EXPECT_EQ(IniText(), "[Info]\r\nPath=" + dir.path().toStdString() +
+                             "\r\nBate=9600\r\nInterval_S=3\r\nRunTimer=60\r\nPort=COM1\r\n")
+        << "ApparatusAddress is read only once the port is open";
+    EXPECT_FALSE(w->ComM()->IsOpen());
+}
+
+TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
+{
+    WriteIni("ApparatusAddress=255\r\n");
+    auto w = Start();
+    ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
+    EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 数据库不在 " + dir.path() + "/DataBase 目录下。");
+    EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
+    EXPECT_NE(IniText().find("ApparatusAddress=0\r\n"), std::string::npos) << "255 replaced by 0";
+    EXPECT_FALSE(w->ComM()->IsOpen()) << "the port is closed with the window";
+}
+
+TEST_F(MainFixture, StartupFillsSelectorsWithTheLastRowAndFollowsTheStoredAddress)
+{
+    WriteIni("Interval_S=3\r\nApparatusAddress=5\r\n");
+    auto ids = MakeDatabase({{9, "九号", true, "ZEVA5002"}, {1, "一号"}, {5, "五号", true, "ZEVA5001"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    EXPECT_EQ(w->ComAddress->count(), 3);
+    EXPECT_EQ(w->ComAddress->itemText(0), "1");
+    EXPECT_EQ(w->ComAddress->currentText(), "9") << "the row the pass ended on";
+    EXPECT_EQ(w->MCapition->currentText(), "九号");
+    EXPECT_EQ(w->EditType->text(), "ZEVA5002");
+    EXPECT_EQ(w->State().SelectedAddress, 5);
+    EXPECT_EQ(w->State().SelectedID, ids[2]);
+    EXPECT_TRUE(w->TimerA()->isActive());
+    EXPECT_EQ(w->TimerA()->interval(), 1000);
+    EXPECT_EQ(w->PollTable().PollCount(), 3);
+    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(0, 1800));
+    EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(-30, 250));
+    EXPECT_TRUE(boxes->boxes.isEmpty());
+}
+
+TEST_F(MainFixture, EmptyRegistryLeavesListsEmptyAndTheTimerOff)
+{
+    WriteIni("");
+    MakeDatabase({});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    EXPECT_EQ(w->ComAddress->count(), 0);
+    EXPECT_EQ(w->EditType->text(), "ZEVA-5000");
+    EXPECT_FALSE(w->TimerA()->isActive());
+    EXPECT_TRUE(pty->Read(400).empty()) << "nothing is sent";
+    // The configuration window restarts the timer whether or not the table is empty.
+    w->TimerA()->setInterval(100);
+    w->TimerA()->start();
+    EXPECT_EQ(pty->Read(1000, 4), (V{0x00, 0x3F, 0xAA, 0x17}));
+}
+
+TEST_F(MainFixture, SelectorsFollowTheOperatorOnly)
+{
+    WriteIni("ApparatusAddress=1\r\n");
+    MakeDatabase({{1, "一号", true, "ZEVA5000-S"}, {2, "Two", true, "ZEVA5001"}, {7, "七号", false}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+
+    type(w->ComAddress, "2");
+    EXPECT_EQ(w->MCapition->currentText(), "Two");
+    EXPECT_EQ(w->EditType->text(), "ZEVA5001");
+    EXPECT_EQ(w->State().SelectedAddress, 2);
+    EXPECT_NE(IniText().find("ApparatusAddress=2\r\n"), std::string::npos);
+
+    type(w->ComAddress, "7"); // in the list, but not enabled
+    EXPECT_EQ(w->MCapition->currentText(), "");
+    EXPECT_EQ(w->State().SelectedAddress, 2);
+
+    type(w->ComAddress, "x");
+    ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: 'x' is not a valid integer value");
+    EXPECT_EQ(w->State().SelectedAddress, 2);
+
+    type(w->MCapition, " two ");
+    EXPECT_EQ(w->ComAddress->currentText(), "2") << "names match without regard to case";
+    type(w->MCapition, "一号");
+    EXPECT_EQ(w->ComAddress->currentText(), "1");
+    EXPECT_EQ(w->State().SelectedAddress, 2) << "choosing by name changes only the fields";
+    EXPECT_NE(IniText().find("ApparatusAddress=2\r\n"), std::string::npos);
+    type(w->MCapition, "nobody");
+    EXPECT_EQ(w->ComAddress->currentText(), "");
+
+    w->ComAddress->setEditText("1"); // from code: no handler
+    EXPECT_EQ(w->State().SelectedAddress, 2);
+}
+
+TEST_F(MainFixture, PollingOrderAndSpacingOnTheWire)
+{
+    WriteIni("Interval_S=3\r\n");
+    MakeDatabase({{7, "b"}, {3, "a"}, {5, "off", false}});
+    QElapsedTimer clock;
+    auto w = Start();
+    clock.start();
+    std::vector<V> frames;
+    std::vector<qint64> at;
+    while (frames.size() < 5 && clock.elapsed() < 8000) {
+        V f = pty->Read(1500, 4);
+        if (f.size() == 4) {
+            frames.push_back(f);
+            at.push_back(clock.elapsed());
+        }
+    }
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[0], (V{0x03, 0x3F, 0xAA, 0x14}));
+    EXPECT_EQ(frames[1], (V{0x03, 0x3F, 0xEE, 0xD0}));
+    EXPECT_EQ(frames[2], (V{0x07, 0x3F, 0xAA, 0x10}));
+    EXPECT_EQ(frames[3], (V{0x07, 0x3F, 0xEE, 0xCC}));
+    EXPECT_EQ(frames[4], (V{0x03, 0x3F, 0xAA, 0x14}));
+    for (std::size_t i = 1; i < at.size(); ++i)
+        EXPECT_NEAR(double(at[i] - at[i - 1]), 1000.0, 150.0);
+}
+
+TEST_F(MainFixture, RepliesDriveLampsDisplaysAndChart)
+{
+    WriteIni("ApparatusAddress=1\r\nInterval_S=3\r\n");
+    MakeDatabase({{1, "a"}, {2, "b"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    w->TimerA()->stop();
+
+    Reply(BuildLiveReply(1, {25.3, 255.1, 300.0, 0}, 0x1F, 0x3F));
+    EXPECT_EQ(w->LCDATP->Value(), "25.3");
+    EXPECT_EQ(w->LCDBTP->Value(), "ERR");
+    EXPECT_EQ(w->LCDCTP->Value(), "ERR");
+    EXPECT_EQ(w->ATP->text(), "25.3");
+    for (TLamp* l : {w->AShape, w->BShape, w->CShape, w->DShape, w->D1Shape, w->D3Shape, w->D6Shape})
+        EXPECT_EQ(l->Color(), LampRed);
+    EXPECT_EQ(w->D2Shape->Color(), LampGreen);
+    EXPECT_EQ(w->GShape->text(), "开");
+    EXPECT_EQ(w->D4Shape->text(), "自动");
+    EXPECT_EQ(w->D5Shape->text(), "静音");
+    EXPECT_EQ(w->ChartView->graph(0)->dataCount(), 1);
+    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(1.5, 1801.5));
+
+    Reply(BuildLiveReply(2, {255.0, 1, 2, 3}, 0x00, 0x00));
+    EXPECT_EQ(w->LCDATP->Value(), "255") << "another instrument is shown";
+    EXPECT_EQ(w->D2Shape->Color(), LampRed);
+    EXPECT_EQ(w->GShape->text(), "关");
+    EXPECT_EQ(w->ChartView->graph(0)->dataCount(), 1) << "but not drawn";
+
+    Reply(BuildBlackBoxReply(2, {1, 2, 3, 4}, {5, 6, 7, 8}));
+    EXPECT_EQ(w->LCDATP->Value(), "255") << "a black-box reply changes nothing visible";
+    Reply(BuildModelReply(2, 5));
+    EXPECT_EQ(w->EditType->text(), "ZEVA5001-R");
+
+    TFrame bad = BuildLiveReply(1, {99, 99, 99, 99}, 0, 0);
+    bad.bytes[13] ^= 1;
+    Reply(bad);
+    EXPECT_EQ(w->LCDATP->Value(), "255");
+
+    // The operator's view of the time axis.
+    w->ChartView->xAxis->setRange(10, 1810);
+    QTest::mouseClick(w->Button3, Qt::LeftButton);
+    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(-90, 1710));
+    QTest::mouseClick(w->Button4, Qt::LeftButton);
+    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(10, 1810));
+    w->X1->setText(" 0 ");
+    w->X2->setText("150");
+    QTest::mouseClick(w->BX, Qt::LeftButton);
+    EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(0, 150));
+    w->Y1->setText("1800");
+    w->Y2->setText("0");
+    QTest::mouseClick(w->BY, Qt::LeftButton);
+    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(0, 1800));
+    w->X1->setText("");
+    QTest::mouseClick(w->BX, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: '' is not a valid integer value");
+    EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(0, 150));
+}
+
+TEST_F(MainFixture, RecordingStoresTheAnsweringInstrumentsOwnReadings)
+{
+    // One instrument, cycle 2: the window is counter 1 of a 4-chunk cycle; every second window stores.
+    WriteIni("ApparatusAddress=1\r\nRunTimer=2\r\n");
+    auto ids = MakeDatabase({{1, "a"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    w->TimerA()->stop();
+
+    Reply(BuildBlackBoxReply(1, {80.5, 81, 79.9, 0}, {90, 90, 90, 90})); // counter 0
+    Reply(BuildLiveReply(9, {70, 70, 70, 70}, 0, 0)); // counter 1, toggle 0: no row
+    Reply(BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0, 0)); // counter 2
+    V junk{0x01, 0x40, 0x00};
+    pty->Write(junk); // wrong marker: counts nothing
+    Pump(160);
+    Reply(BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0, 0)); // counter 3
+    Reply(BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0, 0)); // counter 0
+    EXPECT_EQ(w->ADOCon().Query("SELECT count(*) FROM ApparatusRecord").rows().front().front().toInt(), 0);
+    Reply(BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0, 0)); // counter 1, toggle 1: stores
+    TQueryResult r = w->ADOCon().Query("SELECT * FROM ApparatusRecord");
+    ASSERT_EQ(r.RecordCount(), 1);
+    EXPECT_EQ(r.FieldAsInteger("ApparatusID"), ids[0]);
+    EXPECT_DOUBLE_EQ(r.FieldAsFloat("AActTemperature"), 25.3);
+    EXPECT_DOUBLE_EQ(r.FieldAsFloat("CActTemperature"), 24.8);
+    EXPECT_DOUBLE_EQ(r.FieldAsFloat("ABlackTemperature"), 80.5);
+    EXPECT_DOUBLE_EQ(r.FieldAsFloat("CBlackTemperature"), 79.9);
+    QDateTime stored = QDateTime::fromString(r.FieldAsString("InDateTime"), "yyyy-MM-dd HH:mm:ss");
+    EXPECT_LE(std::abs(stored.secsTo(QDateTime::currentDateTime())), 5);
+    EXPECT_EQ(w->Recorder().RecordCounter, 2);
+}
