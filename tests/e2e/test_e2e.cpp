@@ -1,5 +1,7 @@
 // zeva-monitor as a program: started in a temporary folder against zeva-sim, checked by the
 // simulator's log of the wire, the rows in the database and the text of Data.ini.
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -54,16 +56,6 @@ std::string readText(const fs::path& p)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string shell(const std::string& cmd)
-{
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[512];
-    while (std::size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 struct Line {
     long long ms;
@@ -133,7 +125,7 @@ TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
     // Rows recorded under the instruments' IDs (1, 2, 3 at addresses 1, 2, 3), each row carrying the
     // readings of its own instrument: the simulated phases sit near 45, 55 and 65 degrees.
     auto sql = [&](const std::string& q) {
-        return shell("sqlite3 '" + (dir / "DataBase" / "Data.db").string() + "' '" + q + "'");
+        return zeva::test::Shell("sqlite3 '" + (dir / "DataBase" / "Data.db").string() + "' '" + q + "'");
     };
     int rows = std::stoi(sql("SELECT count(*) FROM ApparatusRecord"));
     EXPECT_GE(rows, 3);

@@ -4,6 +4,8 @@
 #include "Database.h"
 #include "Statements.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -21,16 +23,6 @@ using namespace zeva;
 
 namespace {
 
-std::string shell(const std::string& cmd)
-{
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[512];
-    while (std::size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 struct DbFixture : ::testing::Test {
     QTemporaryDir dir;
@@ -47,7 +39,7 @@ struct DbFixture : ::testing::Test {
     }
     std::string sqlite(const std::string& sql) const
     {
-        return shell("sqlite3 '" + TDatabase::FileFor(dir.path()).toStdString() + "' \"" + sql + "\"");
+        return zeva::test::Shell("sqlite3 '" + TDatabase::FileFor(dir.path()).toStdString() + "' \"" + sql + "\"");
     }
 };
 

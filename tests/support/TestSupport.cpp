@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -97,6 +98,19 @@ std::vector<uint8_t> TPty::Read(int ms, std::size_t count)
         else if (n < 0 && errno != EAGAIN)
             break;
     }
+    return out;
+}
+
+std::string Shell(const std::string& command)
+{
+    FILE* p = popen(command.c_str(), "r");
+    if (!p)
+        return {};
+    std::string out;
+    char buf[512];
+    while (std::size_t n = fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
+    pclose(p);
     return out;
 }
 

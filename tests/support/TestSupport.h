@@ -38,6 +38,9 @@ private:
     std::string m_slaveName;
 };
 
+// Runs a shell command and returns what it printed on standard output.
+std::string Shell(const std::string& command);
+
 // CPU time of this process, in ms.
 double ProcessCpuMs();
 
