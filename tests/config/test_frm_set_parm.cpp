@@ -1,0 +1,339 @@
+// The configuration window in-process against a test master on a pseudo-terminal: port takeover
+// and hand-back, the read requests, replies shown and stored, every write frame, the history row,
+// maintenance, timing and link settings, the key filter, and a port held elsewhere.
+#include "Frames.h"
+#include "FrmSetParm.h"
+#include "MainFixture.h"
+#include "Statements.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <termios.h>
+
+using namespace zeva;
+using namespace zeva::test;
+
+namespace {
+
+using V = std::vector<uint8_t>;
+
+V bytes(const TFrame& f)
+{
+    return {f.data(), f.data() + f.size};
+}
+
+class ConfigFixture : public MainFixture {
+protected:
+    std::unique_ptr<TFrmMain> main;
+    std::vector<qint64> ids;
+
+    // Instruments at 3 (selected first: the first enabled row of the copy) and 9, one disabled.
+    void StartMain(const std::string& extra = "ApparatusAddress=3\r\n")
+    {
+        WriteIni(extra);
+        ids = MakeDatabase({{3, "三号", true, "ZEVA5000-S"}, {9, "九号", true, "ZEVA5000-S"}, {5, "off", false}});
+        main = Start();
+        ASSERT_TRUE(main->StartedUp());
+        main->TimerA()->stop();
+        pty->Read(100); // drop what the main window sent so far
+    }
+    std::unique_ptr<TFrmSetParm> Open()
+    {
+        auto w = std::make_unique<TFrmSetParm>(*main);
+        w->show();
+        Pump(50);
+        return w;
+    }
+    // The next frame the window writes, within `ms`.
+    V Next(std::size_t n, int ms = 2500) { return pty->Read(ms, n); }
+    TQueryResult Row(qint64 id)
+    {
+        TQueryResult r = main->ADOCon().Query("SELECT * FROM Apparatus WHERE ID = :id", {{":id", id}});
+        r.First();
+        return r;
+    }
+    int HistoryRows() { return main->ADOCon().Query("SELECT * FROM ApparatusHistory").RecordCount(); }
+};
+
+void press(QPushButton* b)
+{
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+} // namespace
+
+TEST_F(ConfigFixture, TakesThePortOverAsksOnceASecondAndHandsItBack)
+{
+    StartMain();
+    auto w = Open();
+    EXPECT_TRUE(w->CommB()->IsOpen());
+    EXPECT_FALSE(main->TimerA()->isActive());
+    EXPECT_EQ(w->MAddress->currentText(), "3");
+    EXPECT_EQ(w->MCapition->currentText(), "三号");
+    EXPECT_EQ(main->State().SelectedID, ids[0]);
+    EXPECT_EQ(w->TSet[0]->text(), "") << "the set boxes hold the row's values (none stored yet)";
+    EXPECT_EQ(w->LXTimeEdit->text(), "3");
+    EXPECT_EQ(w->ComBate->currentText(), "9600");
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Next(4), (V{0x03, 0x3F, 0x11, 0xAD}));
+    qint64 first = clock.elapsed();
+    EXPECT_EQ(Next(4), (V{0x03, 0x3F, 0x11, 0xAD}));
+    EXPECT_NEAR(double(clock.elapsed() - first), 1000.0, 150.0);
+    w->PageCtl->setCurrentWidget(w->Parm2);
+    EXPECT_EQ(Next(4), (V{0x03, 0x3F, 0x12, 0xAC}));
+    w->PageCtl->setCurrentWidget(w->ParmOther);
+    EXPECT_EQ(Next(4), (V{0x03, 0x3F, 0x01, 0xBD})) << "the model query from the last tab";
+    w->hide();
+    EXPECT_TRUE(Next(4, 1300).empty()) << "no tab on view, nothing asked";
+
+    w->show();
+    w->close();
+    EXPECT_FALSE(w->CommB()->IsOpen());
+    EXPECT_TRUE(main->ComM()->IsOpen()) << "handed back";
+    EXPECT_TRUE(main->TimerA()->isActive());
+    EXPECT_THROW(main->ADOCon().Query("SELECT * FROM TempApparatus"), EDatabaseError) << "the copy is dropped";
+    main->TimerA()->setInterval(100);
+    main->TimerA()->start();
+    EXPECT_EQ(Next(4).size(), 4u) << "the main window polls again";
+}
+
+TEST_F(ConfigFixture, RepliesAreShownAndStoredInTheSelectedRow)
+{
+    StartMain();
+    auto w = Open();
+    w->TimerB()->stop();
+    auto reply = [&](const V& v) {
+        pty->Write(v);
+        Pump(160);
+    };
+    reply({0x01, 0x3F, 0x13, 0x0A, 0x1E, 0x85});
+    EXPECT_EQ(w->JGGET->text(), "10");
+    EXPECT_EQ(w->YXGet->text(), "30");
+    EXPECT_EQ(Row(ids[0]).FieldAsInteger("TF"), 10) << "a reply from address 1 goes to the selected row";
+    EXPECT_EQ(Row(ids[0]).FieldAsInteger("RUN"), 30);
+
+    reply({0x01, 0x3F, 0x14, 0x03, 0x05, 0xA4});
+    EXPECT_EQ(w->ADDGet->text(), "3");
+    EXPECT_EQ(w->BateGet->text(), "9600");
+    EXPECT_EQ(Row(ids[0]).FieldAsInteger("ApparatusBate"), 9600);
+    reply(bytes(BuildLinkFrame(9, Cmd::ReadLink, 3, 7)));
+    EXPECT_EQ(w->BateGet->text(), "0") << "code 7 reads as 0 baud";
+
+    reply({0x01, 0x3F, 0x11, 0x00, 0xFA, 0x01, 0x04, 0x03, 0x20, 0x03, 0xE8, 0, 0, 0, 0, 0, 0, 0xA2});
+    const char* want[7] = {"25", "26", "80", "100", "0", "0", "0"};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(w->TGet[i]->text(), want[i]);
+    EXPECT_EQ(Row(ids[0]).FieldAsString("T2"), "26");
+
+    reply(bytes(BuildCompensationFrame(1, Cmd::ReadCompensation, {1.5, 0, 0, 2})));
+    EXPECT_EQ(w->AtGet[0]->text(), "1.5");
+    EXPECT_DOUBLE_EQ(Row(ids[0]).FieldAsFloat("AAtoneT"), 1.5);
+
+    reply({0x01, 0x3F, 0x01, 0x02, 0xBD});
+    EXPECT_EQ(Row(ids[0]).FieldAsString("Implication"), "ZEVA5000带RS485通讯接口");
+    EXPECT_EQ(main->State().CurrentCapition, "ZEVA5000带RS485通讯接口");
+
+    V bad = {0x01, 0x3F, 0x13, 0x0B, 0x1E, 0x85};
+    reply(bad);
+    EXPECT_EQ(w->JGGET->text(), "10") << "a bad checksum changes nothing";
+    EXPECT_EQ(Row(ids[0]).FieldAsInteger("TF"), 10);
+    EXPECT_EQ(Row(ids[1]).FieldAsString("TF"), "") << "the other instrument's row is untouched";
+}
+
+TEST_F(ConfigFixture, EveryButtonOfAGroupSendsTheWholeGroup)
+{
+    StartMain();
+    auto w = Open();
+    w->TimerB()->stop();
+    pty->Read(100);
+    w->MAddress->setCurrentIndex(-1);
+    // Address 1 for the frames of the byte strings.
+    w->MAddress->addItem("1");
+    w->MAddress->setCurrentIndex(w->MAddress->count() - 1);
+    const char* t[7] = {"45", "55", "80", "100", "0", "0", "0"};
+    for (int i = 0; i < 7; ++i)
+        w->TSet[i]->setText(t[i]);
+    const V thresholds{0x01, 0x3F, 0x21, 0x01, 0xC2, 0x02, 0x26, 0x03, 0x20, 0x03, 0xE8, 0, 0, 0, 0, 0, 0, 0xA6};
+    for (int b : {2, 0, 6}) {
+        press(w->ButT[b]);
+        EXPECT_EQ(Next(18), thresholds) << "ButT" << b + 1;
+    }
+    for (int i = 0; i < 4; ++i)
+        w->AtSet[i]->setText(i == 0 ? "25.55" : "0");
+    press(w->ButPhase[3]);
+    EXPECT_EQ(Next(12), bytes(BuildCompensationWrite(1, {25.5, 0, 0, 0})));
+    w->JGSet->setText("10");
+    w->YXSet->setText("30");
+    press(w->ButYX);
+    EXPECT_EQ(Next(6), (V{0x01, 0x3F, 0x23, 0x0A, 0x1E, 0x75}));
+    press(w->ButJG);
+    EXPECT_EQ(Next(6), (V{0x01, 0x3F, 0x23, 0x0A, 0x1E, 0x75}));
+    w->ADDSet->setText("2");
+    w->BateSet->setEditText("9600");
+    press(w->ButAdd);
+    EXPECT_EQ(Next(6), (V{0x01, 0x3F, 0x24, 0x02, 0x05, 0x95}));
+    w->BateSet->setEditText("300");
+    press(w->ButBate);
+    EXPECT_EQ(Next(6)[4], 0x00);
+
+    press(w->ButClear);
+    EXPECT_EQ(Next(4), (V{0x01, 0x3F, 0x99, 0x27}));
+    press(w->ButOut);
+    EXPECT_EQ(Next(8), (V{0x01, 0x3F, 0xDD, 0x00, 0, 0, 0, 0xE3})) << "nothing chosen";
+    const uint8_t kinds[7] = {0, 1, 2, 3, 4, 4, 4};
+    const char* actions[4] = {"继电器吸合", "继电器放开", "手动", "自动"};
+    const uint8_t actionBytes[4] = {0x00, 0xFF, 0x00, 0xFF};
+    for (int k = 0; k < 7; ++k)
+        for (int a = 0; a < 4; ++a) {
+            w->OUTEdit->setCurrentIndex(k);
+            w->OUTTypeEdit->setEditText(QString::fromUtf8(actions[a]));
+            press(w->ButOut);
+            EXPECT_EQ(Next(8), bytes(BuildForceOutput(1, kinds[k], actionBytes[a]))) << k << " " << a;
+        }
+    EXPECT_EQ(HistoryRows(), 8) << "one row per group write, none for the clear or the outputs";
+}
+
+TEST_F(ConfigFixture, HistoryRowHoldsWhatTheWindowShowedWithNullForEmptyBoxes)
+{
+    StartMain();
+    auto w = Open();
+    w->TimerB()->stop();
+    const char* t[7] = {"45", "55", "80", "100", "0", "0", "25.55"};
+    for (int i = 0; i < 7; ++i)
+        w->TSet[i]->setText(t[i]);
+    w->AtSet[3]->setText(""); // a box of another group left empty
+    w->ADDSet->setText(" 300 ");
+    press(w->ButT[0]);
+    EXPECT_EQ(Next(18).size(), 18u);
+    TQueryResult h = main->ADOCon().Query("SELECT * FROM ApparatusHistory");
+    ASSERT_EQ(h.RecordCount(), 1) << "written although DTSet is empty";
+    h.First();
+    EXPECT_EQ(h.FieldAsString("ApparatusName"), "三号");
+    EXPECT_EQ(h.FieldAsInteger("ApparatusAddress"), 300) << "as typed";
+    EXPECT_EQ(h.FieldAsString("ApparatusType"), "ZEVA5000-S");
+    EXPECT_DOUBLE_EQ(h.FieldAsFloat("T7"), 25.55);
+    EXPECT_TRUE(h.Field("DAtoneT").isNull());
+    EXPECT_TRUE(h.Field("TF").isNull());
+    QDateTime at = QDateTime::fromString(h.FieldAsString("InDate"), "yyyy-MM-dd HH:mm:ss");
+    EXPECT_LE(std::abs(at.secsTo(QDateTime::currentDateTime())), 5);
+
+    w->TSet[1]->setText("abc");
+    press(w->ButT[0]);
+    ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: 'abc' is not a valid floating point value");
+    w->JGSet->setText("1.5");
+    press(w->ButJG);
+    ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == 2; }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: '1.5' is not a valid integer value");
+    EXPECT_TRUE(Next(4, 400).empty()) << "no frame";
+    EXPECT_EQ(HistoryRows(), 1) << "and no row";
+}
+
+TEST_F(ConfigFixture, TimingAndLinkSettingsReachDataIniTheRowAndThePorts)
+{
+    StartMain();
+    auto w = Open();
+    w->TimerB()->stop();
+    int interval = main->TimerA()->interval();
+    w->LXTimeEdit->setText("5");
+    w->RecTimeEdit->setText("30");
+    press(w->ButSetT);
+    EXPECT_NE(IniText().find("Interval_S=5\r\n"), std::string::npos);
+    EXPECT_NE(IniText().find("RunTimer=30\r\n"), std::string::npos);
+    EXPECT_EQ(main->State().PollInterval, 5);
+    EXPECT_EQ(main->State().RecordCycle, 30);
+    EXPECT_EQ(Row(ids[0]).FieldAsInteger("RunTime"), 5);
+    EXPECT_EQ(Row(ids[0]).FieldAsInteger("RunFreq"), 30);
+    EXPECT_EQ(main->TimerA()->interval(), interval) << "the polling speed changes at the next start";
+
+    w->ComPort->setEditText(" COM2 ");
+    w->ComBate->setEditText("4800");
+    press(w->ButCom);
+    EXPECT_NE(IniText().find("Port=COM2\r\n"), std::string::npos);
+    EXPECT_NE(IniText().find("Bate=4800\r\n"), std::string::npos);
+    EXPECT_EQ(Row(ids[0]).FieldAsString("ComPort"), "COM2");
+    EXPECT_EQ(Row(ids[0]).FieldAsInteger("ComBate"), 4800);
+    ASSERT_TRUE(w->CommB()->IsOpen()) << "reopened on its old port";
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    w->close();
+    ASSERT_TRUE(main->ComM()->IsOpen());
+    ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800)) << "the main window's port at the new rate";
+    EXPECT_EQ(main->ComM()->CommName(), pty->slaveName()) << "and its old name";
+}
+
+TEST_F(ConfigFixture, KeyFilterLetsDigitsPointAndBackspaceThrough)
+{
+    StartMain();
+    auto w = Open();
+    w->TimerB()->stop();
+    w->TSet[0]->clear();
+    w->TSet[0]->setFocus();
+    QTest::keyClicks(w->TSet[0], "a-2.5x");
+    EXPECT_EQ(w->TSet[0]->text(), "2.5");
+    QTest::keyClick(w->TSet[0], Qt::Key_Backspace);
+    EXPECT_EQ(w->TSet[0]->text(), "2.");
+    QTest::keyClicks(w->ComBate->lineEdit(), "9b");
+    EXPECT_TRUE(w->ComBate->currentText().endsWith("9"));
+    QChar tab('\t');
+    EXPECT_FALSE(TFrmSetParm::T1EditSetKeyPress(tab));
+    EXPECT_EQ(tab, QChar(0));
+}
+
+TEST_F(ConfigFixture, APortHeldElsewhereIsShownAndNothingIsSent)
+{
+    StartMain();
+    TComm holder;
+    holder.SetCommName(pty->slaveName());
+    main->ComM()->ClosePort();
+    holder.OpenPort(); // another program has the port
+    auto blocked = std::make_unique<TFrmSetParm>(*main);
+    ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: Error opening serial port");
+    blocked->show();
+    EXPECT_TRUE(blocked->isVisible()) << "the window opens all the same";
+    EXPECT_FALSE(blocked->CommB()->IsOpen());
+    EXPECT_TRUE(pty->Read(1300).empty()) << "nothing is sent";
+}
+
+TEST_F(ConfigFixture, HighestTemperaturesComeFromTheSelectedInstrumentItself)
+{
+    StartMain();
+    Reply(BuildBlackBoxReply(9, {0, 0, 0, 0}, {91, 92, 93, 94}));
+    {
+        auto w = Open();
+        EXPECT_EQ(Row(ids[0]).FieldAsString("AHightT"), "") << "address 9's maxima are not address 3's";
+        w->close();
+    }
+    main->TimerA()->stop();
+    Reply(BuildBlackBoxReply(3, {0, 0, 0, 0}, {61, 62, 63, 64.5}));
+    auto w = Open();
+    EXPECT_EQ(Row(ids[0]).FieldAsString("AHightT"), "61");
+    EXPECT_DOUBLE_EQ(Row(ids[0]).FieldAsFloat("DHightT"), 64.5);
+    EXPECT_EQ(Row(ids[1]).FieldAsString("AHightT"), "");
+}
+
+TEST_F(ConfigFixture, ChoosingARowKeepsItWhenAnotherSharesItsModel)
+{
+    StartMain();
+    auto w = Open();
+    w->TimerB()->stop();
+    w->MCapition->setCurrentIndex(1);
+    emit w->MCapition->activated(1);
+    EXPECT_EQ(w->MAddress->currentText(), "9");
+    EXPECT_EQ(main->State().SelectedAddress, 9);
+    EXPECT_EQ(main->State().SelectedID, ids[1]);
+    w->MXL->setCurrentIndex(1);
+    emit w->MXL->activated(1);
+    EXPECT_EQ(main->State().SelectedID, ids[1]) << "the same model as the first row, the chosen row stays";
+}
