@@ -95,16 +95,16 @@ TOptions parse(int argc, char** argv)
         else if (a == "--log")
             o.log = next();
         else if (a == "--instrument") {
-            std::string spec = next();
+            std::string text = next();
             TOptions::Instrument in{0, 2, 55.0};
-            std::size_t c1 = spec.find(':');
-            in.address = int(intArg(spec.substr(0, c1).c_str(), 0, 255, "address"));
+            std::size_t c1 = text.find(':');
+            in.address = int(intArg(text.substr(0, c1).c_str(), 0, 255, "address"));
             if (c1 != std::string::npos) {
-                std::size_t c2 = spec.find(':', c1 + 1);
-                in.model = int(intArg(spec.substr(c1 + 1, c2 - c1 - 1).c_str(), 0, 255, "model"));
+                std::size_t c2 = text.find(':', c1 + 1);
+                in.model = int(intArg(text.substr(c1 + 1, c2 - c1 - 1).c_str(), 0, 255, "model"));
                 if (c2 != std::string::npos) {
                     char* end = nullptr;
-                    std::string t = spec.substr(c2 + 1);
+                    std::string t = text.substr(c2 + 1);
                     in.temp = std::strtod(t.c_str(), &end);
                     if (end == t.c_str() || *end || in.temp < 0 || in.temp > 6000)
                         usage("bad temperature");
