@@ -2,6 +2,7 @@
 // window; SIGTERM and SIGINT close the window the same way, so the port is closed first.
 #include "Application.h"
 #include "FrmMain.h"
+#include "FrmDataBase.h"
 #include "FrmSetParm.h"
 
 #include <QGuiApplication>
@@ -29,6 +30,7 @@ int main(int argc, char** argv)
     zeva::TApplication app(argc, argv);
     app.setApplicationDisplayName(zeva::MainCaption);
     zeva::RegisterConfigurationWindow();
+    zeva::RegisterHistoryWindows();
     zeva::TFrmMain window;
 
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe);

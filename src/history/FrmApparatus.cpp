@@ -1,0 +1,183 @@
+// TFrmApparatus: the instrument list and the parameter history.
+#include "FrmApparatus.h"
+
+#include "Application.h"
+#include "DataGrid.h"
+#include "GridModel.h"
+#include "Statements.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace zeva {
+
+namespace {
+
+// The 25 grid columns, in order, for both modes.
+std::vector<TGridColumn> gridColumns()
+{
+    return {
+        {"ApparatusName", "仪表名称"},      {"ApparatusAddress", "仪表地址"},  {"ApparatusType", "仪表类型"},
+        {"CFlag", "循环标记"},              {"T1", "关冷却风机温度"},          {"T2", "开冷却风机温度"},
+        {"T3", "超温报警温度"},             {"T4", "超温跳闸温度"},            {"T5", "无含义"},
+        {"T6", "无含义"},                   {"T7", "无含义"},                  {"TF", "运行时间间隔"},
+        {"RUN", "定时运行时间"},            {"AHightT", "A相历史最高温度"},    {"BHightT", "B相历史最高温度"},
+        {"CHightT", "C相历史最高温度"},     {"DHightT", "D相历史最高温度"},    {"AAtoneT", "A相补偿温度"},
+        {"BAtoneT", "B相补偿温度"},         {"CAtoneT", "C相补偿温度"},        {"DAtoneT", "D相补偿温度"},
+        {"ComPort", "串口"},                {"ComBate", "波特率"},             {"CurrentlyAddress", "当前地址"},
+        {"Implication", "含义"},
+    };
+}
+
+} // namespace
+
+TFrmApparatus::TFrmApparatus(TDatabase& db, int listMode, QWidget* parent)
+    : QDialog(parent), m_db(db), m_listMode(listMode)
+{
+    setObjectName(QStringLiteral("FrmApparatus"));
+    setWindowTitle(QStringLiteral("仪表一览"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    auto* root = new QVBoxLayout(this);
+    Label1 = new QLabel(QStringLiteral("仪 表 一 览"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont big = Label1->font();
+    big.setBold(true);
+    big.setPointSize(big.pointSize() + 8);
+    Label1->setFont(big);
+    Label1->setAlignment(Qt::AlignCenter);
+    root->addWidget(Label1);
+    Grid = new TDataGrid(this);
+    Grid->setObjectName(QStringLiteral("Grid"));
+    root->addWidget(Grid, 1);
+    Label2 = new QLabel(QStringLiteral("仪表名称和仪表地址必须填写"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    root->addWidget(Label2);
+    auto* buttons = new QHBoxLayout;
+    Button1 = new QPushButton(QStringLiteral("添加(&A)"), this);
+    Button2 = new QPushButton(QStringLiteral("删除(&C)"), this);
+    Button3 = new QPushButton(QStringLiteral("关闭(&C)"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button3->setObjectName(QStringLiteral("Button3"));
+    buttons->addStretch(1);
+    for (QPushButton* b : {Button1, Button2, Button3})
+        buttons->addWidget(b);
+    root->addLayout(buttons);
+    connect(Button1, &QPushButton::clicked, this, [this] { Guard([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Guard([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Guard([this] { Button3Click(); }); });
+    resize(1100, 520);
+    FormShow();
+}
+
+TFrmApparatus::~TFrmApparatus()
+{
+    for (QObject* child : findChildren<QObject*>())
+        child->blockSignals(true);
+}
+
+void TFrmApparatus::FormShow()
+{
+    const bool history = m_listMode == 2;
+    m_table = history ? CreateHistoryModel(m_db, this) : CreateApparatusModel(m_db, this);
+    if (history) {
+        Button1->hide();
+        Label2->hide();
+        Label1->setText(QStringLiteral("参数设置历史记录"));
+        setWindowTitle(QStringLiteral("参数设置历史记录"));
+    }
+    m_grid = new TGridModel(m_table, gridColumns(), history, this);
+    Grid->SetModel(m_grid);
+    Grid->view()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // An empty list starts with a row to type the first instrument into.
+    if (!history && m_table->rowCount() == 0)
+        m_table->insertRow(0);
+    if (m_grid->rowCount() > 0)
+        Grid->view()->setCurrentIndex(m_grid->index(0, 0));
+}
+
+int TFrmApparatus::currentRow() const
+{
+    QModelIndex current = Grid->view()->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+bool TFrmApparatus::nameAndAddressGiven(int row) const
+{
+    if (row < 0)
+        return false;
+    QSqlRecord r = m_table->record(row);
+    return !r.value(Column::ApparatusName).toString().trimmed().isEmpty() &&
+           !r.value(Column::ApparatusAddress).toString().trimmed().isEmpty();
+}
+
+void TFrmApparatus::Button1Click()
+{
+    int row = currentRow();
+    if (!nameAndAddressGiven(row))
+        return; // the hint under the grid states the rule
+    if (m_table->isDirty() && !m_table->submit())
+        throw EDatabaseError(m_table->lastError().text().toStdString());
+    int added = m_table->rowCount();
+    m_table->insertRow(added);
+    Grid->view()->setCurrentIndex(m_grid->index(added, 0));
+    Grid->view()->setFocus();
+}
+
+void TFrmApparatus::Button2Click()
+{
+    int row = currentRow();
+    if (row < 0 || m_table->rowCount() == 0)
+        return;
+    bool pendingInsert = m_table->headerData(row, Qt::Vertical).toString() == QLatin1String("*");
+    if (pendingInsert) {
+        m_table->revertRow(row); // a new row still being typed is simply discarded
+        return;
+    }
+    if (!m_table->removeRow(row))
+        throw EDatabaseError(m_table->lastError().text().toStdString());
+    m_table->select();
+}
+
+void TFrmApparatus::Button3Click()
+{
+    close();
+}
+
+void TFrmApparatus::done(int result)
+{
+    if (!m_closed)
+        Guard([this] { FormClose(); });
+    QDialog::done(result);
+}
+
+void TFrmApparatus::FormClose()
+{
+    m_closed = true;
+    if (!m_table->isDirty())
+        return;
+    // A row left in editing or inserting is posted only with its name and address.
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        bool dirty = false;
+        for (int c = 0; c < m_table->columnCount() && !dirty; ++c)
+            dirty = m_table->isDirty(m_table->index(row, c));
+        if (!dirty)
+            continue;
+        if (nameAndAddressGiven(row)) {
+            if (!m_table->submitAll())
+                throw EDatabaseError(m_table->lastError().text().toStdString());
+        } else {
+            m_table->revertRow(row);
+        }
+        return;
+    }
+}
+
+} // namespace zeva

@@ -1,0 +1,49 @@
+// The grids' model: a fixed list of titled columns over a table model, each naming a table
+// column (or none, then empty), centred, read-only when asked, with typed values checked.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QPointer>
+#include <QString>
+
+#include <vector>
+
+class QSqlTableModel;
+
+namespace zeva {
+
+struct TGridColumn {
+    QString field; // the table column it shows
+    QString title;
+};
+
+class TGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    TGridModel(QAbstractItemModel* source, std::vector<TGridColumn> columns, bool readOnly, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool submit() override;
+    void revert() override;
+
+    QAbstractItemModel* source() const { return m_source; }
+    // The table column behind a grid column, -1 when the table has none.
+    int SourceColumn(int column) const { return m_map[std::size_t(column)]; }
+    int ColumnOf(const QString& field) const;
+
+private:
+    void remap();
+
+    QPointer<QAbstractItemModel> m_source;
+    std::vector<TGridColumn> m_columns;
+    std::vector<int> m_map;   // source column per grid column
+    std::vector<int> m_kinds; // what each grid column's values are
+    bool m_readOnly;
+};
+
+} // namespace zeva

@@ -1,0 +1,47 @@
+// TMaskEdit: the masked time box.
+#include "MaskEdit.h"
+
+#include "Application.h"
+
+#include <QKeyEvent>
+#include <QTimer>
+
+namespace zeva {
+
+TMaskEdit::TMaskEdit(const QString& text, QWidget* parent) : QLineEdit(parent)
+{
+    setInputMask(QStringLiteral("99:99:99"));
+    setText(text);
+}
+
+void TMaskEdit::focusInEvent(QFocusEvent* event)
+{
+    if (!m_refusing)
+        m_entered = text();
+    QLineEdit::focusInEvent(event);
+}
+
+void TMaskEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    if (hasAcceptableInput() || m_refusing)
+        return;
+    // Refused after the focus has settled, so the message box does not fight the focus change.
+    m_refusing = true;
+    QTimer::singleShot(0, this, [this] {
+        ShowErrorBox(InvalidInputMessage);
+        setFocus();
+        m_refusing = false;
+    });
+}
+
+void TMaskEdit::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        setText(m_entered); // abandon the changes
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+} // namespace zeva
