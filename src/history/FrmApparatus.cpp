@@ -138,7 +138,7 @@ void TFrmApparatus::Button2Click()
         return;
     bool pendingInsert = m_table->headerData(row, Qt::Vertical).toString() == QLatin1String("*");
     if (pendingInsert) {
-        m_table->revertRow(row); // a new row still being typed is simply discarded
+        m_grid->RevertRow(row); // a new row still being typed is simply discarded
         return;
     }
     if (!m_table->removeRow(row))
@@ -174,7 +174,7 @@ void TFrmApparatus::FormClose()
             if (!m_table->submitAll())
                 throw EDatabaseError(m_table->lastError().text().toStdString());
         } else {
-            m_table->revertRow(row);
+            m_grid->RevertRow(row);
         }
         return;
     }

@@ -185,7 +185,19 @@ Qt::ItemFlags TGridModel::flags(const QModelIndex& index) const
 
 bool TGridModel::submit()
 {
+    if (m_reverting)
+        return true;
     return m_source ? m_source->submit() : false;
+}
+
+void TGridModel::RevertRow(int row)
+{
+    auto* table = qobject_cast<QSqlTableModel*>(m_source.data());
+    if (!table)
+        return;
+    m_reverting = true;
+    table->revertRow(row);
+    m_reverting = false;
 }
 
 void TGridModel::revert()

@@ -32,6 +32,9 @@ public:
     void revert() override;
 
     QAbstractItemModel* source() const { return m_source; }
+    // Drops a row's pending changes; the view, moving its cursor off a row that goes away, must not
+    // post that very row meanwhile.
+    void RevertRow(int row);
     // The table column behind a grid column, -1 when the table has none.
     int SourceColumn(int column) const { return m_map[std::size_t(column)]; }
     int ColumnOf(const QString& field) const;
@@ -44,6 +47,7 @@ private:
     std::vector<int> m_map;   // source column per grid column
     std::vector<int> m_kinds; // what each grid column's values are
     bool m_readOnly;
+    bool m_reverting = false;
 };
 
 } // namespace zeva

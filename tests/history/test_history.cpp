@@ -1,0 +1,291 @@
+// The instrument list and history grid, the history curve window, the detail table and the chooser,
+// in-process over a real database and Data.ini.
+#include "DataGrid.h"
+#include "FrmAddLine.h"
+#include "FrmApparatus.h"
+#include "FrmDataBase.h"
+#include "GridModel.h"
+#include "MainFixture.h"
+#include "MaskEdit.h"
+#include "Settings.h"
+#include "Statements.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSqlTableModel>
+#include <QTableView>
+#include <QTest>
+#include <qcustomplot.h>
+
+using namespace zeva;
+using namespace zeva::test;
+
+namespace {
+
+class HistoryFixture : public MainFixture {
+protected:
+    std::unique_ptr<TDatabase> db;
+    std::unique_ptr<TIniFile> settings;
+    std::vector<qint64> ids;
+
+    void Open(const std::vector<TInstrument>& instruments)
+    {
+        ids = MakeDatabase(instruments);
+        db = std::make_unique<TDatabase>();
+        ASSERT_TRUE(db->Open(dir.path()));
+        settings = std::make_unique<TIniFile>(ini());
+    }
+    int Count(const char* table) { return db->Query(QStringLiteral("SELECT * FROM ") + table).RecordCount(); }
+    // Edits a cell as the operator does: through the model the grid shows.
+    void Edit(TFrmApparatus& w, int row, const char* field, const QString& text)
+    {
+        TGridModel* m = w.Grid->model();
+        w.Grid->view()->setCurrentIndex(m->index(row, m->ColumnOf(field)));
+        m->setData(m->index(row, m->ColumnOf(field)), text, Qt::EditRole);
+    }
+};
+
+QDateTime at(const char* text)
+{
+    return QDateTime::fromString(QLatin1String(text), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+} // namespace
+
+TEST_F(HistoryFixture, ListModeEditsAddsDeletesAndPostsOnClose)
+{
+    Open({{10, "b"}, {2, "a"}});
+    InsertRecord(*db, ids[1], at("2026-01-01 00:00:00"), {1, 2, 3, 4}, {0, 0, 0, 0});
+    auto w = std::make_unique<TFrmApparatus>(*db, 1);
+    w->show();
+    TGridModel* m = w->Grid->model();
+    ASSERT_EQ(m->columnCount(), 25);
+    EXPECT_EQ(m->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "循环标记");
+    EXPECT_EQ(m->headerData(24, Qt::Horizontal, Qt::DisplayRole).toString(), "含义");
+    EXPECT_EQ(m->data(m->index(0, 0), Qt::DisplayRole).toString(), "a") << "by address";
+    EXPECT_EQ(m->data(m->index(0, 0), Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+    EXPECT_EQ(w->Grid->FooterText(0), "合计");
+    EXPECT_EQ(w->Grid->FooterText(1), "2");
+
+    Edit(*w, 0, "ApparatusName", "甲\"引号\"");
+    Edit(*w, 0, "T1", "85");
+    w->Grid->view()->setCurrentIndex(m->index(1, 0)); // moving to another row posts the row
+    EXPECT_EQ(db->Query("SELECT * FROM Apparatus WHERE ApparatusAddress = 2").FieldAsString("ApparatusName"),
+              "甲\"引号\"");
+    Edit(*w, 1, "ApparatusAddress", "x1");
+    ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: 'x1' is not a valid integer value");
+
+    w->Grid->view()->setCurrentIndex(m->index(1, 0));
+    QTest::mouseClick(w->Button1, Qt::LeftButton);
+    ASSERT_EQ(m->rowCount(), 3) << "a new row, ready for typing";
+    EXPECT_EQ(w->Grid->FooterText(1), "2") << "a row being inserted is not counted";
+    QTest::mouseClick(w->Button1, Qt::LeftButton);
+    EXPECT_EQ(m->rowCount(), 3) << "its name and address are blank: no second new row";
+    Edit(*w, 2, "ApparatusName", "   ");
+    Edit(*w, 2, "ApparatusAddress", "7");
+    QTest::mouseClick(w->Button1, Qt::LeftButton);
+    EXPECT_EQ(m->rowCount(), 3) << "blanks only count as blank";
+    w->close();
+    EXPECT_EQ(Count("Apparatus"), 2) << "closed without a name: the new row is dropped";
+
+    w = std::make_unique<TFrmApparatus>(*db, 1);
+    w->show();
+    m = w->Grid->model();
+    w->Grid->view()->setCurrentIndex(m->index(0, 0));
+    QTest::mouseClick(w->Button1, Qt::LeftButton);
+    Edit(*w, 2, "ApparatusName", "新表");
+    Edit(*w, 2, "ApparatusAddress", "100");
+    w->close();
+    EXPECT_EQ(Count("Apparatus"), 3) << "closed with name and address: posted";
+
+    w = std::make_unique<TFrmApparatus>(*db, 1);
+    w->show();
+    m = w->Grid->model();
+    w->Grid->view()->setCurrentIndex(m->index(0, 0));
+    QTest::mouseClick(w->Button2, Qt::LeftButton);
+    EXPECT_EQ(Count("Apparatus"), 2) << "deleted without asking";
+    EXPECT_EQ(Count("ApparatusRecord"), 1) << "its readings stay";
+}
+
+TEST_F(HistoryFixture, EmptyListStartsWithARowToTypeInto)
+{
+    Open({});
+    TFrmApparatus w(*db, 1);
+    w.show();
+    ASSERT_EQ(w.Grid->model()->rowCount(), 1);
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_EQ(w.Grid->model()->rowCount(), 1) << "add does nothing";
+    Edit(w, 0, "ApparatusName", "first");
+    Edit(w, 0, "ApparatusAddress", "1");
+    w.close();
+    EXPECT_EQ(Count("Apparatus"), 1);
+}
+
+TEST_F(HistoryFixture, HistoryModeIsReadOnlyWithEmptyColumnsAndDeletes)
+{
+    Open({{1, "a"}});
+    for (int a : {5, 1}) {
+        THistoryRow h;
+        h.InDate = QDateTime::currentDateTime();
+        h.ApparatusName = "a";
+        h.ApparatusAddress = a;
+        h.T = {45.0, 55.0, 80.0, 100.0, 0.0, 0.0, 0.0};
+        InsertHistory(*db, h);
+    }
+    TFrmApparatus w(*db, 2);
+    EXPECT_EQ(w.windowTitle(), "参数设置历史记录");
+    EXPECT_EQ(w.Label1->text(), "参数设置历史记录");
+    EXPECT_TRUE(w.Button1->isHidden());
+    EXPECT_TRUE(w.Label2->isHidden());
+    TGridModel* m = w.Grid->model();
+    EXPECT_EQ(m->data(m->index(0, 1), Qt::DisplayRole).toString(), "1");
+    EXPECT_EQ(m->data(m->index(0, 4), Qt::DisplayRole).toString(), "45");
+    for (const char* empty : {"CFlag", "AHightT", "DHightT", "ComPort", "ComBate", "CurrentlyAddress"}) {
+        EXPECT_EQ(m->SourceColumn(m->ColumnOf(empty)), -1) << empty;
+        EXPECT_FALSE(m->data(m->index(0, m->ColumnOf(empty)), Qt::DisplayRole).isValid());
+    }
+    EXPECT_FALSE(m->flags(m->index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(m->setData(m->index(0, 0), "x", Qt::EditRole));
+    EXPECT_EQ(w.Grid->FooterText(1), "2");
+    w.Grid->view()->setCurrentIndex(m->index(0, 0));
+    QTest::mouseClick(w.Button2, Qt::LeftButton);
+    EXPECT_EQ(Count("ApparatusHistory"), 1);
+    EXPECT_EQ(w.Grid->FooterText(1), "1");
+}
+
+TEST_F(HistoryFixture, SearchDrawsMarkedCurvesInTimeOrderWithBothEndsIncluded)
+{
+    Open({{1, "一号", true, "ZEVA5000-S"}, {9, "九号", true, "ZEVA5002"}});
+    InsertRecord(*db, ids[0], at("2026-03-02 00:00:00"), {30, 0, 0, 0}, {0, 0, 0, 8}); // stored out of order
+    InsertRecord(*db, ids[0], at("2026-03-01 00:00:00"), {10, 0, 0, 0}, {0, 0, 0, 6});
+    InsertRecord(*db, ids[0], at("2026-03-01 23:59:59"), {20, 0, 0, 0}, {0, 0, 0, 7});
+    InsertRecord(*db, ids[0], at("2026-03-02 00:00:01"), {99, 0, 0, 0}, {0, 0, 0, 9});
+    InsertRecord(*db, ids[1], at("2026-03-01 12:00:00"), {55, 0, 0, 0}, {0, 0, 0, 0});
+    settings->WriteString(SettingsKey::HistoryLine, "HistoryLine0", "A相实时温度");
+    settings->WriteString(SettingsKey::HistoryLine, "HistoryLine1", "  ");
+    settings->WriteString(SettingsKey::HistoryLine, "HistoryLine2", "D相黑匣子温度");
+    settings->WriteString(SettingsKey::HistoryLine, "HistoryLine3", "E相");
+
+    TFrmDataBase w(*db, *settings);
+    EXPECT_EQ(w.TempStrings, (QStringList{"A相实时温度", "D相黑匣子温度", "E相"}));
+    EXPECT_EQ(w.ComAddress->currentText(), "9") << "starts on the highest address";
+    EXPECT_EQ(w.ChartView->xAxis->range(), QCPRange(0, 60));
+    EXPECT_EQ(w.ChartView->yAxis->range(), QCPRange(-100, 100));
+    w.ComAddress->setEditText("1");
+    w.DDateBegin->setDate(QDate(2026, 3, 1));
+    w.DDateEnd->setDate(QDate(2026, 3, 2));
+    w.DDateEndT->setText("00:00:00");
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_TRUE(boxes->boxes.isEmpty());
+    ASSERT_EQ(w.ADOQuery().RecordCount(), 3);
+    EXPECT_EQ(w.ChartView->xAxis->range(), QCPRange(0, 3));
+    auto values = [&](int series) {
+        std::vector<std::pair<double, double>> v;
+        for (auto it = w.ChartView->graph(series)->data()->constBegin();
+             it != w.ChartView->graph(series)->data()->constEnd(); ++it)
+            v.emplace_back(it->key, it->value);
+        return v;
+    };
+    using P = std::vector<std::pair<double, double>>;
+    EXPECT_EQ(values(0), (P{{0, 10}, {1, 20}, {2, 30}})) << "X by position, in time order";
+    EXPECT_EQ(values(7), (P{{0, 6}, {1, 7}, {2, 8}}));
+    for (int s = 1; s < 7; ++s)
+        EXPECT_TRUE(values(s).empty()) << s;
+
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_EQ(values(0).size(), 3u) << "a second search shows its result alone";
+
+    TFrmFrmDstList details(w.ADOQuery());
+    EXPECT_EQ(details.Grid->FooterText(1), "3");
+    EXPECT_EQ(details.Grid->model()->data(details.Grid->model()->index(0, 0), Qt::DisplayRole).toString(),
+              "2026-03-01 00:00:00");
+    QString csv = dir.filePath("rows.csv");
+    ASSERT_TRUE(details.ExportCsv(csv));
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray bytes = f.readAll();
+    EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    QStringList lines = QString::fromUtf8(bytes.mid(3)).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], "录入时间,A相实时温度,B相实时温度,C相实时温度,D相实时温度,A相黑匣子温度,B相黑匣子温度,"
+                        "C相黑匣子温度,D相黑匣子温度");
+    EXPECT_EQ(lines[1], "2026-03-01 00:00:00,10,0,0,0,0,0,0,6");
+}
+
+TEST_F(HistoryFixture, SearchErrorsAndTheTimeBox)
+{
+    Open({{1, "a"}});
+    TFrmDataBase w(*db, *settings);
+    w.ComAddress->setEditText("1 or 1=1");
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == 1; }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: '1 or 1=1' is not a valid integer value");
+    w.ComAddress->setEditText("1");
+    w.DDateEndT->setText("25:00:00");
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == 2; }));
+    EXPECT_EQ(boxes->boxes.back(),
+              "ErrorBox: '" + QDate::currentDate().toString("yyyy-MM-dd") + " 25:00:00' is not a valid date and time");
+
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.DDateBeginT->setFocus();
+    w.DDateBeginT->setText("12:3");
+    EXPECT_FALSE(w.DDateBeginT->hasAcceptableInput());
+    w.Button1->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == 3; }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: Invalid input value.  Use escape key to abandon changes");
+    EXPECT_TRUE(WaitUntil([&] { return w.focusWidget() == w.DDateBeginT; })) << "the box keeps the focus";
+    QTest::keyClick(w.DDateBeginT, Qt::Key_Escape);
+    EXPECT_EQ(w.DDateBeginT->text(), "00:00:00") << "escape abandons the change";
+}
+
+TEST_F(HistoryFixture, ChooserAndTheChoiceSurvivingAReopenInGbk)
+{
+    Open({});
+    QStringList list{"B相实时温度", "B相实时温度"};
+    {
+        TFrmAddLine chooser(list);
+        EXPECT_EQ(chooser.Entries(), list) << "taken over as they are";
+        QTest::mouseClick(chooser.ButAdd, Qt::LeftButton);
+        EXPECT_EQ(chooser.Entries().size(), 2) << "nothing chosen: nothing added";
+        chooser.ComboBoxLine->setCurrentIndex(1);
+        QTest::mouseClick(chooser.ButAdd, Qt::LeftButton);
+        EXPECT_EQ(chooser.Entries().size(), 2) << "already listed";
+        for (int i = 0; i < 8; ++i) {
+            chooser.ComboBoxLine->setCurrentIndex(i);
+            QTest::mouseClick(chooser.ButAdd, Qt::LeftButton);
+        }
+        EXPECT_EQ(chooser.Entries().size(), 9);
+        chooser.reject(); // the close box
+    }
+    EXPECT_EQ(list.size(), 2) << "unchanged without confirming";
+    {
+        TFrmAddLine chooser(list);
+        chooser.ListBoxSumLine->setCurrentRow(0);
+        QTest::mouseClick(chooser.ButQ, Qt::LeftButton);
+        chooser.ListBoxSumLine->setCurrentRow(0);
+        QTest::mouseClick(chooser.ButQ, Qt::LeftButton);
+        chooser.ComboBoxLine->setCurrentIndex(7);
+        QTest::mouseClick(chooser.ButAdd, Qt::LeftButton);
+        QTest::mouseClick(chooser.ButCanel, Qt::LeftButton);
+    }
+    EXPECT_EQ(list, (QStringList{"D相黑匣子温度"}));
+
+    settings->WriteString(SettingsKey::HistoryLine, "HistoryLine3", "C相实时温度");
+    {
+        TFrmDataBase w(*db, *settings);
+        w.show();
+        w.TempStrings = {"A相黑匣子温度", "C相黑匣子温度"};
+        w.close();
+    }
+    EXPECT_NE(IniText().find("HistoryLine0=A\xCF\xE0\xBA\xDA\xCF\xBB\xD7\xD3\xCE\xC2\xB6\xC8"), std::string::npos)
+        << "GBK on disk";
+    TFrmDataBase again(*db, *settings);
+    EXPECT_EQ(again.TempStrings, (QStringList{"A相黑匣子温度", "C相黑匣子温度"})) << "the shortened list stays short";
+}
