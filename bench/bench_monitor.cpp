@@ -5,6 +5,7 @@
 #include "ChartFeed.h"
 #include "FrmMain.h"
 #include "Frames.h"
+#include "TestSupport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,10 +14,8 @@
 #include <qcustomplot.h>
 
 #include <chrono>
-#include <csignal>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -105,25 +104,6 @@ double cpuSeconds(pid_t pid)
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
-pid_t spawn(const std::vector<std::string>& args, const QString& cwd)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd.toLocal8Bit().constData()) != 0)
-            _exit(126);
-        freopen("/dev/null", "w", stdout);
-        freopen("/dev/null", "w", stderr);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
 } // namespace
 
 static void BM_RunningProgram21InstrumentsFastestPace(benchmark::State& state)
@@ -145,28 +125,16 @@ static void BM_RunningProgram21InstrumentsFastestPace(benchmark::State& state)
         std::vector<std::string> simArgs{sim, "--link", "bus"};
         for (int a = 1; a <= 21; ++a)
             simArgs.insert(simArgs.end(), {"--instrument", std::to_string(a)});
-        pid_t s = spawn(simArgs, dir.path());
+        int s = zeva::test::Spawn(simArgs, dir.path().toStdString(), "/dev/null");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        pid_t m = spawn({monitor}, dir.path());
+        int m = zeva::test::Spawn({monitor}, dir.path().toStdString(), "/dev/null");
         std::this_thread::sleep_for(std::chrono::seconds(3)); // start-up done
         double cpu0 = cpuSeconds(m);
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         double cpu = cpuSeconds(m) - cpu0;
-        kill(m, SIGTERM);
-        waitpid(m, nullptr, 0);
-        kill(s, SIGTERM);
-        waitpid(s, nullptr, 0);
+        zeva::test::Terminate(m);
+        zeva::test::Terminate(s);
         state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / seconds;
     }
 }
 BENCHMARK(BM_RunningProgram21InstrumentsFastestPace)->Arg(30)->Iterations(1)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    TApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

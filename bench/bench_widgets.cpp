@@ -3,8 +3,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-
 using namespace zeva;
 
 static void BM_LcdPaintChange(benchmark::State& state)
@@ -24,13 +22,3 @@ static void BM_LcdPaintChange(benchmark::State& state)
 }
 BENCHMARK(BM_LcdPaintChange)->Args({79, 28, 0})->Args({400, 140, 0})->Args({79, 28, 1})->Args({400, 140, 1})
     ->Unit(benchmark::kMicrosecond);
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

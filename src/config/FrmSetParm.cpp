@@ -11,6 +11,7 @@
 #include "ReplyHandling.h"
 #include "Settings.h"
 #include "Statements.h"
+#include "WindowSupport.h"
 
 #include <QComboBox>
 #include <QKeyEvent>
@@ -48,8 +49,7 @@ TFrmSetParm::~TFrmSetParm()
     // A window destroyed without closing still hands the port back.
     if (!m_closed)
         FormClose();
-    for (QObject* child : findChildren<QObject*>())
-        child->blockSignals(true);
+    BlockChildSignals(this);
 }
 
 void TFrmSetParm::FormCreate()

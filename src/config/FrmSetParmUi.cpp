@@ -3,6 +3,7 @@
 
 #include "Application.h"
 #include "Frames.h"
+#include "WindowSupport.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -19,12 +20,6 @@ namespace zeva {
 
 namespace {
 
-template <typename W> W* named(W* w, const QString& name)
-{
-    w->setObjectName(name);
-    return w;
-}
-
 const QStringList BaudItems{"300", "600", "1200", "2400", "4800", "9600"};
 
 } // namespace
@@ -35,18 +30,12 @@ void TFrmSetParm::buildControls()
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto* root = new QVBoxLayout(this);
 
-    auto* title = named(new QLabel(SetParmCaption, this), QStringLiteral("TitleLabel"));
-    QFont big = title->font();
-    big.setBold(true);
-    big.setPointSize(big.pointSize() + 6);
-    title->setFont(big);
-    title->setAlignment(Qt::AlignCenter);
-    root->addWidget(title);
+    root->addWidget(Named(BigTitle(SetParmCaption, this, 6), QStringLiteral("TitleLabel")));
 
     auto* selectors = new QHBoxLayout;
-    MCapition = named(new QComboBox(this), QStringLiteral("MCapition"));
-    MAddress = named(new QComboBox(this), QStringLiteral("MAddress"));
-    MXL = named(new QComboBox(this), QStringLiteral("MXL"));
+    MCapition = Named(new QComboBox(this), QStringLiteral("MCapition"));
+    MAddress = Named(new QComboBox(this), QStringLiteral("MAddress"));
+    MXL = Named(new QComboBox(this), QStringLiteral("MXL"));
     selectors->addWidget(new QLabel(QStringLiteral("名称："), this));
     selectors->addWidget(MCapition, 2);
     selectors->addWidget(new QLabel(QStringLiteral("地址："), this));
@@ -55,18 +44,18 @@ void TFrmSetParm::buildControls()
     selectors->addWidget(MXL, 2);
     root->addLayout(selectors);
 
-    PageCtl = named(new QTabWidget(this), QStringLiteral("PageCtl"));
+    PageCtl = Named(new QTabWidget(this), QStringLiteral("PageCtl"));
     PageCtl->setUsesScrollButtons(false); // every tab's title in full
     root->addWidget(PageCtl);
 
     auto page = [&](QWidget*& slot, const char* name, const char* text) {
-        slot = named(new QWidget(PageCtl), QLatin1String(name));
+        slot = Named(new QWidget(PageCtl), QLatin1String(name));
         PageCtl->addTab(slot, QString::fromUtf8(text));
         auto* grid = new QGridLayout(slot);
         return grid;
     };
     auto readBox = [&](QWidget* parent, const QString& name) {
-        auto* e = named(new QLineEdit(parent), name);
+        auto* e = Named(new QLineEdit(parent), name);
         e->setEnabled(false); // filled from replies only
         return e;
     };
@@ -74,13 +63,13 @@ void TFrmSetParm::buildControls()
                    QWidget* set, QPushButton*& button, const QString& buttonName, const QString& buttonText) {
         QWidget* parent = grid->parentWidget();
         get = readBox(parent, getName);
-        button = named(new QPushButton(buttonText, parent), buttonName);
+        button = Named(new QPushButton(buttonText, parent), buttonName);
         grid->addWidget(new QLabel(label, parent), r, 0);
         grid->addWidget(get, r, 1);
         grid->addWidget(set, r, 2);
         grid->addWidget(button, r, 3);
     };
-    auto setBox = [&](QWidget* parent, const QString& name) { return named(new QLineEdit(parent), name); };
+    auto setBox = [&](QWidget* parent, const QString& name) { return Named(new QLineEdit(parent), name); };
 
     QGridLayout* g1 = page(Parm1, "Parm1", "一级组态参数设置");
     const char* tLabels[7] = {"T1 :关冷却风机温度", "T2 :开冷却风机温度", "T3 :  超温报警温度", "T4 :  超温跳闸温度",
@@ -111,7 +100,7 @@ void TFrmSetParm::buildControls()
 
     QGridLayout* g4 = page(Parm4, "Parm4", "四级组态参数设置");
     ADDSet = setBox(Parm4, "ADDSet");
-    BateSet = named(new QComboBox(Parm4), QStringLiteral("BateSet"));
+    BateSet = Named(new QComboBox(Parm4), QStringLiteral("BateSet"));
     BateSet->setEditable(true);
     BateSet->setInsertPolicy(QComboBox::NoInsert);
     BateSet->addItems(BaudItems);
@@ -121,21 +110,21 @@ void TFrmSetParm::buildControls()
         QStringLiteral("波特率设定"));
     g4->setRowStretch(2, 1);
 
-    ParmOther = named(new QWidget(PageCtl), QStringLiteral("ParmOther"));
+    ParmOther = Named(new QWidget(PageCtl), QStringLiteral("ParmOther"));
     PageCtl->addTab(ParmOther, QStringLiteral("其他参数设置"));
     auto* other = new QVBoxLayout(ParmOther);
 
     auto* serial = new QGroupBox(QStringLiteral("串口设置"), ParmOther);
     auto* gs = new QGridLayout(serial);
-    ComPort = named(new QComboBox(serial), QStringLiteral("ComPort"));
+    ComPort = Named(new QComboBox(serial), QStringLiteral("ComPort"));
     ComPort->setEditable(true);
     ComPort->setInsertPolicy(QComboBox::NoInsert);
     ComPort->addItems({"COM1", "COM2", "COM3", "COM4"});
-    ComBate = named(new QComboBox(serial), QStringLiteral("ComBate"));
+    ComBate = Named(new QComboBox(serial), QStringLiteral("ComBate"));
     ComBate->setEditable(true);
     ComBate->setInsertPolicy(QComboBox::NoInsert);
     ComBate->addItems(BaudItems);
-    ButCom = named(new QPushButton(QStringLiteral("串口设置确认(&S)"), serial), QStringLiteral("ButCom"));
+    ButCom = Named(new QPushButton(QStringLiteral("串口设置确认(&S)"), serial), QStringLiteral("ButCom"));
     gs->addWidget(new QLabel(QStringLiteral("串口："), serial), 0, 0);
     gs->addWidget(ComPort, 0, 1);
     gs->addWidget(new QLabel(QStringLiteral("波特率："), serial), 0, 2);
@@ -147,27 +136,27 @@ void TFrmSetParm::buildControls()
     auto* gb = new QHBoxLayout(blackBox);
     gb->addWidget(new QLabel(QStringLiteral("仪表黑匣子温度历史最高温度"), blackBox));
     gb->addWidget(new QLabel(QStringLiteral("清零"), blackBox));
-    ButClear = named(new QPushButton(QStringLiteral("确认清零(&O)"), blackBox), QStringLiteral("ButClear"));
+    ButClear = Named(new QPushButton(QStringLiteral("确认清零(&O)"), blackBox), QStringLiteral("ButClear"));
     gb->addWidget(ButClear);
     other->addWidget(blackBox);
 
     auto* outputs = new QGroupBox(QStringLiteral("继电器输出与定时"), ParmOther);
     auto* go = new QGridLayout(outputs);
-    OUTEdit = named(new QComboBox(outputs), QStringLiteral("OUTEdit"));
+    OUTEdit = Named(new QComboBox(outputs), QStringLiteral("OUTEdit"));
     for (std::string_view item : OutputKindItems)
         OUTEdit->addItem(QString::fromUtf8(item.data(), qsizetype(item.size())));
     OUTEdit->setCurrentIndex(-1); // nothing chosen at first
-    OUTTypeEdit = named(new QComboBox(outputs), QStringLiteral("OUTTypeEdit"));
+    OUTTypeEdit = Named(new QComboBox(outputs), QStringLiteral("OUTTypeEdit"));
     OUTTypeEdit->setEditable(true);
     OUTTypeEdit->setInsertPolicy(QComboBox::NoInsert);
     for (std::string_view item : OutputActionItems)
         OUTTypeEdit->addItem(QString::fromUtf8(item.data(), qsizetype(item.size())));
     OUTTypeEdit->setCurrentIndex(-1);
     OUTTypeEdit->setEditText(QString());
-    ButOut = named(new QPushButton(QStringLiteral("输出(&R)"), outputs), QStringLiteral("ButOut"));
-    LXTimeEdit = named(new QLineEdit(outputs), QStringLiteral("LXTimeEdit"));
-    RecTimeEdit = named(new QLineEdit(outputs), QStringLiteral("RecTimeEdit"));
-    ButSetT = named(new QPushButton(QStringLiteral("设定(X)"), outputs), QStringLiteral("ButSetT"));
+    ButOut = Named(new QPushButton(QStringLiteral("输出(&R)"), outputs), QStringLiteral("ButOut"));
+    LXTimeEdit = Named(new QLineEdit(outputs), QStringLiteral("LXTimeEdit"));
+    RecTimeEdit = Named(new QLineEdit(outputs), QStringLiteral("RecTimeEdit"));
+    ButSetT = Named(new QPushButton(QStringLiteral("设定(X)"), outputs), QStringLiteral("ButSetT"));
     go->addWidget(new QLabel(QStringLiteral("继电器强制输出"), outputs), 0, 0);
     go->addWidget(OUTEdit, 0, 1);
     go->addWidget(new QLabel(QStringLiteral("输出类型"), outputs), 0, 2);
@@ -183,7 +172,7 @@ void TFrmSetParm::buildControls()
     other->addWidget(outputs);
     other->addStretch(1);
 
-    ButCanel = named(new QPushButton(QStringLiteral("确定(&Q)"), this), QStringLiteral("ButCanel"));
+    ButCanel = Named(new QPushButton(QStringLiteral("确定(&Q)"), this), QStringLiteral("ButCanel"));
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
     bottom->addWidget(ButCanel);
@@ -200,17 +189,17 @@ void TFrmSetParm::buildControls()
     for (QWidget* w : filtered)
         w->installEventFilter(this);
 
-    m_commB = named(new TComm(this), QStringLiteral("CommB"));
+    m_commB = Named(new TComm(this), QStringLiteral("CommB"));
     m_commB->SetOutx_XonXoffFlow(false);
     m_commB->SetInx_XonXoffFlow(false);
     m_commB->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
         Guard([&] { CommBReceiveData(sender, buffer, length); });
     };
-    m_timerB = named(new QTimer(this), QStringLiteral("TimerB"));
+    m_timerB = Named(new QTimer(this), QStringLiteral("TimerB"));
     m_timerB->setInterval(1000);
 
     auto on = [this](auto* sender, auto signal, std::function<void()> f) {
-        connect(sender, signal, this, [f] { Guard(f); });
+        ConnectGuarded(sender, signal, this, std::move(f));
     };
     for (QPushButton* b : ButT)
         on(b, &QPushButton::clicked, [this] { ButT1Click(); });

@@ -3,6 +3,7 @@
 
 #include "Application.h"
 #include "SharedTexts.h"
+#include "WindowSupport.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -18,20 +19,15 @@ TFrmAddLine::TFrmAddLine(QStringList& tempStrings, QWidget* parent) : QDialog(pa
     setWindowTitle(QStringLiteral("添加曲线"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto* grid = new QGridLayout(this);
-    ComboBoxLine = new QComboBox(this);
-    ComboBoxLine->setObjectName(QStringLiteral("ComboBoxLine"));
+    ComboBoxLine = Named(new QComboBox(this), QStringLiteral("ComboBoxLine"));
     for (const QString& name : CurveNames)
         ComboBoxLine->addItem(name);
     ComboBoxLine->setCurrentIndex(-1); // nothing chosen at first
-    ListBoxSumLine = new QListWidget(this);
-    ListBoxSumLine->setObjectName(QStringLiteral("ListBoxSumLine"));
+    ListBoxSumLine = Named(new QListWidget(this), QStringLiteral("ListBoxSumLine"));
     ListBoxSumLine->setSelectionMode(QAbstractItemView::SingleSelection);
-    ButAdd = new QPushButton(QStringLiteral("添加(&A)"), this);
-    ButQ = new QPushButton(QStringLiteral("删除(&Q)"), this);
-    ButCanel = new QPushButton(QStringLiteral("确定(&C)"), this);
-    ButAdd->setObjectName(QStringLiteral("ButAdd"));
-    ButQ->setObjectName(QStringLiteral("ButQ"));
-    ButCanel->setObjectName(QStringLiteral("ButCanel"));
+    ButAdd = Named(new QPushButton(QStringLiteral("添加(&A)"), this), QStringLiteral("ButAdd"));
+    ButQ = Named(new QPushButton(QStringLiteral("删除(&Q)"), this), QStringLiteral("ButQ"));
+    ButCanel = Named(new QPushButton(QStringLiteral("确定(&C)"), this), QStringLiteral("ButCanel"));
     grid->addWidget(new QLabel(QStringLiteral("曲    线："), this), 0, 0);
     grid->addWidget(ComboBoxLine, 0, 1);
     grid->addWidget(ButAdd, 0, 2);
@@ -40,9 +36,9 @@ TFrmAddLine::TFrmAddLine(QStringList& tempStrings, QWidget* parent) : QDialog(pa
     grid->addWidget(ButQ, 1, 2, Qt::AlignTop);
     grid->addWidget(ButCanel, 2, 2, Qt::AlignBottom);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-    connect(ButAdd, &QPushButton::clicked, this, [this] { Guard([this] { ButAddClick(); }); });
-    connect(ButQ, &QPushButton::clicked, this, [this] { Guard([this] { ButQClick(); }); });
-    connect(ButCanel, &QPushButton::clicked, this, [this] { Guard([this] { ButCanelClick(); }); });
+    ConnectGuarded(ButAdd, &QPushButton::clicked, this, [this] { ButAddClick(); });
+    ConnectGuarded(ButQ, &QPushButton::clicked, this, [this] { ButQClick(); });
+    ConnectGuarded(ButCanel, &QPushButton::clicked, this, [this] { ButCanelClick(); });
     ListBoxSumLine->addItems(m_tempStrings); // as they are, duplicates included
 }
 

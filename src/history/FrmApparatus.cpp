@@ -5,6 +5,7 @@
 #include "DataGrid.h"
 #include "GridModel.h"
 #include "Statements.h"
+#include "WindowSupport.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -45,42 +46,30 @@ TFrmApparatus::TFrmApparatus(TDatabase& db, int listMode, QWidget* parent)
     setWindowTitle(QStringLiteral("仪表一览"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto* root = new QVBoxLayout(this);
-    Label1 = new QLabel(QStringLiteral("仪 表 一 览"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    QFont big = Label1->font();
-    big.setBold(true);
-    big.setPointSize(big.pointSize() + 8);
-    Label1->setFont(big);
-    Label1->setAlignment(Qt::AlignCenter);
+    Label1 = Named(BigTitle(QStringLiteral("仪 表 一 览"), this), QStringLiteral("Label1"));
     root->addWidget(Label1);
-    Grid = new TDataGrid(this);
-    Grid->setObjectName(QStringLiteral("Grid"));
+    Grid = Named(new TDataGrid(this), QStringLiteral("Grid"));
     root->addWidget(Grid, 1);
-    Label2 = new QLabel(QStringLiteral("仪表名称和仪表地址必须填写"), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2 = Named(new QLabel(QStringLiteral("仪表名称和仪表地址必须填写"), this), QStringLiteral("Label2"));
     root->addWidget(Label2);
     auto* buttons = new QHBoxLayout;
-    Button1 = new QPushButton(QStringLiteral("添加(&A)"), this);
-    Button2 = new QPushButton(QStringLiteral("删除(&C)"), this);
-    Button3 = new QPushButton(QStringLiteral("关闭(&C)"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button3->setObjectName(QStringLiteral("Button3"));
+    Button1 = Named(new QPushButton(QStringLiteral("添加(&A)"), this), QStringLiteral("Button1"));
+    Button2 = Named(new QPushButton(QStringLiteral("删除(&C)"), this), QStringLiteral("Button2"));
+    Button3 = Named(new QPushButton(QStringLiteral("关闭(&C)"), this), QStringLiteral("Button3"));
     buttons->addStretch(1);
     for (QPushButton* b : {Button1, Button2, Button3})
         buttons->addWidget(b);
     root->addLayout(buttons);
-    connect(Button1, &QPushButton::clicked, this, [this] { Guard([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Guard([this] { Button2Click(); }); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Guard([this] { Button3Click(); }); });
+    ConnectGuarded(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    ConnectGuarded(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    ConnectGuarded(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
     resize(1100, 520);
     FormShow();
 }
 
 TFrmApparatus::~TFrmApparatus()
 {
-    for (QObject* child : findChildren<QObject*>())
-        child->blockSignals(true);
+    BlockChildSignals(this);
 }
 
 void TFrmApparatus::FormShow()

@@ -3,7 +3,6 @@
 
 #include "Application.h"
 #include "ChartFeed.h"
-#include "ComboText.h"
 #include "Convert.h"
 #include "DataGrid.h"
 #include "FrmAddLine.h"
@@ -13,9 +12,11 @@
 #include "IniFile.h"
 #include "MaskEdit.h"
 #include "ResultModel.h"
+#include "Selection.h"
 #include "Settings.h"
 #include "SharedTexts.h"
 #include "Statements.h"
+#include "WindowSupport.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -46,23 +47,6 @@ const Curve Curves[8] = {
     {"CBlackTemperature", QColor(64, 0, 64)}, {"DBlackTemperature", QColor(0, 128, 128)},
 };
 
-QLabel* title(const QString& text, QWidget* parent)
-{
-    auto* l = new QLabel(text, parent);
-    QFont big = l->font();
-    big.setBold(true);
-    big.setPointSize(big.pointSize() + 8);
-    l->setFont(big);
-    l->setAlignment(Qt::AlignCenter);
-    return l;
-}
-
-template <typename W> W* named(W* w, const char* name)
-{
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
 } // namespace
 
 TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
@@ -72,9 +56,9 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
     setWindowTitle(QStringLiteral("历史温度曲线查询"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto* root = new QVBoxLayout(this);
-    root->addWidget(named(title(QStringLiteral("历史温度曲线查询"), this), "Label3"));
+    root->addWidget(Named(BigTitle(QStringLiteral("历史温度曲线查询"), this), "Label3"));
 
-    ChartView = named(new QCustomPlot(this), "ChartView");
+    ChartView = Named(new QCustomPlot(this), "ChartView");
     ChartView->setMinimumSize(900, 420);
     ChartView->plotLayout()->insertRow(0);
     auto* chartTitle = new QCPTextElement(ChartView, QStringLiteral("温度曲线显示"),
@@ -92,46 +76,46 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
     }
     root->addWidget(ChartView, 1);
 
-    MCapition = named(new QComboBox(this), "MCapition");
-    ComAddress = named(new QComboBox(this), "ComAddress");
+    MCapition = Named(new QComboBox(this), "MCapition");
+    ComAddress = Named(new QComboBox(this), "ComAddress");
     for (QComboBox* c : {MCapition, ComAddress}) {
         c->setEditable(true);
         c->setInsertPolicy(QComboBox::NoInsert);
     }
     MCapition->setMinimumWidth(200);
-    EditType = named(new QLineEdit(QStringLiteral("ZEVA-5000"), this), "EditType");
+    EditType = Named(new QLineEdit(QStringLiteral("ZEVA-5000"), this), "EditType");
     EditType->setEnabled(false);
-    DDateBegin = named(new QDateEdit(QDate::currentDate(), this), "DDateBegin");
-    DDateEnd = named(new QDateEdit(QDate::currentDate(), this), "DDateEnd");
+    DDateBegin = Named(new QDateEdit(QDate::currentDate(), this), "DDateBegin");
+    DDateEnd = Named(new QDateEdit(QDate::currentDate(), this), "DDateEnd");
     for (QDateEdit* d : {DDateBegin, DDateEnd}) {
         d->setCalendarPopup(true);
         d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     }
     // FormCreate: the whole day.
-    DDateBeginT = named(new TMaskEdit(QStringLiteral("00:00:00"), this), "DDateBeginT");
-    DDateEndT = named(new TMaskEdit(QStringLiteral("23:59:59"), this), "DDateEndT");
+    DDateBeginT = Named(new TMaskEdit(QStringLiteral("00:00:00"), this), "DDateBeginT");
+    DDateEndT = Named(new TMaskEdit(QStringLiteral("23:59:59"), this), "DDateEndT");
     for (TMaskEdit* t : {DDateBeginT, DDateEndT})
         t->setFixedWidth(90);
-    Button3 = named(new QPushButton(QStringLiteral("添加曲线(&A)"), this), "Button3");
-    Button1 = named(new QPushButton(QStringLiteral("查询(&S)"), this), "Button1");
-    Button4 = named(new QPushButton(QStringLiteral("查看详细(&X)"), this), "Button4");
-    Button2 = named(new QPushButton(QStringLiteral("退出(&C)"), this), "Button2");
+    Button3 = Named(new QPushButton(QStringLiteral("添加曲线(&A)"), this), "Button3");
+    Button1 = Named(new QPushButton(QStringLiteral("查询(&S)"), this), "Button1");
+    Button4 = Named(new QPushButton(QStringLiteral("查看详细(&X)"), this), "Button4");
+    Button2 = Named(new QPushButton(QStringLiteral("退出(&C)"), this), "Button2");
     auto* instrument = new QHBoxLayout;
-    instrument->addWidget(named(new QLabel(QStringLiteral("名称："), this), "Label5"));
+    instrument->addWidget(Named(new QLabel(QStringLiteral("名称："), this), "Label5"));
     instrument->addWidget(MCapition);
     instrument->addSpacing(12);
-    instrument->addWidget(named(new QLabel(QStringLiteral("地址："), this), "Label4"));
+    instrument->addWidget(Named(new QLabel(QStringLiteral("地址："), this), "Label4"));
     instrument->addWidget(ComAddress);
     instrument->addSpacing(12);
-    instrument->addWidget(named(new QLabel(QStringLiteral("系列："), this), "Label13"));
+    instrument->addWidget(Named(new QLabel(QStringLiteral("系列："), this), "Label13"));
     instrument->addWidget(EditType);
     instrument->addStretch(1);
     root->addLayout(instrument);
     auto* range = new QHBoxLayout;
-    range->addWidget(named(new QLabel(QStringLiteral("查询时间："), this), "Label1"));
+    range->addWidget(Named(new QLabel(QStringLiteral("查询时间："), this), "Label1"));
     range->addWidget(DDateBegin);
     range->addWidget(DDateBeginT);
-    range->addWidget(named(new QLabel(QStringLiteral("至"), this), "Label2"));
+    range->addWidget(Named(new QLabel(QStringLiteral("至"), this), "Label2"));
     range->addWidget(DDateEnd);
     range->addWidget(DDateEndT);
     range->addStretch(1);
@@ -144,7 +128,7 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
     root->setSizeConstraint(QLayout::SetFixedSize);
 
     auto on = [this](auto* sender, auto signal, std::function<void()> f) {
-        connect(sender, signal, this, [f] { Guard(f); });
+        ConnectGuarded(sender, signal, this, std::move(f));
     };
     on(ComAddress->lineEdit(), &QLineEdit::textEdited, [this] { ComAddressChange(); });
     on(ComAddress, &QComboBox::textActivated, [this] { ComAddressChange(); });
@@ -159,8 +143,7 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
 
 TFrmDataBase::~TFrmDataBase()
 {
-    for (QObject* child : findChildren<QObject*>())
-        child->blockSignals(true);
+    BlockChildSignals(this);
 }
 
 void TFrmDataBase::FormShow()
@@ -172,16 +155,7 @@ void TFrmDataBase::FormShow()
     }
     Guard([this] {
         m_adoRecord = SelectApparatus(m_db);
-        for (m_adoRecord.First(); !m_adoRecord.Eof(); m_adoRecord.Next()) {
-            ComAddress->addItem(m_adoRecord.FieldAsString(Column::ApparatusAddress));
-            MCapition->addItem(m_adoRecord.FieldAsString(Column::ApparatusName));
-        }
-        if (m_adoRecord.RecordCount() > 0) {
-            m_adoRecord.Last(); // the window starts on the highest address
-            SetComboText(ComAddress, m_adoRecord.FieldAsString(Column::ApparatusAddress));
-            SetComboText(MCapition, m_adoRecord.FieldAsString(Column::ApparatusName));
-            EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
-        }
+        FillSelectors(m_adoRecord, ComAddress, MCapition, EditType); // starts on the highest address
     });
     SetAxisRange(ChartView->xAxis, 0, 60);
     SetAxisRange(ChartView->yAxis, -100, 100);
@@ -190,23 +164,12 @@ void TFrmDataBase::FormShow()
 
 void TFrmDataBase::ComAddressChange()
 {
-    int address = StrToInt(ComAddress->currentText().trimmed());
-    if (m_adoRecord.Locate(Column::ApparatusAddress, address)) {
-        SetComboText(MCapition, m_adoRecord.FieldAsString(Column::ApparatusName));
-        EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
-    } else {
-        SetComboText(MCapition, QString());
-    }
+    FollowAddress(m_adoRecord, ComAddress, MCapition, EditType);
 }
 
 void TFrmDataBase::MCapitionChange()
 {
-    if (m_adoRecord.Locate(Column::ApparatusName, MCapition->currentText().trimmed())) {
-        SetComboText(ComAddress, m_adoRecord.FieldAsString(Column::ApparatusAddress));
-        EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
-    } else {
-        SetComboText(ComAddress, QString());
-    }
+    FollowName(m_adoRecord, MCapition, ComAddress, EditType);
 }
 
 void TFrmDataBase::Button1Click()
@@ -306,22 +269,22 @@ TFrmFrmDstList::TFrmFrmDstList(const TQueryResult& result, QWidget* parent) : QD
     setWindowTitle(QStringLiteral("查询明细表"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto* root = new QVBoxLayout(this);
-    root->addWidget(title(QStringLiteral("查询明细表"), this));
-    Grid = named(new TDataGrid(this), "Grid");
+    root->addWidget(BigTitle(QStringLiteral("查询明细表"), this));
+    Grid = Named(new TDataGrid(this), "Grid");
     auto* source = new TResultModel(result, this);
     Grid->SetModel(new TGridModel(source, detailColumns(), true, this));
     Grid->view()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     root->addWidget(Grid, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    ButExport = named(new QPushButton(QStringLiteral("导出(&E)"), this), "ButExport");
-    ButC = named(new QPushButton(QStringLiteral("关闭(&C)"), this), "ButC");
+    ButExport = Named(new QPushButton(QStringLiteral("导出(&E)"), this), "ButExport");
+    ButC = Named(new QPushButton(QStringLiteral("关闭(&C)"), this), "ButC");
     buttons->addWidget(ButExport);
     buttons->addWidget(ButC);
     root->addLayout(buttons);
     resize(1000, 560);
     connect(ButC, &QPushButton::clicked, this, [this] { close(); });
-    connect(ButExport, &QPushButton::clicked, this, [this] { Guard([this] { ButExportClick(); }); });
+    ConnectGuarded(ButExport, &QPushButton::clicked, this, [this] { ButExportClick(); });
 }
 
 bool TFrmFrmDstList::ExportCsv(const QString& fileName) const

@@ -2,14 +2,15 @@
 #include "FrmMain.h"
 
 #include "Application.h"
-#include "ComboText.h"
 #include "Convert.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
 #include "Platform.h"
 #include "ReplyHandling.h"
+#include "Selection.h"
 #include "Settings.h"
 #include "Statements.h"
+#include "WindowSupport.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -46,8 +47,7 @@ TFrmMain::~TFrmMain()
     // The port closes before anything it reports to goes away, and no control's last signals
     // (a combo box losing the focus as it is destroyed) reach handlers whose state is gone.
     m_comM->ClosePort();
-    for (QObject* child : findChildren<QObject*>())
-        child->blockSignals(true);
+    BlockChildSignals(this);
 }
 
 void TFrmMain::FormCreate()
@@ -116,18 +116,11 @@ void TFrmMain::FormShow()
     }
 
     TQueryResult all = SelectApparatus(m_db);
-    for (all.First(); !all.Eof(); all.Next()) {
-        ComAddress->addItem(all.FieldAsString(Column::ApparatusAddress));
-        MCapition->addItem(all.FieldAsString(Column::ApparatusName));
-        if (all.FieldAsInteger(Column::ApparatusAddress) == s.SelectedAddress)
-            s.SelectedID = all.FieldAsInteger(Column::ID);
-    }
-    if (all.RecordCount() > 0) {
-        all.Last(); // the fields show the row the pass ended on: the highest address
-        SetComboText(ComAddress, all.FieldAsString(Column::ApparatusAddress));
-        SetComboText(MCapition, all.FieldAsString(Column::ApparatusName));
-        EditType->setText(all.FieldAsString(Column::ApparatusType));
-    }
+    // The fields end on the highest address, not on the selected one.
+    FillSelectors(all, ComAddress, MCapition, EditType, [&s](const TQueryResult& row) {
+        if (row.FieldAsInteger(Column::ApparatusAddress) == s.SelectedAddress)
+            s.SelectedID = row.FieldAsInteger(Column::ID);
+    });
 
     m_adoRecord = SelectEnabledApparatus(m_db);
     std::vector<int64_t> addresses;
@@ -148,25 +141,16 @@ void TFrmMain::FormShow()
 
 void TFrmMain::ComAddressChange()
 {
-    const int address = StrToInt(ComAddress->currentText().trimmed());
-    if (m_adoRecord.Locate(Column::ApparatusAddress, address)) {
-        SetComboText(MCapition, m_adoRecord.FieldAsString(Column::ApparatusName));
-        EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
-        m_state.SettingsFile->WriteInteger(SettingsKey::Info, SettingsKey::ApparatusAddress, address);
-        m_state.SelectedAddress = address;
-    } else {
-        SetComboText(MCapition, QString());
+    if (std::optional<int> address = FollowAddress(m_adoRecord, ComAddress, MCapition, EditType)) {
+        m_state.SettingsFile->WriteInteger(SettingsKey::Info, SettingsKey::ApparatusAddress, *address);
+        m_state.SelectedAddress = *address;
     }
 }
 
 void TFrmMain::MCapitionChange()
 {
-    if (m_adoRecord.Locate(Column::ApparatusName, MCapition->currentText().trimmed())) {
-        SetComboText(ComAddress, m_adoRecord.FieldAsString(Column::ApparatusAddress));
-        EditType->setText(m_adoRecord.FieldAsString(Column::ApparatusType));
-    } else {
-        SetComboText(ComAddress, QString());
-    }
+    // Choosing by name changes only what the fields show.
+    FollowName(m_adoRecord, MCapition, ComAddress, EditType);
 }
 
 void TFrmMain::TimerATimer()

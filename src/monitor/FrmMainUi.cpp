@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
+#include "WindowSupport.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -20,23 +21,12 @@ namespace zeva {
 
 namespace {
 
-template <typename W> W* named(W* w, const char* name)
-{
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
 QLabel* caption(const QString& text, QWidget* parent)
 {
     auto* l = new QLabel(text, parent);
     return l;
 }
 
-// Every signal runs its handler under the standard error box.
-template <typename Sender, typename Signal> void on(Sender* s, Signal signal, QObject* ctx, std::function<void()> f)
-{
-    QObject::connect(s, signal, ctx, [f] { Guard(f); });
-}
 
 } // namespace
 
@@ -45,12 +35,7 @@ void TFrmMain::buildControls()
     setWindowTitle(MainCaption);
     auto* root = new QVBoxLayout(this);
 
-    TitleLabel = named(new QLabel(MainCaption, this), "TitleLabel");
-    QFont big = TitleLabel->font();
-    big.setBold(true);
-    big.setPointSize(big.pointSize() + 6);
-    TitleLabel->setFont(big);
-    TitleLabel->setAlignment(Qt::AlignCenter);
+    TitleLabel = Named(BigTitle(MainCaption, this, 6), "TitleLabel");
     root->addWidget(TitleLabel);
 
     auto* body = new QHBoxLayout;
@@ -60,24 +45,24 @@ void TFrmMain::buildControls()
     auto* left = new QVBoxLayout;
     body->addLayout(left);
     left->addWidget(caption(QStringLiteral("温控仪地址："), this));
-    ComAddress = named(new QComboBox(this), "ComAddress");
+    ComAddress = Named(new QComboBox(this), "ComAddress");
     ComAddress->setEditable(true);
     ComAddress->setInsertPolicy(QComboBox::NoInsert);
     left->addWidget(ComAddress);
     left->addWidget(caption(QStringLiteral("温控仪名称："), this));
-    MCapition = named(new QComboBox(this), "MCapition");
+    MCapition = Named(new QComboBox(this), "MCapition");
     MCapition->setEditable(true);
     MCapition->setInsertPolicy(QComboBox::NoInsert);
     left->addWidget(MCapition);
     left->addWidget(caption(QStringLiteral("温控仪系列："), this));
-    EditType = named(new QLineEdit(QStringLiteral("ZEVA-5000"), this), "EditType");
+    EditType = Named(new QLineEdit(QStringLiteral("ZEVA-5000"), this), "EditType");
     EditType->setEnabled(false);
     left->addWidget(EditType);
     left->addSpacing(16);
-    ButSetP = named(new QPushButton(QStringLiteral("参数设置(&P)"), this), "ButSetP");
-    PramSetHist = named(new QPushButton(QStringLiteral("参数历史(&H)"), this), "PramSetHist");
-    Button1 = named(new QPushButton(QStringLiteral("仪表一览(&V)"), this), "Button1");
-    ButS = named(new QPushButton(QStringLiteral("温度曲线查询(&S)"), this), "ButS");
+    ButSetP = Named(new QPushButton(QStringLiteral("参数设置(&P)"), this), "ButSetP");
+    PramSetHist = Named(new QPushButton(QStringLiteral("参数历史(&H)"), this), "PramSetHist");
+    Button1 = Named(new QPushButton(QStringLiteral("仪表一览(&V)"), this), "Button1");
+    ButS = Named(new QPushButton(QStringLiteral("温度曲线查询(&S)"), this), "ButS");
     for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS}) {
         b->setMinimumHeight(34);
         left->addWidget(b);
@@ -85,12 +70,12 @@ void TFrmMain::buildControls()
     left->addStretch(1);
     left->addWidget(caption(QStringLiteral("放大/缩小"), this));
     auto* ranges = new QGridLayout;
-    X1 = named(new QLineEdit(QStringLiteral("-30"), this), "X1");
-    X2 = named(new QLineEdit(QStringLiteral("250"), this), "X2");
-    BX = named(new QPushButton(QStringLiteral("X"), this), "BX");
-    Y1 = named(new QLineEdit(QStringLiteral("0"), this), "Y1");
-    Y2 = named(new QLineEdit(QStringLiteral("1800"), this), "Y2");
-    BY = named(new QPushButton(QStringLiteral("Y"), this), "BY");
+    X1 = Named(new QLineEdit(QStringLiteral("-30"), this), "X1");
+    X2 = Named(new QLineEdit(QStringLiteral("250"), this), "X2");
+    BX = Named(new QPushButton(QStringLiteral("X"), this), "BX");
+    Y1 = Named(new QLineEdit(QStringLiteral("0"), this), "Y1");
+    Y2 = Named(new QLineEdit(QStringLiteral("1800"), this), "Y2");
+    BY = Named(new QPushButton(QStringLiteral("Y"), this), "BY");
     for (QLineEdit* e : {X1, X2, Y1, Y2})
         e->setMaximumWidth(60);
     for (QPushButton* b : {BX, BY})
@@ -106,13 +91,13 @@ void TFrmMain::buildControls()
     // Centre: the chart with the temperature displays on it, the shift buttons under it.
     auto* centre = new QVBoxLayout;
     body->addLayout(centre, 1);
-    ChartView = named(new QCustomPlot(this), "ChartView");
+    ChartView = Named(new QCustomPlot(this), "ChartView");
     ChartView->installEventFilter(this); // keeps Panel2 near the chart's right edge
     SetupLiveChart(ChartView);
     m_feed = TChartFeed(ChartView);
     centre->addWidget(ChartView, 1);
 
-    Panel2 = named(new QFrame(ChartView), "Panel2");
+    Panel2 = Named(new QFrame(ChartView), "Panel2");
     Panel2->setFrameShape(QFrame::Box);
     Panel2->setAutoFillBackground(true);
     QPalette dark = Panel2->palette();
@@ -125,7 +110,7 @@ void TFrmMain::buildControls()
     const char* phaseCaptions[3] = {"A相", "B相", "C相"};
     TLcdDisplay** lcdSlots[3] = {&LCDATP, &LCDBTP, &LCDCTP};
     for (int i = 0; i < 3; ++i) {
-        auto* d = named(new TLcdDisplay(Panel2), lcdNames[i]);
+        auto* d = Named(new TLcdDisplay(Panel2), QLatin1String(lcdNames[i]));
         d->setFixedSize(79, 28);
         d->SetColor(clBlack);
         d->SetDigitNum(4);
@@ -138,34 +123,34 @@ void TFrmMain::buildControls()
     Panel2->adjustSize();
 
     // The phase texts the displays take their values from; never shown.
-    ATP = named(new QLineEdit(this), "ATP");
-    BTP = named(new QLineEdit(this), "BTP");
-    CTP = named(new QLineEdit(this), "CTP");
+    ATP = Named(new QLineEdit(this), "ATP");
+    BTP = Named(new QLineEdit(this), "BTP");
+    CTP = Named(new QLineEdit(this), "CTP");
     for (QLineEdit* e : {ATP, BTP, CTP})
         e->hide();
 
     auto* shifts = new QHBoxLayout;
-    Button3 = named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
-    Button4 = named(new QPushButton(QStringLiteral("（右移）>>>>"), this), "Button4");
+    Button3 = Named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
+    Button4 = Named(new QPushButton(QStringLiteral("（右移）>>>>"), this), "Button4");
     shifts->addWidget(Button3);
     shifts->addStretch(1);
     shifts->addWidget(Button4);
     centre->addLayout(shifts);
 
     // Right: status lamps and texts.
-    Panel1 = named(new QFrame(this), "Panel1");
+    Panel1 = Named(new QFrame(this), "Panel1");
     Panel1->setFrameShape(QFrame::StyledPanel);
     Panel1->setFixedWidth(200);
     body->addWidget(Panel1);
     auto* right = new QGridLayout(Panel1);
     int row = 0;
     auto lamp = [&](TLamp*& slot, const char* name, const char* text, TColor initial) {
-        slot = named(new TLamp(initial, Panel1), name);
+        slot = Named(new TLamp(initial, Panel1), QLatin1String(name));
         right->addWidget(caption(QString::fromUtf8(text), Panel1), row, 0);
         right->addWidget(slot, row++, 1);
     };
     auto state = [&](QLabel*& slot, const char* name, const char* text, const char* initial) {
-        slot = named(new QLabel(QString::fromUtf8(initial), Panel1), name);
+        slot = Named(new QLabel(QString::fromUtf8(initial), Panel1), QLatin1String(name));
         right->addWidget(caption(QString::fromUtf8(text), Panel1), row, 0);
         right->addWidget(slot, row++, 1);
     };
@@ -185,29 +170,29 @@ void TFrmMain::buildControls()
     note->setObjectName(QStringLiteral("StaticText"));
     right->addWidget(note, row++, 0, 1, 2);
     right->setRowStretch(row++, 1);
-    ButCanel = named(new QPushButton(QStringLiteral("退出(&C)"), Panel1), "ButCanel");
+    ButCanel = Named(new QPushButton(QStringLiteral("退出(&C)"), Panel1), "ButCanel");
     ButCanel->setMinimumHeight(34);
     right->addWidget(ButCanel, row++, 0, 1, 2);
 
     // Not visible: the serial component and the polling timer.
-    m_comM = named(new TComm(this), "ComM");
-    m_timerA = named(new QTimer(this), "TimerA");
+    m_comM = Named(new TComm(this), "ComM");
+    m_timerA = Named(new QTimer(this), "TimerA");
 
     // The operator's typing or choosing only: setting a text from code runs no handler.
-    on(ComAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { ComAddressChange(); });
-    on(ComAddress, &QComboBox::textActivated, this, [this] { ComAddressChange(); });
-    on(MCapition->lineEdit(), &QLineEdit::textEdited, this, [this] { MCapitionChange(); });
-    on(MCapition, &QComboBox::textActivated, this, [this] { MCapitionChange(); });
-    on(ButSetP, &QPushButton::clicked, this, [this] { ButSetPClick(); });
-    on(PramSetHist, &QPushButton::clicked, this, [this] { PramSetHistClick(); });
-    on(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    on(ButS, &QPushButton::clicked, this, [this] { ButSClick(); });
-    on(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
-    on(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
-    on(BX, &QPushButton::clicked, this, [this] { BXClick(); });
-    on(BY, &QPushButton::clicked, this, [this] { BYClick(); });
-    on(ButCanel, &QPushButton::clicked, this, [this] { ButCanelClick(); });
-    on(m_timerA, &QTimer::timeout, this, [this] { TimerATimer(); });
+    ConnectGuarded(ComAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { ComAddressChange(); });
+    ConnectGuarded(ComAddress, &QComboBox::textActivated, this, [this] { ComAddressChange(); });
+    ConnectGuarded(MCapition->lineEdit(), &QLineEdit::textEdited, this, [this] { MCapitionChange(); });
+    ConnectGuarded(MCapition, &QComboBox::textActivated, this, [this] { MCapitionChange(); });
+    ConnectGuarded(ButSetP, &QPushButton::clicked, this, [this] { ButSetPClick(); });
+    ConnectGuarded(PramSetHist, &QPushButton::clicked, this, [this] { PramSetHistClick(); });
+    ConnectGuarded(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    ConnectGuarded(ButS, &QPushButton::clicked, this, [this] { ButSClick(); });
+    ConnectGuarded(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    ConnectGuarded(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+    ConnectGuarded(BX, &QPushButton::clicked, this, [this] { BXClick(); });
+    ConnectGuarded(BY, &QPushButton::clicked, this, [this] { BYClick(); });
+    ConnectGuarded(ButCanel, &QPushButton::clicked, this, [this] { ButCanelClick(); });
+    ConnectGuarded(m_timerA, &QTimer::timeout, this, [this] { TimerATimer(); });
     m_comM->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
         Guard([&] { ComMReceiveData(sender, buffer, length); });
     };

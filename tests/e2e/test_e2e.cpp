@@ -23,33 +23,6 @@ using namespace std::chrono;
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& out)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        freopen(out.c_str(), "w", stdout);
-        freopen(out.c_str(), "a", stderr);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-int stop(pid_t pid)
-{
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
-}
-
 std::string readText(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
@@ -93,17 +66,17 @@ TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
     }
     std::string iniBefore = readText(dir / "Data.ini");
 
-    pid_t sim = spawn({ZEVA_SIM, "--link", "bus", "--log", "sim.log", "--instrument", "1:2:45", "--instrument",
+    int sim = zeva::test::Spawn({ZEVA_SIM, "--link", "bus", "--log", "sim.log", "--instrument", "1:2:45", "--instrument",
                        "2:6:55", "--instrument", "3:10:65"},
-                      dir, dir / "sim.out");
+                      dir.string(), (dir / "sim.out").string());
     for (int i = 0; i < 200 && !fs::exists(dir / "bus"); ++i)
         std::this_thread::sleep_for(milliseconds(10));
     ASSERT_TRUE(fs::exists(dir / "bus"));
 
-    pid_t monitor = spawn({ZEVA_MONITOR}, dir, dir / "monitor.out");
+    int monitor = zeva::test::Spawn({ZEVA_MONITOR}, dir.string(), (dir / "monitor.out").string());
     std::this_thread::sleep_for(seconds(7));
-    int status = stop(monitor);
-    stop(sim);
+    int status = zeva::test::Terminate(monitor);
+    zeva::test::Terminate(sim);
     EXPECT_TRUE(WIFEXITED(status)) << readText(dir / "monitor.out");
     EXPECT_EQ(WEXITSTATUS(status), 0) << "SIGTERM closes the window and ends the program cleanly";
 

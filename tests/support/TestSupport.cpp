@@ -4,6 +4,8 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
+#include <sys/wait.h>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -99,6 +101,38 @@ std::vector<uint8_t> TPty::Read(int ms, std::size_t count)
             break;
     }
     return out;
+}
+
+int Spawn(const std::vector<std::string>& args, const std::string& cwd, const std::string& output)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::vector<char*> argv;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int Terminate(int pid)
+{
+    int status = 0;
+    if (pid <= 0)
+        return status;
+    kill(pid, SIGTERM);
+    waitpid(pid, &status, 0);
+    return status;
 }
 
 std::string Shell(const std::string& command)

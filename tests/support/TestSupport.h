@@ -38,6 +38,11 @@ private:
     std::string m_slaveName;
 };
 
+// Starts a program in `cwd` with standard output and error to `output`, drawing off screen; its pid.
+int Spawn(const std::vector<std::string>& args, const std::string& cwd, const std::string& output);
+// SIGTERM, then waits; the wait status.
+int Terminate(int pid);
+
 // Runs a shell command and returns what it printed on standard output.
 std::string Shell(const std::string& command);
 

@@ -1,6 +1,7 @@
 // zeva-sim as a real peer on its pseudo-terminal: replies byte for byte, writes, faults and the log.
 #include "Frames.h"
 #include "RxBuffer.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -37,15 +38,7 @@ public:
         m_log = (m_dir / "sim.log").string();
         std::vector<std::string> args{ZEVA_SIM_PATH, "--link", m_link, "--log", m_log};
         args.insert(args.end(), extra.begin(), extra.end());
-        m_pid = fork();
-        if (m_pid == 0) {
-            std::vector<char*> argv;
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        m_pid = zeva::test::Spawn(args, m_dir.string(), (m_dir / "sim.out").string());
         auto deadline = steady_clock::now() + seconds(10);
         while (!fs::exists(m_link) && steady_clock::now() < deadline)
             std::this_thread::sleep_for(milliseconds(5));
@@ -61,8 +54,7 @@ public:
     {
         if (m_pid <= 0)
             return m_status;
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, &m_status, 0);
+        m_status = zeva::test::Terminate(m_pid);
         m_pid = -1;
         return m_status;
     }
@@ -121,7 +113,7 @@ private:
     static inline int s_count = 0;
     fs::path m_dir;
     std::string m_link, m_log;
-    pid_t m_pid = -1;
+    int m_pid = -1;
     int m_fd = -1;
     int m_status = 0;
 };
@@ -255,7 +247,14 @@ TEST(SimPeer, LogHasOneLinePerFrameAndSignalRemovesLink)
     ASSERT_GE(sim.Open(), 0);
     sim.Ask(BuildRequest(1, Cmd::Model));
     sim.Send(V{0x00, 0x11});
-    std::this_thread::sleep_for(milliseconds(150)); // let the stale bytes expire
+    auto lineCount = [&] {
+        std::ifstream in(sim.logPath());
+        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+    };
+    // The partial bytes are dropped once they are stale.
+    auto deadline = steady_clock::now() + seconds(3);
+    while (lineCount() < 3 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(5));
     std::string link = sim.link();
     EXPECT_EQ(WEXITSTATUS(sim.Stop()), 0);
     EXPECT_FALSE(fs::is_symlink(link));
