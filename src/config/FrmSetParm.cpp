@@ -345,8 +345,11 @@ bool TFrmSetParm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        // Keys without a character (arrows, Home, Delete) are no typing and pass.
-        if (!key->text().isEmpty() && key->key() != Qt::Key_Backspace) {
+        // Only typed characters are filtered: keys without one (arrows, Home), focus moves (Tab)
+        // and Delete, which types nothing, pass.
+        const bool typesNothing = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab ||
+                                  key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace;
+        if (!key->text().isEmpty() && !typesNothing) {
             for (QChar c : key->text()) {
                 if (!T1EditSetKeyPress(c))
                     return true; // discarded

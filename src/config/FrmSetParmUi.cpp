@@ -1,6 +1,8 @@
 // TFrmSetParm's controls: the selectors, the five tabs and their rows, captions and items.
 #include "FrmSetParm.h"
 
+#include "PortNames.h"
+
 #include "Application.h"
 #include "Frames.h"
 #include "WindowSupport.h"
@@ -120,6 +122,8 @@ void TFrmSetParm::buildControls()
     ComPort->setEditable(true);
     ComPort->setInsertPolicy(QComboBox::NoInsert);
     ComPort->addItems({"COM1", "COM2", "COM3", "COM4"});
+    for (const std::string& device : ListSerialDevices())
+        ComPort->addItem(QString::fromStdString(device));
     ComBate = Named(new QComboBox(serial), QStringLiteral("ComBate"));
     ComBate->setEditable(true);
     ComBate->setInsertPolicy(QComboBox::NoInsert);
@@ -185,13 +189,15 @@ void TFrmSetParm::buildControls()
         filtered << e;
     for (QLineEdit* e : AtSet)
         filtered << e;
-    filtered << JGSet << YXSet << ADDSet << BateSet->lineEdit() << ComBate->lineEdit() << LXTimeEdit << RecTimeEdit;
+    // An editable combo box holds the focus itself and hands keys to its line edit directly, so
+    // the filter sits on the combo box, where the operator's keys arrive.
+    filtered << JGSet << YXSet << ADDSet << BateSet << BateSet->lineEdit() << ComBate << ComBate->lineEdit()
+             << LXTimeEdit << RecTimeEdit;
     for (QWidget* w : filtered)
         w->installEventFilter(this);
 
     m_commB = Named(new TComm(this), QStringLiteral("CommB"));
-    m_commB->SetOutx_XonXoffFlow(false);
-    m_commB->SetInx_XonXoffFlow(false);
+    SetInstrumentBusProperties(*m_commB);
     m_commB->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
         Guard([&] { CommBReceiveData(sender, buffer, length); });
     };

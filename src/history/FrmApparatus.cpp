@@ -9,6 +9,7 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QSqlError>
@@ -16,6 +17,8 @@
 #include <QSqlTableModel>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace zeva {
 
@@ -63,7 +66,7 @@ TFrmApparatus::TFrmApparatus(TDatabase& db, int listMode, QWidget* parent)
     ConnectGuarded(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     ConnectGuarded(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
     ConnectGuarded(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
-    resize(1100, 520);
+    setFixedSize(1100, 520); // a fixed-size dialog
     FormShow();
 }
 
@@ -83,13 +86,33 @@ void TFrmApparatus::FormShow()
         setWindowTitle(QStringLiteral("参数设置历史记录"));
     }
     m_grid = new TGridModel(m_table, gridColumns(), history, this);
+    // Enter ends a cell's edit and keeps the row pending; the row is posted when the cursor
+    // leaves it (below) or by the close step, which drops it without name and address.
+    m_grid->SetHoldRows(!history);
     Grid->SetModel(m_grid);
+    connect(Grid->view()->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current, const QModelIndex& previous) {
+                Guard([&] { GridRowLeft(previous.row(), current.row()); });
+            });
     Grid->view()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     // An empty list starts with a row to type the first instrument into.
     if (!history && m_table->rowCount() == 0)
         m_table->insertRow(0);
     if (m_grid->rowCount() > 0)
         Grid->view()->setCurrentIndex(m_grid->index(0, 0));
+}
+
+void TFrmApparatus::GridRowLeft(int previous, int current)
+{
+    // A row going away (dropped, or the window closing) moves the cursor too: not a post.
+    if (m_closed || m_grid->Reverting())
+        return;
+    if (m_listMode != 1 || previous < 0 || previous == current || !m_grid->RowDirty(previous))
+        return;
+    // The grid's own behaviour: a changed row is posted as the cursor leaves it, without the
+    // name and address test of the add and close steps.
+    if (!m_table->submitAll())
+        throw EDatabaseError(m_table->lastError().text().toStdString());
 }
 
 int TFrmApparatus::currentRow() const
@@ -128,11 +151,19 @@ void TFrmApparatus::Button2Click()
     bool pendingInsert = m_table->headerData(row, Qt::Vertical).toString() == QLatin1String("*");
     if (pendingInsert) {
         m_grid->RevertRow(row); // a new row still being typed is simply discarded
+        if (m_grid->rowCount() > 0)
+            Grid->view()->setCurrentIndex(m_grid->index(std::min(row, m_grid->rowCount() - 1), 0));
         return;
     }
     if (!m_table->removeRow(row))
         throw EDatabaseError(m_table->lastError().text().toStdString());
     m_table->select();
+    // The next row becomes current (the last one when the deleted row was last), so a second
+    // press deletes it.
+    if (m_grid->rowCount() > 0) {
+        int column = std::max(0, Grid->view()->currentIndex().column());
+        Grid->view()->setCurrentIndex(m_grid->index(std::min(row, m_grid->rowCount() - 1), column));
+    }
 }
 
 void TFrmApparatus::Button3Click()

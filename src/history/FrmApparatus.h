@@ -27,6 +27,8 @@ public:
     void Button1Click(); // add
     void Button2Click(); // delete
     void Button3Click(); // close
+    // The grid's cursor moved from row `previous` to row `current`.
+    void GridRowLeft(int previous, int current);
 
     QLabel* Label1 = nullptr;
     TDataGrid* Grid = nullptr;

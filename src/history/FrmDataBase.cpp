@@ -282,7 +282,7 @@ TFrmFrmDstList::TFrmFrmDstList(const TQueryResult& result, QWidget* parent) : QD
     buttons->addWidget(ButExport);
     buttons->addWidget(ButC);
     root->addLayout(buttons);
-    resize(1000, 560);
+    setFixedSize(1000, 560); // a fixed-size dialog
     connect(ButC, &QPushButton::clicked, this, [this] { close(); });
     ConnectGuarded(ButExport, &QPushButton::clicked, this, [this] { ButExportClick(); });
 }

@@ -119,7 +119,7 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const
     QVariant v = m_source->data(m_source->index(index.row(), col), Qt::EditRole);
     if (Kind(m_kinds[std::size_t(index.column())]) == Kind::Flag) {
         if (role == Qt::CheckStateRole)
-            return v.isNull() ? QVariant() : QVariant(v.toInt() ? Qt::Checked : Qt::Unchecked);
+            return QVariant(v.toInt() ? Qt::Checked : Qt::Unchecked); // empty (a new row) shows unchecked
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::EditRole)
@@ -185,9 +185,20 @@ Qt::ItemFlags TGridModel::flags(const QModelIndex& index) const
 
 bool TGridModel::submit()
 {
-    if (m_reverting)
+    if (m_reverting || m_holdRows)
         return true;
     return m_source ? m_source->submit() : false;
+}
+
+bool TGridModel::RowDirty(int row) const
+{
+    auto* table = qobject_cast<QSqlTableModel*>(m_source.data());
+    if (!table || row < 0 || row >= table->rowCount())
+        return false;
+    for (int c = 0; c < table->columnCount(); ++c)
+        if (table->isDirty(table->index(row, c)))
+            return true;
+    return table->headerData(row, Qt::Vertical).toString() == QLatin1String("*");
 }
 
 void TGridModel::RevertRow(int row)

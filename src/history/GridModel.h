@@ -28,13 +28,18 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // The view asks for a submit when an edit ends (Enter) and when its cursor leaves a row. With
+    // rows held, neither posts: the owner posts a row when the cursor leaves it.
     bool submit() override;
     void revert() override;
+    void SetHoldRows(bool hold) { m_holdRows = hold; }
+    bool RowDirty(int row) const;
 
     QAbstractItemModel* source() const { return m_source; }
     // Drops a row's pending changes; the view, moving its cursor off a row that goes away, must not
     // post that very row meanwhile.
     void RevertRow(int row);
+    bool Reverting() const { return m_reverting; }
     // The table column behind a grid column, -1 when the table has none.
     int SourceColumn(int column) const { return m_map[std::size_t(column)]; }
     int ColumnOf(const QString& field) const;
@@ -48,6 +53,7 @@ private:
     std::vector<int> m_kinds; // what each grid column's values are
     bool m_readOnly;
     bool m_reverting = false;
+    bool m_holdRows = false;
 };
 
 } // namespace zeva

@@ -21,7 +21,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 
 void ShowErrorBox(const QString& text)
 {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, MainCaption, text, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
 }

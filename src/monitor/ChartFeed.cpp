@@ -39,7 +39,12 @@ bool ScrollBottomAxis(QCustomPlot* chart, double amount)
 
 void SetAxisRange(QCPAxis* axis, double a, double b)
 {
-    axis->setRange(std::min(a, b), std::max(a, b));
+    // The chart refuses an empty range and would keep its old one; two equal bounds show as
+    // a .. a + 1 instead.
+    double lower = std::min(a, b), upper = std::max(a, b);
+    if (upper == lower)
+        upper = lower + 1;
+    axis->setRange(lower, upper);
 }
 
 void SetupLiveChart(QCustomPlot* chart)
@@ -78,13 +83,29 @@ void SetupLiveChart(QCustomPlot* chart)
     }
 }
 
-void TChartFeed::append(int series, double x, double y)
+void TChartFeed::TInsertionOrder::Add(double key)
 {
-    QCPGraph* g = m_chart->graph(series);
-    g->addData(x, y);
-    auto data = g->data();
-    if (data->size() > m_cap)
-        data->removeBefore((data->constBegin() + (data->size() - m_cap))->key);
+    if (!m_runs.empty()) {
+        Run& last = m_runs.back();
+        if (last.count == 1) {
+            last.delta = key - last.first;
+            last.count = 2;
+            return;
+        }
+        if (key == last.first + last.delta * double(last.count)) {
+            ++last.count;
+            return;
+        }
+    }
+    m_runs.push_back({key, 0, 1});
+}
+
+void TChartFeed::TInsertionOrder::DropOldest()
+{
+    Run& front = m_runs.front();
+    front.first += front.delta;
+    if (--front.count == 0)
+        m_runs.pop_front();
 }
 
 bool TChartFeed::advance(int32_t& counter, int step)
@@ -98,30 +119,39 @@ bool TChartFeed::advance(int32_t& counter, int step)
     return true;
 }
 
-void TChartFeed::FeedLive(const TPhaseTemps& t, int pollInterval)
+void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TInsertionOrder& order, const TPhaseTemps& t,
+                      int pollInterval)
 {
-    for (int i = 0; i < 3; ++i)
-        append(i, LiveX, t[std::size_t(i)]);
-    if (advance(LiveX, pollInterval)) {
+    const double key = counter;
+    for (int i = 0; i < seriesCount; ++i)
+        m_chart->graph(firstSeries + i)->addData(key, t[std::size_t(i)]);
+    order.Add(key);
+    // All series of one kind share their keys, so one count stands for them all.
+    while (m_chart->graph(firstSeries)->data()->size() > m_cap && !order.Empty()) {
+        double oldest = order.Oldest();
+        for (int i = 0; i < seriesCount; ++i)
+            m_chart->graph(firstSeries + i)->data()->remove(oldest);
+        order.DropOldest();
+    }
+    if (advance(counter, pollInterval)) {
         ScrollBottomAxis(m_chart, pollInterval / 2.0);
     } else {
-        for (int i = 0; i < 4; ++i)
+        // The live kind empties Series1..Series4, the black-box kind Series5..Series8.
+        for (int i = firstSeries; i < firstSeries + 4; ++i)
             m_chart->graph(i)->data()->clear();
+        order.Clear();
     }
     m_chart->replot(QCustomPlot::rpQueuedReplot);
 }
 
+void TChartFeed::FeedLive(const TPhaseTemps& t, int pollInterval)
+{
+    feed(0, 3, LiveX, m_liveOrder, t, pollInterval);
+}
+
 void TChartFeed::FeedBlackBox(const TPhaseTemps& t, int pollInterval)
 {
-    for (int i = 0; i < 4; ++i)
-        append(4 + i, BlackBoxX, t[std::size_t(i)]);
-    if (advance(BlackBoxX, pollInterval)) {
-        ScrollBottomAxis(m_chart, pollInterval / 2.0);
-    } else {
-        for (int i = 4; i < 8; ++i)
-            m_chart->graph(i)->data()->clear();
-    }
-    m_chart->replot(QCustomPlot::rpQueuedReplot);
+    feed(4, 4, BlackBoxX, m_blackBoxOrder, t, pollInterval);
 }
 
 } // namespace zeva

@@ -4,6 +4,7 @@
 #include "Frames.h"
 
 #include <cstdint>
+#include <deque>
 
 class QCustomPlot;
 class QCPAxis;
@@ -20,7 +21,8 @@ void SetupLiveChart(QCustomPlot* chart);
 
 class TChartFeed {
 public:
-    // Each series keeps its newest points up to this many, so months of polling stay bounded.
+    // Each series keeps its newest points up to this many, so months of polling stay bounded; the
+    // oldest go first, by the order they came in, not by their keys.
     static constexpr int SeriesCap = 1'000'000;
 
     explicit TChartFeed(QCustomPlot* chart, int cap = SeriesCap) : m_chart(chart), m_cap(cap) {}
@@ -35,11 +37,33 @@ public:
     void FeedBlackBox(const TPhaseTemps& temps, int pollInterval);
 
 private:
-    void append(int series, double x, double y);
+    // The keys of one kind's points in the order they were added, as runs of evenly spaced keys:
+    // the oldest point is found whatever the keys do (a step of 0 or below, a step that changes).
+    class TInsertionOrder {
+    public:
+        void Add(double key);
+        bool Empty() const { return m_runs.empty(); }
+        double Oldest() const { return m_runs.front().first; }
+        void DropOldest();
+        void Clear() { m_runs.clear(); }
+
+    private:
+        struct Run {
+            double first;
+            double delta;
+            int64_t count;
+        };
+        std::deque<Run> m_runs;
+    };
+
+    void feed(int firstSeries, int seriesCount, int32_t& counter, TInsertionOrder& order, const TPhaseTemps& temps,
+              int pollInterval);
     bool advance(int32_t& counter, int step);
 
     QCustomPlot* m_chart;
     int m_cap;
+    TInsertionOrder m_liveOrder;
+    TInsertionOrder m_blackBoxOrder;
 };
 
 } // namespace zeva

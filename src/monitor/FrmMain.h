@@ -9,6 +9,7 @@
 #include "PollCycle.h"
 #include "Recording.h"
 #include "RxBuffer.h"
+#include "SharedTexts.h"
 
 #include <QWidget>
 
@@ -136,7 +137,5 @@ public:
     TLamp* D6Shape = nullptr;
     QPushButton* ButCanel = nullptr;
 };
-
-inline const QString MainCaption = QStringLiteral("ZEVA-5000S系列智能温控仪通讯软件");
 
 } // namespace zeva

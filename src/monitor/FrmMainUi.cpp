@@ -176,7 +176,10 @@ void TFrmMain::buildControls()
 
     // Not visible: the serial component and the polling timer.
     m_comM = Named(new TComm(this), "ComM");
+    SetInstrumentBusProperties(*m_comM);
     m_timerA = Named(new QTimer(this), "TimerA");
+    // A coarse timer may run 5 % short (325 ms for 333): the pace must hold for months.
+    m_timerA->setTimerType(Qt::PreciseTimer);
 
     // The operator's typing or choosing only: setting a text from code runs no handler.
     ConnectGuarded(ComAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { ComAddressChange(); });

@@ -28,7 +28,6 @@ void onSignal(int)
 int main(int argc, char** argv)
 {
     zeva::TApplication app(argc, argv);
-    app.setApplicationDisplayName(zeva::MainCaption);
     zeva::RegisterConfigurationWindow();
     zeva::RegisterHistoryWindows();
     zeva::TFrmMain window;

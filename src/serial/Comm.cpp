@@ -2,6 +2,7 @@
 #include "Comm.h"
 
 #include "CommThreads.h"
+#include "PortNames.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -79,7 +80,7 @@ void TComm::OpenPort()
     if (IsOpen())
         throw ECommsError(CommMessage::AlreadyOpen);
     int fd = -1;
-    switch (posix::OpenDevice(m_commName.c_str(), fd)) {
+    switch (posix::OpenDevice(ResolvePortName(m_commName).c_str(), fd)) {
     case posix::TOpenResult::OpenFailed: throw ECommsError(CommMessage::OpenFailed);
     case posix::TOpenResult::NotCommHandle: throw ECommsError(CommMessage::NotCommHandle);
     case posix::TOpenResult::Ok: break;
@@ -182,6 +183,34 @@ void TComm::ApplyTimeouts()
     m_port.readTotalConstant = m_timeouts.ReadTotalTimeoutConstant;
     m_port.writeTotalMultiplier = m_timeouts.WriteTotalTimeoutMultiplier;
     m_port.writeTotalConstant = m_timeouts.WriteTotalTimeoutConstant;
+}
+
+void SetInstrumentBusProperties(TComm& c)
+{
+    c.SetByteSize(TByteSize::_8);
+    c.SetParity(TParity::None);
+    c.SetStopBits(TStopBits::_1);
+    c.SetParityCheck(false);
+    c.SetOutx_CtsFlow(false);
+    c.SetOutx_DsrFlow(false);
+    c.SetDtrControl(TDtrControl::DtrEnable);
+    c.SetDsrSensitivity(false);
+    c.SetTxContinueOnXoff(true);
+    c.SetOutx_XonXoffFlow(false);
+    c.SetInx_XonXoffFlow(false);
+    c.SetReplaceWhenParityError(false);
+    c.SetIgnoreNullChar(false);
+    c.SetRtsControl(TRtsControl::RtsEnable);
+    c.SetXonLimit(500);
+    c.SetXoffLimit(500);
+    c.SetXonChar(0x11);
+    c.SetXoffChar(0x13);
+    c.SetReplacedChar(0x00);
+    c.SetReadIntervalTimeout(100);
+    c.SetReadTotalTimeoutMultiplier(0);
+    c.SetReadTotalTimeoutConstant(0);
+    c.SetWriteTotalTimeoutMultiplier(0);
+    c.SetWriteTotalTimeoutConstant(0);
 }
 
 } // namespace zeva

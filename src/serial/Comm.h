@@ -149,4 +149,9 @@ private:
     TCommNotifier* m_notificationWindow = nullptr;
 };
 
+// The property values both windows give their component: 8 data bits, no parity, one stop bit,
+// no flow control of any kind (so every byte value, 0x11 and 0x13 included, passes as data),
+// DTR and RTS on, a 100 ms interval between bytes ending a read, no total time-outs.
+void SetInstrumentBusProperties(TComm& c);
+
 } // namespace zeva

@@ -170,8 +170,12 @@ void TReadThread::Execute()
                 break;
             continue;
         }
-        TIoOutcome outcome = n == 0 ? TIoOutcome::Hangup : Classify(errno);
-        if (outcome == TIoOutcome::Interrupted || (outcome == TIoOutcome::Again && !(ev & (POLLHUP | POLLERR))))
+        // With VMIN = VTIME = 0 an empty read is "nothing there" (a purge, or another reader of
+        // the device took the bytes first); only the poll's hang-up or an I/O error says the
+        // device is gone. A hung-up terminal reads empty and polls POLLHUP, so this cannot spin.
+        const bool hungUp = (ev & (POLLHUP | POLLERR)) != 0;
+        TIoOutcome outcome = n == 0 ? (hungUp ? TIoOutcome::Hangup : TIoOutcome::Again) : Classify(errno);
+        if (outcome == TIoOutcome::Interrupted || (outcome == TIoOutcome::Again && !hungUp))
             continue;
         if (outcome == TIoOutcome::InvalidHandle)
             break;

@@ -1,6 +1,8 @@
 // POSIX serial device access.
 #include "PosixPort.h"
 
+#include "LinuxSpeed.h"
+
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -78,9 +80,8 @@ std::optional<speed_t> SpeedOf(uint32_t baud)
 
 bool DcbToTermios(const TDcb& d, termios& t)
 {
-    auto speed = SpeedOf(d.BaudRate);
-    if (!speed)
-        return false;
+    // Raw whatever the speed: a line left cooked echoes onto the bus, rewrites bytes and stops
+    // its output on 0x13.
     ::cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -115,16 +116,22 @@ bool DcbToTermios(const TDcb& d, termios& t)
     // The reader times its own reads.
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    ::cfsetspeed(&t, *speed);
-    return true;
+    auto speed = SpeedOf(d.BaudRate);
+    if (speed)
+        ::cfsetspeed(&t, *speed);
+    return speed.has_value();
 }
 
 bool ApplyDcb(int fd, const TDcb& d)
 {
     termios t{};
-    if (!GetTermios(fd, t) || !DcbToTermios(d, t))
+    if (!GetTermios(fd, t))
         return false;
+    bool standard = DcbToTermios(d, t);
     bool ok = ::tcsetattr(fd, TCSANOW, &t) == 0;
+    // Baud 0 would mean "hang up" to the driver: refused, the device keeps its speed.
+    if (!standard)
+        ok = d.BaudRate != 0 && SetArbitrarySpeed(fd, d.BaudRate) && ok;
     // Modem lines: a pseudo-terminal refuses these, which is fine.
     int dtr = TIOCM_DTR, rts = TIOCM_RTS;
     ::ioctl(fd, d.DtrControl() == 0 ? TIOCMBIC : TIOCMBIS, &dtr);

@@ -32,10 +32,12 @@ TOpenResult OpenDevice(const char* name, int& fd);
 void CloseDevice(int fd);
 
 bool GetTermios(int fd, termios& t);
-// Maps the device-control block onto termios and the modem lines. A baud rate without a
-// termios speed refuses the whole block, so the device keeps what it had.
+// Maps the device-control block onto termios and the modem lines. Raw mode and every line flag
+// apply whatever the speed; a speed outside the termios table goes through termios2 where the
+// device takes it, otherwise the device keeps its speed. False when anything was refused.
 bool ApplyDcb(int fd, const TDcb& dcb);
-// Pure part of ApplyDcb, for tests.
+// Pure part of ApplyDcb, for tests: fills every flag; the speed only when the table has it
+// (then true).
 bool DcbToTermios(const TDcb& dcb, termios& t);
 std::optional<speed_t> SpeedOf(uint32_t baud);
 

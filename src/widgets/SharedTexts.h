@@ -7,6 +7,9 @@
 
 namespace zeva {
 
+// The main window's caption; also the title of the standard error box, which names the program.
+inline const QString MainCaption = QStringLiteral("ZEVA-5000S系列智能温控仪通讯软件");
+
 // Title of the program's own message boxes.
 inline const QString FriendlyTitle = QStringLiteral("友情提示");
 

@@ -41,6 +41,9 @@ void type(QComboBox* box, const QString& text)
 
 TEST_F(MainFixture, NoDataIniWritesDefaultsAndAMissingPortEndsTheProgram)
 {
+    // The default COM1 names a file of that name in the working folder when there is one (here a
+    // folder, which no port is), so the machine's own /dev/ttyS0 plays no part.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("COM1")));
     auto w = Start();
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 串口 COM1已经打开。");
@@ -49,7 +52,6 @@ TEST_F(MainFixture, NoDataIniWritesDefaultsAndAMissingPortEndsTheProgram)
     EXPECT_EQ(IniText(), "[Info]\r\nPath=" + dir.path().toStdString() +
                              "\r\nBate=9600\r\nInterval_S=3\r\nRunTimer=60\r\nPort=COM1\r\n")
         << "ApparatusAddress is read only once the port is open";
-    EXPECT_FALSE(w->ComM()->IsOpen());
 }
 
 TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
@@ -93,7 +95,7 @@ TEST_F(MainFixture, EmptyRegistryLeavesListsEmptyAndTheTimerOff)
     EXPECT_EQ(w->ComAddress->count(), 0);
     EXPECT_EQ(w->EditType->text(), "ZEVA-5000");
     EXPECT_FALSE(w->TimerA()->isActive());
-    EXPECT_TRUE(pty->Read(400).empty()) << "nothing is sent";
+    EXPECT_TRUE(pty->Read(1300).empty()) << "nothing is sent in more than one polling interval";
     // The configuration window restarts the timer whether or not the table is empty.
     w->TimerA()->setInterval(100);
     w->TimerA()->start();

@@ -7,11 +7,18 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
+
+#include "LinuxSpeed.h"
 
 using namespace zeva;
 using namespace zeva::test;
@@ -25,6 +32,7 @@ struct Recorder {
     TComm comm;
     std::vector<V> chunks;
     std::vector<bool> zeroAfter;
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
     int empties = 0;
     int hangups = 0;
     int errors = 0;
@@ -32,14 +40,14 @@ struct Recorder {
     explicit Recorder(const std::string& port)
     {
         comm.SetCommName(port);
-        comm.SetOutx_XonXoffFlow(false);
-        comm.SetInx_XonXoffFlow(false);
+        SetInstrumentBusProperties(comm);
         comm.OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
             EXPECT_EQ(sender, &comm);
             EXPECT_GE(length, 1);
             EXPECT_LE(length, 2048);
             chunks.emplace_back(buffer, buffer + length);
             zeroAfter.push_back(buffer[length] == 0);
+            arrivals.push_back(std::chrono::steady_clock::now());
         };
         comm.OnSendDataEmpty = [this](TComm*) { ++empties; };
         comm.OnRequestHangup = [this](TComm*) { ++hangups; };
@@ -129,10 +137,9 @@ TEST(CommSend, FalseWhenClosedOrEmpty)
     EXPECT_FALSE(c.SendData(b, 0));
     c.ClosePort();
     EXPECT_FALSE(c.SendData(b, 1));
-    EXPECT_TRUE(pty.Read(200).empty());
 }
 
-TEST(CommSend, InOrderWithSendDataEmpty)
+TEST(CommSend, InOrderWithSendDataEmptyOnlyWhenTheQueueRunsEmpty)
 {
     TPty pty;
     Recorder r(pty.slaveName());
@@ -141,22 +148,24 @@ TEST(CommSend, InOrderWithSendDataEmpty)
     Pump(50);
     EXPECT_EQ(r.empties, 1);
 
-    V a{0x01, 0x3F, 0xAA, 0x16}, b{0x01, 0x3F, 0xEE, 0xD2, 9, 9}, c(18, 0x5A);
+    // A block larger than the pty's buffer holds the writer in its write while three requests
+    // queue behind it: the queue is found empty once, after the last of them.
+    V block(20000, 0x55), a{0x01, 0x3F, 0xAA, 0x16}, b{0x01, 0x3F, 0xEE, 0xD2, 9, 9}, c(18, 0x5A);
+    ASSERT_TRUE(r.comm.SendData(block.data(), uint16_t(block.size())));
     ASSERT_TRUE(r.comm.SendData(a.data(), uint16_t(a.size())));
     ASSERT_TRUE(r.comm.SendData(b.data(), uint16_t(b.size())));
     ASSERT_TRUE(r.comm.SendData(c.data(), uint16_t(c.size())));
-    V want = a;
-    want.insert(want.end(), b.begin(), b.end());
-    want.insert(want.end(), c.begin(), c.end());
-    EXPECT_EQ(pty.Read(2000, want.size()), want);
+    V want = block;
+    for (const V* part : {&a, &b, &c})
+        want.insert(want.end(), part->begin(), part->end());
+    EXPECT_EQ(pty.Read(5000, want.size()), want) << "in call order, each completely";
     ASSERT_TRUE(WaitUntil([&] { return r.empties >= 2; }));
-    Pump(50);
-    EXPECT_LE(r.empties, 4) << "one per time the queue ran empty after a write";
+    Pump(100);
+    EXPECT_EQ(r.empties, 2) << "not one per write";
 
-    int before = r.empties;
     ASSERT_TRUE(r.comm.SendData(a.data(), 4));
     EXPECT_EQ(pty.Read(2000, 4), a);
-    EXPECT_TRUE(WaitUntil([&] { return r.empties == before + 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return r.empties == 3; }));
 }
 
 TEST(CommSend, LargeWriteContinuesUntilAllWritten)
@@ -171,26 +180,110 @@ TEST(CommSend, LargeWriteContinuesUntilAllWritten)
     EXPECT_EQ(pty.Read(5000, big.size()), big);
 }
 
-TEST(CommReceive, PausesUnderTheIntervalJoinOverItSplit)
+TEST(CommReceive, ReadEndsOneIntervalAfterItsLastByte)
 {
     TPty pty;
     Recorder r(pty.slaveName());
     r.comm.OpenPort();
-    pty.Write({0x01, 0x3F});
-    QThread::msleep(40);
-    pty.Write({0xAA, 0x00});
-    QThread::msleep(40);
-    pty.Write({0xFD});
-    ASSERT_TRUE(WaitUntil([&] { return r.chunks.size() == 1; }));
-    EXPECT_EQ(r.chunks[0], (V{0x01, 0x3F, 0xAA, 0x00, 0xFD})) << "pauses under 100 ms: one event";
+    // Six parts 50 ms apart: 250 ms from first byte to last, no pause of 100 ms.
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0)
+            QThread::msleep(50);
+        pty.Write({uint8_t(0x10 + i)});
+    }
+    auto lastWrite = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return !r.chunks.empty(); }));
+    Pump(300);
+    ASSERT_EQ(r.chunks.size(), 1u) << "pauses under the interval join, however long the whole";
+    EXPECT_EQ(r.chunks[0], (V{0x10, 0x11, 0x12, 0x13, 0x14, 0x15}));
     EXPECT_TRUE(r.zeroAfter[0]);
+    auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(r.arrivals[0] - lastWrite).count();
+    EXPECT_GE(delay, 95) << "not before the interval has run out after the last byte";
+    EXPECT_LE(delay, 160);
+}
 
+TEST(CommReceive, APauseLongerThanTheIntervalSplits)
+{
+    TPty pty;
+    Recorder r(pty.slaveName());
+    r.comm.OpenPort();
     pty.Write({1, 2, 3});
-    QThread::msleep(200);
+    QThread::msleep(125); // over 100 ms: the read has completed
     pty.Write({4, 5});
+    ASSERT_TRUE(WaitUntil([&] { return r.chunks.size() == 2; }));
+    EXPECT_EQ(r.chunks[0], (V{1, 2, 3}));
+    EXPECT_EQ(r.chunks[1], (V{4, 5}));
+
+    // The interval is a property: applied at once while open.
+    r.comm.SetReadIntervalTimeout(300);
+    pty.Write({6});
+    QThread::msleep(200);
+    pty.Write({7});
     ASSERT_TRUE(WaitUntil([&] { return r.chunks.size() == 3; }));
-    EXPECT_EQ(r.chunks[1], (V{1, 2, 3}));
-    EXPECT_EQ(r.chunks[2], (V{4, 5}));
+    EXPECT_EQ(r.chunks[2], (V{6, 7}));
+}
+
+TEST(CommReceive, EveryByteValuePassesBothWaysOnALineLeftCooked)
+{
+    // The pty starts in the kernel's defaults: ICANON, ECHO, ICRNL, OPOST/ONLCR, IXON, ISIG.
+    TPty pty;
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(pty.master(), &cooked), 0);
+    ASSERT_NE(cooked.c_lflag & ICANON, 0u) << "the test needs a cooked line to start from";
+    Recorder r(pty.slaveName());
+    r.comm.OpenPort();
+
+    V all(256);
+    std::iota(all.begin(), all.end(), 0);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(r.comm.SendData(all.data(), uint16_t(all.size())));
+        EXPECT_EQ(pty.Read(2000, 256), all) << "0x0A stays 0x0A, 0x13 stops nothing";
+    }
+    pty.Write(all);
+    ASSERT_TRUE(WaitUntil([&] { return r.joined().size() >= 256; }));
+    EXPECT_EQ(r.joined(), all) << "0x11 not swallowed, 0x0D not turned into 0x0A, 0x03 no signal";
+    EXPECT_TRUE(pty.Read(300).empty()) << "nothing echoed back onto the bus";
+    // An XOFF that arrived as data must not have stopped the output.
+    V after{0x13, 0x3F, 0xAA, 0xE4};
+    ASSERT_TRUE(r.comm.SendData(after.data(), 4));
+    EXPECT_EQ(pty.Read(2000, 4), after);
+}
+
+TEST(CommReceive, AnotherReaderTakingTheBytesDoesNotEndReception)
+{
+    TPty pty;
+    Recorder r(pty.slaveName());
+    r.comm.OpenPort();
+    // Root passes TIOCEXCL and flock is advisory: another program can read the same port.
+    int thief = open(pty.slaveName().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (thief < 0)
+        GTEST_SKIP() << "only root can open the port a second time";
+    std::atomic<bool> stop{false};
+    std::atomic<int> stolen{0};
+    std::thread reader([&] {
+        uint8_t buf[64];
+        while (!stop) { // spins, so that it wins most races for the bytes
+            ssize_t n = read(thief, buf, sizeof buf);
+            if (n > 0)
+                stolen += int(n);
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        pty.Write({uint8_t(i), 0x3F});
+        QCoreApplication::processEvents();
+        QThread::usleep(300);
+    }
+    stop = true;
+    reader.join();
+    close(thief);
+    EXPECT_GT(stolen, 0) << "the other reader did take bytes";
+    Pump(200);
+    std::size_t before = r.joined().size();
+    pty.Write({0x01, 0x3F, 0x01, 0x02, 0xBD});
+    ASSERT_TRUE(WaitUntil([&] { return r.joined().size() >= before + 5; }));
+    V all = r.joined();
+    EXPECT_EQ(V(all.end() - 5, all.end()), (V{0x01, 0x3F, 0x01, 0x02, 0xBD}));
+    EXPECT_EQ(r.hangups, 0) << "an empty read is no hang-up";
 }
 
 TEST(CommReceive, BurstOverBufferArrivesInOrderedChunks)
@@ -204,7 +297,8 @@ TEST(CommReceive, BurstOverBufferArrivesInOrderedChunks)
     pty.Write(burst);
     ASSERT_TRUE(WaitUntil([&] { return r.joined().size() >= burst.size(); }));
     EXPECT_EQ(r.joined(), burst);
-    EXPECT_GE(r.chunks.size(), 3u);
+    ASSERT_GE(r.chunks.size(), 3u);
+    EXPECT_EQ(r.chunks[0].size(), 2048u) << "a read completes when the buffer is full";
     for (const V& c : r.chunks)
         EXPECT_LE(c.size(), 2048u);
     for (bool z : r.zeroAfter)
@@ -220,7 +314,6 @@ TEST(CommReceive, NotificationAfterCloseIsStillDispatched)
     // Without running the event loop: the read completes 100 ms after the last byte and is posted.
     QThread::msleep(400);
     r.comm.ClosePort();
-    EXPECT_TRUE(r.chunks.empty());
     EXPECT_TRUE(WaitUntil([&] { return r.chunks.size() == 1; }));
     EXPECT_EQ(r.chunks[0], (V{7, 8, 9}));
 }
@@ -244,8 +337,7 @@ TEST(CommLine, BaudAppliesAtOnceParityAtNextOpen)
     TPty pty;
     TComm c;
     c.SetCommName(pty.slaveName());
-    c.SetOutx_XonXoffFlow(false);
-    c.SetInx_XonXoffFlow(false);
+    SetInstrumentBusProperties(c);
     c.OpenPort();
     termios t{};
     ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
@@ -270,10 +362,36 @@ TEST(CommLine, BaudAppliesAtOnceParityAtNextOpen)
     ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
     EXPECT_NE(t.c_cflag & CSTOPB, 0u) << "other line settings apply at once";
 
-    c.SetBaudRate(12345); // no such speed: the device keeps what it had
-    ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), speed_t(B2400));
+    c.SetBaudRate(0); // "hang up" to a driver: refused, the device keeps its speed
+    EXPECT_EQ(posix::CurrentSpeed(pty.master()), 2400u);
     EXPECT_TRUE(c.IsOpen());
+}
+
+TEST(CommLine, SpeedsOutsideTheTableStayRaw)
+{
+    for (uint32_t baud : {14400u, 1234u}) {
+        TPty pty;
+        Recorder r(pty.slaveName());
+        r.comm.SetBaudRate(baud);
+        r.comm.OpenPort();
+        EXPECT_EQ(posix::CurrentSpeed(pty.master()), baud) << "the arbitrary-rate interface took it";
+        termios t{};
+        ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u) << baud;
+        EXPECT_EQ(t.c_oflag & OPOST, 0u) << baud;
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u) << baud;
+
+        const V request{0x0A, 0x3F, 0xAA, 0x0D};
+        ASSERT_TRUE(r.comm.SendData(request.data(), 4));
+        EXPECT_EQ(pty.Read(1000, 4), request) << "0x0A goes out alone, not as 0D 0A";
+        const V reply{0x0A, 0x3F, 0xAA, 0x01, 0x13, 0x01, 0x11, 0x0D, 0x0A, 0x00, 0x00, 0x00, 0x20, 0x44};
+        pty.Write(reply);
+        ASSERT_TRUE(WaitUntil([&] { return !r.chunks.empty(); }));
+        Pump(150);
+        ASSERT_EQ(r.chunks.size(), 1u) << baud;
+        EXPECT_EQ(r.chunks[0], reply) << "one chunk, every byte as sent";
+        EXPECT_TRUE(pty.Read(200).empty()) << "nothing echoed";
+    }
 }
 
 TEST(CommHangup, MasterClosedGivesOneHangupAndNoSpin)
@@ -295,18 +413,64 @@ TEST(CommHangup, MasterClosedGivesOneHangupAndNoSpin)
     EXPECT_FALSE(r.comm.IsOpen());
 }
 
-TEST(CommLifetime, DestroyingAnOpenComponentStopsItsThreads)
+TEST(CommHangup, ClosingUnderAStreamIsNoHangup)
 {
     TPty pty;
+    Recorder r(pty.slaveName());
+    std::atomic<bool> stop{false};
+    std::thread stream([&] {
+        V bytes(64, 0xA5);
+        while (!stop) {
+            [[maybe_unused]] ssize_t n = write(pty.master(), bytes.data(), bytes.size());
+            pollfd p{pty.master(), POLLOUT, 0};
+            poll(&p, 1, 1);
+            V sink(4096); // whatever the component sends comes back to nobody
+            [[maybe_unused]] ssize_t m = read(pty.master(), sink.data(), sink.size());
+        }
+    });
+    for (int i = 0; i < 3000; ++i) {
+        r.comm.OpenPort();
+        if (i % 3 == 0)
+            QThread::usleep(200);
+        r.comm.ClosePort();
+        if (i % 100 == 0)
+            QCoreApplication::processEvents();
+    }
+    stop = true;
+    stream.join();
+    Pump(200);
+    EXPECT_EQ(r.hangups, 0) << "a read emptied by the purge is no hang-up";
+    for (const V& c : r.chunks)
+        EXPECT_EQ(c.size(), 2048u) << "no cut chunk: a stopped read is dropped, not delivered";
+}
+
+TEST(CommLifetime, DestroyingAnOpenComponentStopsItsThreads)
+{
+    auto threads = [] {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
+            ++n;
+        return n;
+    };
+    TPty pty;
+    std::size_t before = threads();
+    bool dispatched = false;
     {
         TComm c;
         c.SetCommName(pty.slaveName());
+        c.OnReceiveData = [&](TComm*, const uint8_t*, uint16_t) { dispatched = true; };
+        c.OnSendDataEmpty = [&](TComm*) { dispatched = true; };
         c.OpenPort();
+        EXPECT_EQ(threads(), before + 2);
         const uint8_t b[] = {1, 2, 3};
         c.SendData(b, 3);
+        pty.Write({4, 5, 6});
+        QThread::msleep(150); // the read completes and is posted, not yet dispatched
     }
+    EXPECT_EQ(threads(), before) << "both threads have ended";
+    Pump(100);
+    EXPECT_FALSE(dispatched) << "nothing reaches a destroyed component";
     TComm again;
     again.SetCommName(pty.slaveName());
     EXPECT_EQ(openMessage(again), "") << "the port was released";
-    Pump(100); // no event for the destroyed component may be dispatched
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace zeva;
 
 TEST(CommDefaults, PropertiesAndOrdinals)
@@ -79,16 +81,26 @@ TEST(Dcb, FlagWordBuiltAfresh)
     EXPECT_EQ(BuildDcb(s).Flags & 0x3030, 0u);
 }
 
-TEST(Dcb, TermiosForm)
+TEST(Dcb, TermiosFormFromEveryFlagSet)
 {
     TCommSettings s;
     s.Outx_XonXoffFlow = s.Inx_XonXoffFlow = false;
-    termios t{};
+    // Start from a line with every flag on, so each flag the block must clear is seen cleared.
+    termios t;
+    std::memset(&t, 0xFF, sizeof t);
     ASSERT_TRUE(posix::DcbToTermios(BuildDcb(s), t));
     EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
-    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK | ICRNL | ISTRIP), 0u) << "every byte passes as data";
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | INPCK | ICRNL | INLCR | IGNCR | ISTRIP | IGNBRK | BRKINT | PARMRK),
+              0u)
+        << "every byte passes as data";
+    EXPECT_EQ(t.c_oflag & OPOST, 0u) << "nothing rewritten on the way out";
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+    EXPECT_EQ(t.c_cc[VSTART], 0x11);
+    EXPECT_EQ(t.c_cc[VSTOP], 0x13);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
 
     s.Parity = TParity::Space;
@@ -105,12 +117,18 @@ TEST(Dcb, TermiosForm)
     EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
     EXPECT_NE(t.c_iflag & INPCK, 0u);
     EXPECT_NE(t.c_iflag & IXON, 0u);
+    EXPECT_EQ(t.c_iflag & IXOFF, 0u);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B300));
 
+    // A speed outside the table: every flag still applies, the speed is left for termios2.
     s.BaudRate = 12345;
-    termios before = t;
-    EXPECT_FALSE(posix::DcbToTermios(BuildDcb(s), t)) << "a rate the device lacks refuses the block";
-    EXPECT_EQ(std::memcmp(&before, &t, sizeof t), 0);
+    s.Parity = TParity::None;
+    s.Outx_XonXoffFlow = false;
+    EXPECT_FALSE(posix::DcbToTermios(BuildDcb(s), t));
+    EXPECT_EQ(t.c_cflag & PARENB, 0u);
+    EXPECT_EQ(t.c_iflag & IXON, 0u);
+    EXPECT_EQ(t.c_lflag & ICANON, 0u);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B300)) << "speed untouched";
 }
 
 TEST(LineErrors, CounterDeltasToFlags)

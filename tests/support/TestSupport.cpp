@@ -41,9 +41,9 @@ void Pump(int ms)
 TPty::TPty()
 {
     char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&m_master, &m_slave, name, &raw, nullptr) != 0)
+    // The kernel's default settings (cooked: ICANON, ECHO, OPOST, IXON): the component must make
+    // the line raw itself, as it must on a real port that another program left cooked.
+    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
         throw std::runtime_error("openpty failed");
     m_slaveName = name;
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);

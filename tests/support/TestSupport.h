@@ -16,7 +16,8 @@ bool WaitUntil(const std::function<bool()>& condition, int ms = 5000);
 // Runs the event loop for `ms` (to prove that nothing more arrives).
 void Pump(int ms);
 
-// A pseudo-terminal whose master the test holds; the component opens `slaveName`.
+// A pseudo-terminal in the kernel's default (cooked) settings, whose master the test holds; the
+// component opens `slaveName`.
 class TPty {
 public:
     TPty();
@@ -34,7 +35,7 @@ public:
 
 private:
     int m_master = -1;
-    int m_slave = -1; // kept open so the master never sees a hang-up before the component opens
+    int m_slave = -1; // closed at once, so closing the master is a hang-up for the component
     std::string m_slaveName;
 };
 
