@@ -126,8 +126,12 @@ bool TFrmApparatus::nameAndAddressGiven(int row) const
     if (row < 0)
         return false;
     QSqlRecord r = m_table->record(row);
-    return !r.value(Column::ApparatusName).toString().trimmed().isEmpty() &&
-           !r.value(Column::ApparatusAddress).toString().trimmed().isEmpty();
+    // An empty cell of a new row is a null value, whose text Qt gives as "0" for a number.
+    auto given = [&r](const QString& column) {
+        QVariant v = r.value(column);
+        return !v.isNull() && !v.toString().trimmed().isEmpty();
+    };
+    return given(Column::ApparatusName) && given(Column::ApparatusAddress);
 }
 
 void TFrmApparatus::Button1Click()
@@ -181,23 +185,14 @@ void TFrmApparatus::done(int result)
 void TFrmApparatus::FormClose()
 {
     m_closed = true;
-    if (!m_table->isDirty())
-        return;
-    // A row left in editing or inserting is posted only with its name and address.
-    for (int row = 0; row < m_table->rowCount(); ++row) {
-        bool dirty = false;
-        for (int c = 0; c < m_table->columnCount() && !dirty; ++c)
-            dirty = m_table->isDirty(m_table->index(row, c));
-        if (!dirty)
-            continue;
-        if (nameAndAddressGiven(row)) {
-            if (!m_table->submitAll())
-                throw EDatabaseError(m_table->lastError().text().toStdString());
-        } else {
+    // A row left in editing or inserting is posted only with its name and address; the others
+    // go first (from the bottom, so the rows above keep their places), then what is left posts.
+    for (int row = m_table->rowCount() - 1; row >= 0; --row) {
+        if (m_grid->RowDirty(row) && !nameAndAddressGiven(row))
             m_grid->RevertRow(row);
-        }
-        return;
     }
+    if (m_table->isDirty() && !m_table->submitAll())
+        throw EDatabaseError(m_table->lastError().text().toStdString());
 }
 
 } // namespace zeva

@@ -6,6 +6,7 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <climits>
 #include <exception>
 
@@ -23,6 +24,23 @@ constexpr SeriesRow Series[8] = {
     {clYellow, true}, {clLime, true}, {clRed, true},    {4194432, false},
     {clBlack, false}, {clYellow, false}, {4194368, false}, {clTeal, false},
 };
+
+// Adds a point behind every point of an equal key, so that among equal keys the order is the order
+// of arrival and the cap's removal of a key's first point drops the oldest. Appending (the usual
+// case) and prepending cost nothing; a key inside the range moves the later points once.
+void addInArrivalOrder(QCPGraphDataContainer& d, double key, double value)
+{
+    if (d.isEmpty() || key >= (d.constEnd() - 1)->key || key < d.constBegin()->key) {
+        d.add(QCPGraphData(key, value));
+        return;
+    }
+    auto from = std::upper_bound(d.constBegin(), d.constEnd(), key,
+                                 [](double k, const QCPGraphData& p) { return k < p.key; });
+    QVector<QCPGraphData> later(from, d.constEnd());
+    d.removeAfter(key);
+    d.add(QCPGraphData(key, value));
+    d.add(later, true);
+}
 
 } // namespace
 
@@ -124,7 +142,7 @@ void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TInser
 {
     const double key = counter;
     for (int i = 0; i < seriesCount; ++i)
-        m_chart->graph(firstSeries + i)->addData(key, t[std::size_t(i)]);
+        addInArrivalOrder(*m_chart->graph(firstSeries + i)->data(), key, t[std::size_t(i)]);
     order.Add(key);
     // All series of one kind share their keys, so one count stands for them all.
     while (m_chart->graph(firstSeries)->data()->size() > m_cap && !order.Empty()) {

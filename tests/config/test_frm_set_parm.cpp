@@ -6,6 +6,7 @@
 #include "MainFixture.h"
 #include "Statements.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -272,21 +273,55 @@ TEST_F(ConfigFixture, TimingAndLinkSettingsReachDataIniTheRowAndThePorts)
     EXPECT_EQ(main->ComM()->CommName(), pty->slaveName()) << "and its old name";
 }
 
-TEST_F(ConfigFixture, KeyFilterLetsDigitsPointAndBackspaceThrough)
+TEST_F(ConfigFixture, KeyFilterSeesTheOperatorsKeysInEveryFilteredBox)
 {
     StartMain();
     auto w = Open();
     w->TimerB()->stop();
-    w->TSet[0]->clear();
-    w->TSet[0]->setFocus();
-    QTest::keyClicks(w->TSet[0], "a-2.5x");
-    EXPECT_EQ(w->TSet[0]->text(), "2.5");
-    QTest::keyClick(w->TSet[0], Qt::Key_Backspace);
-    EXPECT_EQ(w->TSet[0]->text(), "2.");
-    QTest::keyClicks(w->ComBate->lineEdit(), "9b");
-    EXPECT_TRUE(w->ComBate->currentText().endsWith("9"));
+    QApplication::setActiveWindow(w.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+
+    std::vector<QWidget*> boxes;
+    for (QLineEdit* e : w->TSet)
+        boxes.push_back(e);
+    for (QLineEdit* e : w->AtSet)
+        boxes.push_back(e);
+    for (QWidget* e : std::initializer_list<QWidget*>{w->JGSet, w->YXSet, w->ADDSet, w->BateSet, w->ComBate,
+                                                      w->LXTimeEdit, w->RecTimeEdit})
+        boxes.push_back(e);
+    ASSERT_EQ(boxes.size(), 18u);
+    auto text = [](QWidget* box) {
+        auto* combo = qobject_cast<QComboBox*>(box);
+        return combo ? combo->currentText() : static_cast<QLineEdit*>(box)->text();
+    };
+    for (QWidget* box : boxes) {
+        // The box's own tab on view, the box emptied and focused as a click would.
+        for (int tab = 0; tab < w->PageCtl->count(); ++tab)
+            if (w->PageCtl->widget(tab)->isAncestorOf(box))
+                w->PageCtl->setCurrentIndex(tab);
+        if (auto* combo = qobject_cast<QComboBox*>(box))
+            combo->lineEdit()->clear();
+        else
+            static_cast<QLineEdit*>(box)->clear();
+        box->setFocus(Qt::MouseFocusReason);
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr) << box->objectName().toStdString();
+        // Keys go where the operator's keyboard sends them: to the focus widget.
+        QTest::keyClicks(focus, "9a-b2.5x");
+        EXPECT_EQ(text(box), "92.5") << box->objectName().toStdString();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+        EXPECT_EQ(text(box), "92.") << box->objectName().toStdString();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+        // An X11 keyboard's Delete carries the character 0x7F, as its Tab carries 0x09.
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Delete, QString(QChar(0x7F)),
+                            Qt::NoModifier);
+        EXPECT_EQ(text(box), "2.") << "Delete deletes: " << box->objectName().toStdString();
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Tab, QStringLiteral("\t"),
+                            Qt::NoModifier);
+        EXPECT_NE(QApplication::focusWidget(), focus) << "Tab moves the focus: " << box->objectName().toStdString();
+    }
     QChar tab('\t');
-    EXPECT_FALSE(TFrmSetParm::T1EditSetKeyPress(tab));
+    EXPECT_FALSE(TFrmSetParm::T1EditSetKeyPress(tab)) << "a typed tab character is no digit";
     EXPECT_EQ(tab, QChar(0));
 }
 

@@ -10,6 +10,7 @@
 #include "Settings.h"
 #include "Statements.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
@@ -111,6 +112,85 @@ TEST_F(HistoryFixture, ListModeEditsAddsDeletesAndPostsOnClose)
     EXPECT_EQ(Count("ApparatusRecord"), 1) << "its readings stay";
 }
 
+TEST_F(HistoryFixture, ListDrivenByKeysPostsARowWhenTheCursorLeavesIt)
+{
+    Open({{1, "a"}, {2, "b"}, {3, "c"}, {4, "d"}});
+    TFrmApparatus w(*db, 1);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "a fixed-size dialog";
+    QTableView* view = w.Grid->view();
+    TGridModel* m = w.Grid->model();
+    // The delegate closes its editor on Enter by a queued call: the event loop runs after each key.
+    auto key = [](Qt::Key k, const QString& text = {}) {
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), k, text, Qt::NoModifier);
+        Pump(20);
+    };
+    // Each key to whatever has the focus then: the first one opens the cell's editor.
+    auto typeText = [](const char* text) {
+        for (const char* c = text; *c; ++c) {
+            QTest::keyClick(QApplication::focusWidget(), *c);
+            QCoreApplication::processEvents();
+        }
+    };
+
+    // A new row: the name typed, Enter; the address typed, Enter: still pending.
+    view->setCurrentIndex(m->index(3, 0));
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    ASSERT_EQ(m->rowCount(), 5);
+    view->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), view);
+    EXPECT_EQ(view->currentIndex(), m->index(4, 0));
+    typeText("new");
+    key(Qt::Key_Return, QStringLiteral("\r"));
+    ASSERT_EQ(QApplication::focusWidget(), view) << "the edit has ended";
+    EXPECT_EQ(m->data(m->index(4, 0), Qt::DisplayRole).toString(), "new");
+    EXPECT_EQ(Count("Apparatus"), 4) << "Enter ends the edit, the row stays pending";
+    key(Qt::Key_Right);
+    typeText("12");
+    key(Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(Count("Apparatus"), 4) << "still pending";
+    // Its flag, set before the row is posted: the flag column, Space.
+    key(Qt::Key_Right);
+    key(Qt::Key_Right);
+    ASSERT_EQ(view->currentIndex().column(), m->ColumnOf("CFlag"));
+    key(Qt::Key_Space, QStringLiteral(" "));
+    EXPECT_EQ(m->data(view->currentIndex(), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    key(Qt::Key_Up); // the cursor leaves the row: posted
+    ASSERT_EQ(Count("Apparatus"), 5);
+    TQueryResult added = db->Query("SELECT * FROM Apparatus WHERE ApparatusAddress = 12");
+    EXPECT_EQ(added.FieldAsString("ApparatusName"), "new");
+    EXPECT_EQ(added.FieldAsInteger("CFlag"), 1);
+
+    // Editing an existing row by keys: Enter keeps it pending too.
+    view->setCurrentIndex(m->index(0, m->ColumnOf("T1")));
+    typeText("85");
+    key(Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(db->Query("SELECT T1 FROM Apparatus WHERE ApparatusAddress = 1").FieldAsString("T1"), "");
+    key(Qt::Key_Down);
+    EXPECT_EQ(db->Query("SELECT T1 FROM Apparatus WHERE ApparatusAddress = 1").FieldAsFloat("T1"), 85);
+
+    // Two presses of delete remove two rows: the next row becomes current after each.
+    int shown = boxes->boxes.size();
+    view->setCurrentIndex(m->index(1, 0));
+    QTest::mouseClick(w.Button2, Qt::LeftButton);
+    EXPECT_EQ(view->currentIndex().row(), 1) << "the next row is current";
+    QTest::mouseClick(w.Button2, Qt::LeftButton);
+    EXPECT_EQ(Count("Apparatus"), 3);
+    EXPECT_TRUE(db->Query("SELECT * FROM Apparatus WHERE ApparatusAddress IN (2, 3)").Eof());
+    EXPECT_EQ(boxes->boxes.size(), shown) << "deleted without asking";
+
+    // A new row with its name only: Enter, then the close step drops it.
+    view->setCurrentIndex(m->index(m->rowCount() - 1, 0));
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    view->setFocus();
+    typeText("noaddr");
+    key(Qt::Key_Return, QStringLiteral("\r"));
+    w.close();
+    EXPECT_EQ(Count("Apparatus"), 3) << "a row without its address is never stored";
+}
+
 TEST_F(HistoryFixture, EmptyListStartsWithARowToTypeInto)
 {
     Open({});
@@ -199,7 +279,18 @@ TEST_F(HistoryFixture, SearchDrawsMarkedCurvesInTimeOrderWithBothEndsIncluded)
     QTest::mouseClick(w.Button1, Qt::LeftButton);
     EXPECT_EQ(values(0).size(), 3u) << "a second search shows its result alone";
 
+    w.DDateBegin->setDate(QDate(2020, 1, 1));
+    w.DDateEnd->setDate(QDate(2020, 1, 2));
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_EQ(w.ADOQuery().RecordCount(), 0);
+    EXPECT_EQ(w.ChartView->xAxis->range(), QCPRange(0, 1)) << "0 .. 0 rows, shown as 0 .. 1";
+    EXPECT_TRUE(values(0).empty());
+
+    w.DDateBegin->setDate(QDate(2026, 3, 1));
+    w.DDateEnd->setDate(QDate(2026, 3, 2));
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
     TFrmFrmDstList details(w.ADOQuery());
+    EXPECT_EQ(details.minimumSize(), details.maximumSize()) << "a fixed-size dialog";
     EXPECT_EQ(details.Grid->FooterText(1), "3");
     EXPECT_EQ(details.Grid->model()->data(details.Grid->model()->index(0, 0), Qt::DisplayRole).toString(),
               "2026-03-01 00:00:00");

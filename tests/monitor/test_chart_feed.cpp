@@ -6,7 +6,9 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <climits>
+#include <numeric>
 
 using namespace zeva;
 
@@ -59,21 +61,27 @@ TEST_F(ChartFixture, FeedsMoveCountersAndTheTimeAxis)
     feed.FeedLive({1, 2, 3, 4}, 1);
     EXPECT_EQ(feed.LiveX, 4) << "the step is the interval at the moment of the feed";
 
-    EXPECT_TRUE(ScrollBottomAxis(&chart, -1.5));
+    ScrollBottomAxis(&chart, -1.5);
     EXPECT_EQ(time(), QCPRange(2, 1802));
     SetAxisRange(chart.yAxis, 150, 0);
     EXPECT_EQ(chart.yAxis->range(), QCPRange(0, 150)) << "the smaller bound is the minimum";
+    SetAxisRange(chart.yAxis, 40, 40);
+    EXPECT_EQ(chart.yAxis->range(), QCPRange(40, 41)) << "equal bounds: the chart refuses an empty range";
 }
 
 TEST_F(ChartFixture, LargestPositionStartsAgainAndClearsThatKind)
 {
     TChartFeed feed(&chart);
     feed.FeedBlackBox({1, 1, 1, 1}, 3);
+    feed.FeedLive({1, 2, 3, 4}, 3);
+    feed.FeedLive({1, 2, 3, 4}, 3);
+    chart.graph(3)->addData(0, 1); // D live is fed nothing, but the reset empties it too
     feed.LiveX = INT32_MAX;
     QCPRange before = time();
     feed.FeedLive({5, 6, 7, 8}, 3);
     EXPECT_EQ(feed.LiveX, 0);
-    EXPECT_EQ(points(0), 0);
+    for (int series = 0; series < 4; ++series)
+        EXPECT_EQ(points(series), 0) << series;
     EXPECT_EQ(points(4), 1) << "black-box series untouched";
     EXPECT_EQ(time(), before) << "the axis does not move this time";
 
@@ -90,5 +98,44 @@ TEST_F(ChartFixture, EachSeriesKeepsItsNewestPointsUpToTheCap)
     EXPECT_EQ(points(0), 100);
     EXPECT_EQ(chart.graph(0)->data()->constBegin()->key, 150) << "the oldest are dropped";
     EXPECT_EQ((chart.graph(0)->data()->constEnd() - 1)->value, 249);
-    EXPECT_EQ(TChartFeed::SeriesCap, 1'000'000);
+}
+
+TEST_F(ChartFixture, TheCapDropsTheOldestWhateverTheKeysDo)
+{
+    auto values = [&](int series) {
+        std::vector<double> v;
+        for (auto it = chart.graph(series)->data()->constBegin(); it != chart.graph(series)->data()->constEnd(); ++it)
+            v.push_back(it->value);
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    std::vector<double> newest(100);
+    std::iota(newest.begin(), newest.end(), 150.0);
+
+    // An interval of 0 (set so in the configuration window): every point at one key.
+    TChartFeed still(&chart, 100);
+    for (int i = 0; i < 250; ++i)
+        still.FeedLive({double(i), double(i), double(i), 0}, 0);
+    EXPECT_EQ(points(0), 100);
+    EXPECT_EQ(values(0), newest) << "the newest 100 stay";
+    EXPECT_EQ(values(2), newest);
+
+    // A negative interval: each point lands before the others.
+    for (int s = 0; s < 8; ++s)
+        chart.graph(s)->data()->clear();
+    TChartFeed backwards(&chart, 100);
+    for (int i = 0; i < 250; ++i)
+        backwards.FeedBlackBox({double(i), 0, 0, double(i)}, -1);
+    EXPECT_EQ(points(4), 100);
+    EXPECT_EQ(values(4), newest);
+    EXPECT_EQ(values(7), newest);
+
+    // A step that changes sign half way: keys come back over the old ones.
+    for (int s = 0; s < 8; ++s)
+        chart.graph(s)->data()->clear();
+    TChartFeed turning(&chart, 100);
+    for (int i = 0; i < 250; ++i)
+        turning.FeedLive({double(i), 0, 0, 0}, i < 120 ? 3 : -2);
+    EXPECT_EQ(points(0), 100);
+    EXPECT_EQ(values(0), newest);
 }

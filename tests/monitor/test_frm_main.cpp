@@ -18,12 +18,20 @@
 #include <QTimer>
 #include <qcustomplot.h>
 
+#include <map>
+#include <termios.h>
+
 using namespace zeva;
 using namespace zeva::test;
 
 namespace {
 
 using V = std::vector<uint8_t>;
+
+V bytesOf(const TFrame& f)
+{
+    return {f.data(), f.data() + f.size};
+}
 
 // Types as the operator would, one key at a time (Chinese characters as composed text).
 void type(QComboBox* box, const QString& text)
@@ -163,6 +171,80 @@ TEST_F(MainFixture, PollingOrderAndSpacingOnTheWire)
         EXPECT_NEAR(double(at[i] - at[i - 1]), 1000.0, 150.0);
 }
 
+TEST_F(MainFixture, ThePollingPaceHoldsOverManyTicks)
+{
+    // Interval_S=1: a tick every 333 ms; a coarse timer would give about 325 ms.
+    WriteIni("Interval_S=1\r\n");
+    MakeDatabase({{4, "a"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    EXPECT_EQ(w->TimerA()->interval(), 333);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<double> at;
+    while (at.size() < 22 && clock.elapsed() < 12000) {
+        V f = pty->Read(600, 4);
+        if (f.size() == 4)
+            at.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    ASSERT_EQ(at.size(), 22u);
+    double mean = (at.back() - at[1]) / double(at.size() - 2); // from the second: the first tick's start is fixed
+    EXPECT_NEAR(mean, 1000.0 / 3, 1000.0 / 3 * 0.005) << "the mean period within 0.5 %";
+}
+
+TEST_F(MainFixture, InstrumentsAt0x11And0x13KeepPollingOnALineLeftCooked)
+{
+    // 27.5 is 01 13; 0x11 and 0x13 as addresses, temperatures and checksums: with XON/XOFF on
+    // the line the first 0x13 would stop every request for the rest of the run.
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
+    ASSERT_NE(t.c_iflag & IXON, 0u) << "the pty starts in the kernel's defaults";
+    WriteIni("Interval_S=1\r\nRunTimer=1\r\nApparatusAddress=17\r\n");
+    auto ids = MakeDatabase({{0x11, "x11"}, {0x13, "x13"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+
+    const std::map<uint8_t, V> expected{{0x11, {0x11, 0x3F, 0xAA, 0x06}}, {0x13, {0x13, 0x3F, 0xAA, 0x04}}};
+    QElapsedTimer clock;
+    clock.start();
+    int requests = 0, answered = 0;
+    V pending;
+    while (clock.elapsed() < 6000) {
+        V got = pty->Read(50);
+        pending.insert(pending.end(), got.begin(), got.end());
+        while (pending.size() >= 4) {
+            V f(pending.begin(), pending.begin() + 4);
+            pending.erase(pending.begin(), pending.begin() + 4);
+            ++requests;
+            ASSERT_TRUE(f[0] == 0x11 || f[0] == 0x13) << int(f[0]);
+            if (f[2] == 0xAA) {
+                EXPECT_EQ(f, expected.at(f[0]));
+                pty->Write(bytesOf(BuildLiveReply(f[0], {27.5, 1.7, 0x13 / 10.0, 0x1113 / 10.0}, 0x11, 0x13)));
+            } else {
+                pty->Write(bytesOf(BuildBlackBoxReply(f[0], {27.5, 27.5, 27.5, 27.5}, {0x11, 0x13, 0x11, 0x13})));
+            }
+            ++answered;
+        }
+    }
+    EXPECT_GE(requests, 16) << "a request every 333 ms, never stopped";
+    EXPECT_TRUE(pending.empty()) << "nothing echoed or cut between requests";
+    EXPECT_DOUBLE_EQ(w->State().LiveTemps[0], 27.5);
+    EXPECT_GE(w->ChartView->graph(0)->dataCount(), 4) << "address 0x11's replies drawn";
+    int rows = w->ADOCon().Query("SELECT count(*) FROM ApparatusRecord").rows().front().front().toInt();
+    EXPECT_GE(rows, 3) << "and recorded";
+    EXPECT_EQ(w->ADOCon()
+                  .Query("SELECT count(*) FROM ApparatusRecord WHERE AActTemperature <> 27.5")
+                  .rows()
+                  .front()
+                  .front()
+                  .toInt(),
+              0);
+    (void)ids;
+}
+
 TEST_F(MainFixture, RepliesDriveLampsDisplaysAndChart)
 {
     WriteIni("ApparatusAddress=1\r\nInterval_S=3\r\n");
@@ -215,6 +297,17 @@ TEST_F(MainFixture, RepliesDriveLampsDisplaysAndChart)
     w->Y2->setText("0");
     QTest::mouseClick(w->BY, Qt::LeftButton);
     EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(0, 1800));
+    w->X1->setText("70");
+    w->X2->setText("70");
+    QTest::mouseClick(w->BX, Qt::LeftButton);
+    EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(70, 71)) << "equal bounds: the chart refuses an empty range";
+    w->Y1->setText("5");
+    w->Y2->setText("5");
+    QTest::mouseClick(w->BY, Qt::LeftButton);
+    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(5, 6));
+    w->X2->setText("150");
+    w->X1->setText("0");
+    QTest::mouseClick(w->BX, Qt::LeftButton);
     w->X1->setText("");
     QTest::mouseClick(w->BX, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));

@@ -1,10 +1,14 @@
 // The component's defaults, ordinals, the device-control block and its termios form.
 #include "Comm.h"
+#include "PortNames.h"
 #include "PosixPort.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 
 using namespace zeva;
 
@@ -141,4 +145,49 @@ TEST(LineErrors, CounterDeltasToFlags)
     b = a;
     b.overrun = b.parity = b.bufOverrun = 5;
     EXPECT_EQ(posix::ErrorFlags(a, b), CommError::Overrun | CommError::RxParity | CommError::RxOver);
+}
+
+TEST(PortNames, ComNamesMapToTtySUnlessAFileOfThatNameIsHere)
+{
+    auto dir = std::filesystem::temp_directory_path() / ("zeva-ports-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    auto old = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(ResolvePortName("com2"), "/dev/ttyS1") << "any letter case, as on the original platform";
+    EXPECT_EQ(ResolvePortName("COM12"), "/dev/ttyS11");
+    for (const char* kept : {"COM0", "COM", "COMx", "COM1 ", "/dev/ttyUSB0", "./COM1", "bus", ""})
+        EXPECT_EQ(ResolvePortName(kept), kept) << kept;
+    std::ofstream("COM3") << "";
+    EXPECT_EQ(ResolvePortName("COM3"), "COM3") << "a file of that name in the working folder";
+    std::filesystem::create_symlink("/dev/null", "COM4");
+    EXPECT_EQ(ResolvePortName("COM4"), "COM4") << "a link (the simulator's) as well";
+    std::filesystem::current_path(old);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(PortNames, ListHasStableNamesAdaptersAndTheUartsPresent)
+{
+    namespace fs = std::filesystem;
+    fs::path root = fs::temp_directory_path() / ("zeva-devs-" + std::to_string(getpid()));
+    fs::create_directories(root / "dev" / "serial" / "by-id");
+    for (const char* name : {"ttyS0", "ttyS1", "ttyS10", "ttyS2", "ttyUSB1", "ttyUSB0", "ttyACM0", "tty0", "ttyX"})
+        std::ofstream(root / "dev" / name) << "";
+    std::ofstream(root / "dev" / "serial" / "by-id" / "usb-FTDI_FT232R-if00-port0") << "";
+    // The UART type of each ttyS: 0 is no UART behind the name.
+    for (auto [name, type] : {std::pair{"ttyS0", "4"}, {"ttyS1", "0"}, {"ttyS2", "0"}, {"ttyS10", "4"}}) {
+        fs::create_directories(root / "sys" / name);
+        std::ofstream(root / "sys" / name / "type") << type << "\n";
+    }
+    std::vector<std::string> want{
+        (root / "dev/serial/by-id/usb-FTDI_FT232R-if00-port0").string(),
+        (root / "dev/ttyUSB0").string(),
+        (root / "dev/ttyUSB1").string(),
+        (root / "dev/ttyACM0").string(),
+        (root / "dev/ttyS0").string(),
+        (root / "dev/ttyS10").string(),
+    };
+    EXPECT_EQ(ListSerialDevices((root / "dev").string(), (root / "sys").string()), want);
+    EXPECT_TRUE(ListSerialDevices((root / "none").string(), (root / "none").string()).empty());
+    fs::remove_all(root);
 }
