@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QSqlQuery>
 
+#include <memory>
+
 using namespace zeva;
 
 namespace {
@@ -25,11 +27,17 @@ QString benchPath()
     return p.isEmpty() ? QStringLiteral("/tmp/zeva-bench-db") : p;
 }
 
+std::unique_ptr<TDatabase> g_db;
+
+// The connection must close while the application object still exists: a static one would
+// outlive it and crash at exit.
 TDatabase& benchDb()
 {
-    static TDatabase db;
-    if (db.IsOpen())
-        return db;
+    if (g_db)
+        return *g_db;
+    g_db = std::make_unique<TDatabase>();
+    qAddPostRoutine([] { g_db.reset(); });
+    TDatabase& db = *g_db;
     const QString path = benchPath();
     const QString file = TDatabase::FileFor(path);
     bool fresh = !QFile::exists(file);

@@ -29,7 +29,6 @@ std::string readText(const fs::path& p)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-
 struct Line {
     long long ms;
     std::string dir, bytes;
@@ -51,6 +50,86 @@ std::vector<Line> logLines(const fs::path& log)
     return lines;
 }
 
+// A station in a temporary folder: its database, Data.ini, the simulated bus and the program.
+class Station {
+public:
+    explicit Station(const char* name)
+        : dir(fs::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid())))
+    {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~Station()
+    {
+        zeva::test::Terminate(monitor);
+        zeva::test::Terminate(sim);
+        fs::remove_all(dir);
+    }
+    void InitDb(bool demo)
+    {
+        std::string cmd =
+            std::string(ZEVA_INITDB) + " '" + dir.string() + "'" + (demo ? " --demo" : "") + " > /dev/null";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    std::string Sql(const std::string& q) const
+    {
+        return zeva::test::Shell("sqlite3 '" + (dir / "DataBase" / "Data.db").string() + "' \"" + q + "\"");
+    }
+    void Ini(const std::string& info)
+    {
+        std::ofstream(dir / "Data.ini", std::ios::binary)
+            << "[Info]\r\nPath=" << dir.string() << "\r\nPort=" << (dir / "bus").string() << "\r\n"
+            << info;
+    }
+    void StartSim(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {ZEVA_SIM, "--link", "bus", "--log", "sim.log", "--control", "ctl"});
+        sim = zeva::test::Spawn(args, dir.string(), (dir / "sim.out").string());
+        for (int i = 0; i < 200 && !fs::exists(dir / "bus"); ++i)
+            std::this_thread::sleep_for(milliseconds(10));
+        ASSERT_TRUE(fs::exists(dir / "bus"));
+    }
+    // A command on the simulator's control channel, carried out once its log says so.
+    void Control(const std::string& line)
+    {
+        std::ofstream(dir / "ctl") << line << "\n";
+        for (int i = 0; i < 300 && readText(dir / "sim.log").find("CTL " + line + "\n") == std::string::npos; ++i)
+            std::this_thread::sleep_for(milliseconds(10));
+        ASSERT_NE(readText(dir / "sim.log").find("CTL " + line + "\n"), std::string::npos) << line;
+    }
+    void StartMonitor() { monitor = zeva::test::Spawn({ZEVA_MONITOR}, dir.string(), (dir / "monitor.out").string()); }
+    int StopMonitor()
+    {
+        int status = zeva::test::Terminate(monitor);
+        monitor = -1;
+        return status;
+    }
+    std::vector<Line> Wire() const { return logLines(dir / "sim.log"); }
+    std::vector<Line> Requests() const
+    {
+        std::vector<Line> rx;
+        for (const Line& l : Wire())
+            if (l.dir == "RX")
+                rx.push_back(l);
+        return rx;
+    }
+
+    fs::path dir;
+    int sim = -1;
+    int monitor = -1;
+};
+
+std::string allByteValues()
+{
+    std::string hex;
+    char b[4];
+    for (int i = 0; i < 256; ++i) {
+        std::snprintf(b, sizeof b, " %02X", i);
+        hex += b;
+    }
+    return hex;
+}
+
 } // namespace
 
 TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
@@ -66,9 +145,9 @@ TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
     }
     std::string iniBefore = readText(dir / "Data.ini");
 
-    int sim = zeva::test::Spawn({ZEVA_SIM, "--link", "bus", "--log", "sim.log", "--instrument", "1:2:45", "--instrument",
-                       "2:6:55", "--instrument", "3:10:65"},
-                      dir.string(), (dir / "sim.out").string());
+    int sim = zeva::test::Spawn({ZEVA_SIM, "--link", "bus", "--log", "sim.log", "--instrument", "1:2:45",
+                                 "--instrument", "2:6:55", "--instrument", "3:10:65"},
+                                dir.string(), (dir / "sim.out").string());
     for (int i = 0; i < 200 && !fs::exists(dir / "bus"); ++i)
         std::this_thread::sleep_for(milliseconds(10));
     ASSERT_TRUE(fs::exists(dir / "bus"));
@@ -113,4 +192,71 @@ TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
 
     EXPECT_EQ(readText(dir / "Data.ini"), iniBefore) << "nothing to repair, nothing written";
     fs::remove_all(dir);
+}
+
+TEST(EndToEnd, AHostileBusNeverStopsThePollingAndOnlyRealRepliesAreStored)
+{
+    // Instruments at 0x11 and 0x13 whose replies carry 0x11 and 0x13 (27.5 is 01 13, 1.7 is
+    // 00 11, 437.1 is 11 13), noise within 100 ms of replies, split and corrupt replies, every
+    // byte value as junk and a 3 KiB burst, on a line the simulator leaves in the kernel's defaults.
+    Station st("zeva-e2e-hostile");
+    st.InitDb(false);
+    st.Sql("INSERT INTO Apparatus(ApparatusName,ApparatusAddress,ApparatusType,CFlag) VALUES "
+           "('x11',17,'ZEVA5000-S',1),('x13',19,'ZEVA5000-S',1)");
+    st.Ini("Bate=9600\r\nInterval_S=1\r\nRunTimer=1\r\nApparatusAddress=17\r\n");
+    st.StartSim({"--instrument", "17", "--instrument", "19", "--noise", "0.3", "--split", "0.1", "--corrupt", "0.1",
+                 "--seed", "11"});
+    st.Control("temp 17 27.5 1.7 0 437.1");
+    st.Control("temp 19 27.5 27.5 1.7 0");
+    st.StartMonitor();
+    std::this_thread::sleep_for(seconds(3));
+    st.Control("send" + allByteValues());
+    st.Control("burst 3072");
+    std::this_thread::sleep_for(seconds(5));
+    int status = st.StopMonitor();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(st.dir / "monitor.out");
+
+    std::vector<Line> rx = st.Requests();
+    ASSERT_GE(rx.size(), 22u) << "a request every 333 ms for 8 s, never stopped";
+    const char* order[4] = {"11 3F AA 06", "11 3F EE C2", "13 3F AA 04", "13 3F EE C0"};
+    for (std::size_t i = 0; i < rx.size(); ++i)
+        EXPECT_EQ(rx[i].bytes, order[i % 4]) << i;
+    double mean = double(rx.back().ms - rx[1].ms) / double(rx.size() - 2);
+    EXPECT_NEAR(mean, 1000.0 / 3, 1000.0 / 3 * 0.005) << "the exact pace, burst or not";
+    for (std::size_t i = 1; i < rx.size(); ++i)
+        EXPECT_LT(rx[i].ms - rx[i - 1].ms, 400) << "no stall at " << i;
+
+    int rows = std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord"));
+    EXPECT_GE(rows, 2) << "a row every six chunks: RunTimer 1, two instruments";
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE ApparatusID NOT IN "
+                     "(SELECT ID FROM Apparatus)"),
+              "0\n");
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE AActTemperature <> 27.5 OR "
+                     "BActTemperature NOT IN (1.7, 27.5) OR CActTemperature NOT IN (0, 1.7) OR "
+                     "DActTemperature NOT IN (437.1, 0)"),
+              "0\n")
+        << "only the instruments' own readings, never noise";
+}
+
+TEST(EndToEnd, ALineSpeedOutsideTheTable)
+{
+    Station st("zeva-e2e-14400");
+    st.InitDb(true);
+    st.Ini("Bate=14400\r\nInterval_S=1\r\nRunTimer=1\r\nApparatusAddress=1\r\n");
+    // Instrument 1 runs at 14400 like the PC; 2 stays at 9600 and hears only noise.
+    st.StartSim({"--instrument", "1:2:45:14400", "--instrument", "2:6:55"});
+    st.StartMonitor();
+    std::this_thread::sleep_for(seconds(4));
+    int status = st.StopMonitor();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    int answered1 = 0, answered2 = 0;
+    std::vector<Line> wire = st.Wire();
+    for (const Line& l : wire) {
+        EXPECT_NE(l.dir, "RXJUNK") << "nothing echoed, nothing rewritten: " << l.bytes;
+        if (l.dir == "TX")
+            (l.bytes.rfind("01 ", 0) == 0 ? answered1 : answered2)++;
+    }
+    EXPECT_GE(answered1, 4);
+    EXPECT_EQ(answered2, 0);
+    EXPECT_GE(std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE ApparatusID = 1")), 1);
 }

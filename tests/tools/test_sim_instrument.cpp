@@ -1,5 +1,6 @@
 // The simulated instrument's relay logic, black box and parameter store.
 #include "SimBus.h"
+#include "SimControl.h"
 
 #include <gtest/gtest.h>
 
@@ -62,4 +63,86 @@ TEST(SimBus, FramesAcrossReadsJunkAndAddressMove)
     EXPECT_EQ(bus.Find(1), nullptr);
     ASSERT_NE(bus.Find(9), nullptr);
     EXPECT_EQ(bus.Find(9)->parameters().baudCode, 4);
+}
+
+TEST(SimBus, AnInstrumentAtAnotherSpeedOrCutOffHearsNothing)
+{
+    TSimBus bus;
+    bus.AddInstrument(1, 2, 40, 1, 2400);
+    bus.AddInstrument(2, 2, 40, 2);
+    TFrame ask1 = BuildRequest(1, Cmd::Model), ask2 = BuildRequest(2, Cmd::Model);
+    EXPECT_FALSE(bus.Receive(ask1.data(), ask1.size, 0, 9600).front().reply);
+    EXPECT_TRUE(bus.Receive(ask2.data(), ask2.size, 0, 9600).front().reply);
+    EXPECT_TRUE(bus.Receive(ask1.data(), ask1.size, 0, 2400).front().reply);
+
+    // A link write heard at the wrong speed changes nothing; heard at the right one, the
+    // instrument moves to its new address and rate.
+    TFrame move = BuildLinkWrite(2, 5, 1200);
+    bus.Receive(move.data(), move.size, 10, 4800);
+    EXPECT_NE(bus.Find(2), nullptr);
+    bus.Receive(move.data(), move.size, 10, 9600);
+    ASSERT_NE(bus.Find(5), nullptr);
+    EXPECT_EQ(bus.Find(5)->lineBaud(), 1200u);
+    TFrame ask5 = BuildRequest(5, Cmd::ReadLink);
+    EXPECT_FALSE(bus.Receive(ask5.data(), ask5.size, 20, 9600).front().reply);
+    auto events = bus.Receive(ask5.data(), ask5.size, 20, 1200);
+    ASSERT_TRUE(events.front().reply);
+    EXPECT_EQ(DecodeLink(events.front().reply->data()).baud, 1200);
+
+    bus.Find(5)->setPresent(false);
+    EXPECT_FALSE(bus.Receive(ask5.data(), ask5.size, 30, 1200).front().reply);
+}
+
+TEST(SimInstrument, PinnedTemperaturesDoorAndSensorFault)
+{
+    TSimInstrument in(1, 2, 30, 7);
+    in.Pin({27.5, 1.7, 0, 437.1});
+    in.Advance(0);
+    in.Advance(60000);
+    EXPECT_EQ(in.temps(), (TPhaseTemps{27.5, 1.7, 0, 437.1})) << "a minute on, still where pinned";
+    in.Release();
+    in.Advance(120000);
+    EXPECT_NE(in.temps(), (TPhaseTemps{27.5, 1.7, 0, 437.1})) << "released: wanders again";
+
+    in.setDoorOpen(true);
+    EXPECT_EQ(in.PhaseStatus() & PhaseBit::Door, PhaseBit::Door);
+    in.setFault(true, 2);
+    EXPECT_EQ(in.OutputStatus() & OutputBit::Fault, OutputBit::Fault);
+    EXPECT_EQ(in.temps()[2], 6553.5);
+    in.setFault(false);
+    EXPECT_EQ(in.OutputStatus() & OutputBit::Fault, 0);
+    EXPECT_LT(in.temps()[2], 6553.5);
+}
+
+TEST(SimControl, LinesAndTheirRefusals)
+{
+    using K = TControlCommand::Kind;
+    auto ok = [](const char* line) {
+        TParsedControl p = ParseControlLine(line);
+        EXPECT_TRUE(p.command) << line << ": " << p.error;
+        return p.command.value_or(TControlCommand{});
+    };
+    TControlCommand c = ok("temp 19 27.5 1.7 0 6553.5");
+    EXPECT_EQ(c.kind, K::Temp);
+    EXPECT_EQ(c.address, 19);
+    EXPECT_EQ(c.temps, (TPhaseTemps{27.5, 1.7, 0, 6553.5}));
+    c = ok("  door 3 open ");
+    EXPECT_EQ(c.kind, K::Door);
+    EXPECT_TRUE(c.on);
+    c = ok("fault 255 on D");
+    EXPECT_EQ(c.phase, 3);
+    EXPECT_FALSE(ok("present 0 off").on);
+    EXPECT_EQ(ok("baud 4 14400").baud, 14400u);
+    c = ok("noise 0.25");
+    EXPECT_EQ(c.share, "noise");
+    EXPECT_EQ(c.value, 0.25);
+    EXPECT_EQ(ok("send 00 ff 11 13").bytes, (std::vector<uint8_t>{0x00, 0xFF, 0x11, 0x13}));
+    EXPECT_EQ(ok("burst 3072").value, 3072);
+    EXPECT_EQ(ok("unplug").kind, K::Unplug);
+    EXPECT_EQ(ok("plug").kind, K::Plug);
+
+    for (const char* bad : {"", "temp 1 2 3 4", "temp 256 1 1 1 1", "temp 1 1 1 1 7000", "door 1 ajar",
+                            "fault 1 on E", "present x on", "baud 1 0", "drop 1.5", "delay -1", "burst 0",
+                            "send 100", "send zz", "unplug now", "reboot", "temp 1.5 1 1 1 1"})
+        EXPECT_FALSE(ParseControlLine(bad).command) << bad;
 }

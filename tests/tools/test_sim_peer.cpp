@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
+#include <sys/ioctl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
@@ -36,7 +38,8 @@ public:
         fs::create_directories(m_dir);
         m_link = (m_dir / "bus").string();
         m_log = (m_dir / "sim.log").string();
-        std::vector<std::string> args{ZEVA_SIM_PATH, "--link", m_link, "--log", m_log};
+        m_control = (m_dir / "control").string();
+        std::vector<std::string> args{ZEVA_SIM_PATH, "--link", m_link, "--log", m_log, "--control", m_control};
         args.insert(args.end(), extra.begin(), extra.end());
         m_pid = zeva::test::Spawn(args, m_dir.string(), (m_dir / "sim.out").string());
         auto deadline = steady_clock::now() + seconds(10);
@@ -59,6 +62,25 @@ public:
         return m_status;
     }
     const std::string& link() const { return m_link; }
+    std::string LogText() const
+    {
+        std::ifstream in(m_log);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // One command on the control channel; returns once the simulator has carried it out (its log
+    // says so).
+    void Control(const std::string& line)
+    {
+        int fd = open(m_control.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        std::string text = line + "\n";
+        ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+        close(fd);
+        auto deadline = steady_clock::now() + seconds(3);
+        while (LogText().find("CTL " + line + "\n") == std::string::npos && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(2));
+        ASSERT_NE(LogText().find("CTL " + line + "\n"), std::string::npos) << line;
+    }
     const std::string& logPath() const { return m_log; }
 
     int Open()
@@ -67,9 +89,23 @@ public:
         termios t{};
         tcgetattr(m_fd, &t);
         cfmakeraw(&t);
+        cfsetspeed(&t, B9600); // the instruments' speed: at another one they hear noise
         tcsetattr(m_fd, TCSANOW, &t);
         return m_fd;
     }
+    void SetSpeed(speed_t speed)
+    {
+        termios t{};
+        tcgetattr(m_fd, &t);
+        cfsetspeed(&t, speed);
+        tcsetattr(m_fd, TCSANOW, &t);
+    }
+    void Close()
+    {
+        close(m_fd);
+        m_fd = -1;
+    }
+    int fd() const { return m_fd; }
     void Send(const TFrame& f) { ASSERT_EQ(write(m_fd, f.data(), f.size), ssize_t(f.size)); }
     void Send(const V& v) { ASSERT_EQ(write(m_fd, v.data(), v.size()), ssize_t(v.size())); }
 
@@ -112,7 +148,7 @@ public:
 private:
     static inline int s_count = 0;
     fs::path m_dir;
-    std::string m_link, m_log;
+    std::string m_link, m_log, m_control;
     int m_pid = -1;
     int m_fd = -1;
     int m_status = 0;
@@ -185,6 +221,8 @@ TEST(SimPeer, WritesChangeTheParameterStore)
     EXPECT_EQ(DecodeBlackBox(bb.data()).blackBox, (TPhaseTemps{0, 0, 0, 0}));
 
     sim.Send(BuildLinkWrite(1, 2, 4800));
+    EXPECT_TRUE(sim.Ask(BuildRequest(2, Cmd::ReadLink)).empty()) << "moved to 4800: a PC at 9600 is noise to it";
+    sim.SetSpeed(B4800);
     EXPECT_TRUE(sim.Ask(BuildRequest(1, Cmd::ReadLink)).empty()) << "moved away from address 1";
     EXPECT_EQ(sim.Ask(BuildRequest(2, Cmd::ReadLink)), bytes(BuildLinkFrame(2, Cmd::ReadLink, 2, 4)));
 }
@@ -233,11 +271,12 @@ TEST(SimPeer, SplitAndNoiseArriveAsSeparateBursts)
         SimProcess sim({"--instrument", "1", "--noise", "1"});
         ASSERT_GE(sim.Open(), 0);
         sim.Send(BuildRequest(1, Cmd::Model));
-        auto chunks = sim.Receive(100, 1500);
-        ASSERT_EQ(chunks.size(), 2u);
-        EXPECT_EQ(chunks[0], bytes(BuildModelReply(1, 2)));
-        EXPECT_GE(chunks[1].size(), 1u);
-        EXPECT_LE(chunks[1].size(), 8u);
+        auto chunks = sim.Receive(250, 1500);
+        ASSERT_EQ(chunks.size(), 1u) << "noise follows within 200 ms";
+        V reply = bytes(BuildModelReply(1, 2));
+        ASSERT_GE(chunks[0].size(), reply.size() + 1);
+        EXPECT_LE(chunks[0].size(), reply.size() + 8);
+        EXPECT_EQ(V(chunks[0].begin(), chunks[0].begin() + std::ptrdiff_t(reply.size())), reply);
     }
 }
 
@@ -256,7 +295,9 @@ TEST(SimPeer, LogHasOneLinePerFrameAndSignalRemovesLink)
     while (lineCount() < 3 && steady_clock::now() < deadline)
         std::this_thread::sleep_for(milliseconds(5));
     std::string link = sim.link();
-    EXPECT_EQ(WEXITSTATUS(sim.Stop()), 0);
+    int status = sim.Stop();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_FALSE(fs::is_symlink(link));
 
     std::ifstream in(sim.logPath());
@@ -270,4 +311,137 @@ TEST(SimPeer, LogHasOneLinePerFrameAndSignalRemovesLink)
     EXPECT_EQ(rest(lines[2]), "RXJUNK 00 11");
     long long t0 = std::stoll(lines[0]), t1 = std::stoll(lines[1]);
     EXPECT_LE(t0, t1);
+}
+
+TEST(SimPeer, ControlChannelSetsTemperaturesDoorFaultAndPresence)
+{
+    SimProcess sim({"--instrument", "19:2:40", "--instrument", "17:2:40"});
+    ASSERT_GE(sim.Open(), 0);
+    sim.Control("temp 19 27.5 1.7 0 437.1");
+    V live = sim.Ask(BuildRequest(19, Cmd::Live));
+    ASSERT_TRUE(IsReply(live.data(), Cmd::Live));
+    EXPECT_EQ(V(live.begin() + 3, live.begin() + 11), (V{0x01, 0x13, 0x00, 0x11, 0x00, 0x00, 0x11, 0x13}))
+        << "27.5, 1.7, 0 and 437.1 as the wire carries them";
+    EXPECT_EQ(DecodeLive(sim.Ask(BuildRequest(19, Cmd::Live)).data()).temps, (TPhaseTemps{27.5, 1.7, 0, 437.1}))
+        << "pinned: no wander";
+
+    sim.Control("door 19 open");
+    EXPECT_EQ(DecodeLive(sim.Ask(BuildRequest(19, Cmd::Live)).data()).PhaseStatus & PhaseBit::Door, PhaseBit::Door);
+    sim.Control("fault 19 on B");
+    TLiveReading faulty = DecodeLive(sim.Ask(BuildRequest(19, Cmd::Live)).data());
+    EXPECT_EQ(faulty.OutputStatus & OutputBit::Fault, OutputBit::Fault);
+    EXPECT_EQ(faulty.temps[1], 6553.5) << "an open sensor";
+    sim.Control("fault 19 off");
+    sim.Control("door 19 closed");
+    TLiveReading healthy = DecodeLive(sim.Ask(BuildRequest(19, Cmd::Live)).data());
+    EXPECT_EQ(healthy.OutputStatus & OutputBit::Fault, 0);
+    EXPECT_EQ(healthy.PhaseStatus & PhaseBit::Door, 0);
+    EXPECT_EQ(healthy.temps[1], 1.7);
+
+    sim.Control("present 17 off");
+    EXPECT_TRUE(sim.Ask(BuildRequest(17, Cmd::Model)).empty()) << "cut from the bus";
+    sim.Control("present 17 on");
+    EXPECT_EQ(sim.Ask(BuildRequest(17, Cmd::Model)), bytes(BuildModelReply(17, 2)));
+
+    sim.Control("send 11 3F 01 05 AC");
+    EXPECT_EQ(sim.Receive(120, 1000).front(), (V{0x11, 0x3F, 0x01, 0x05, 0xAC}));
+    sim.Control("burst 3072");
+    std::size_t total = 0;
+    for (const V& c : sim.Receive(200, 3000))
+        total += c.size();
+    EXPECT_EQ(total, 3072u);
+    EXPECT_NE(sim.LogText().find("CTL temp 19 27.5 1.7 0 437.1"), std::string::npos);
+}
+
+TEST(SimPeer, RepliesTakeTheirTimeOnTheWireAtTheInstrumentsSpeed)
+{
+    SimProcess sim({"--instrument", "1:2:40:1200", "--instrument", "2:2:40"});
+    ASSERT_GE(sim.Open(), 0);
+    EXPECT_TRUE(sim.Ask(BuildRequest(1, Cmd::BlackBox)).empty()) << "a PC at 9600 is noise to an instrument at 1200";
+    ASSERT_FALSE(sim.Ask(BuildRequest(2, Cmd::Model)).empty());
+    sim.SetSpeed(B1200);
+    EXPECT_TRUE(sim.Ask(BuildRequest(2, Cmd::Model)).empty()) << "and the other way round";
+    auto start = steady_clock::now();
+    sim.Send(BuildRequest(1, Cmd::BlackBox));
+    auto chunks = sim.Receive(80, 2000, true);
+    auto took = duration_cast<milliseconds>(steady_clock::now() - start).count() - 80;
+    ASSERT_EQ(chunks.size(), 1u) << "bytes 8 ms apart: one chunk";
+    EXPECT_EQ(chunks[0].size(), FrameLen::BlackBox);
+    // 4 request bytes and 20 reply bytes of 10 bits at 1200 baud: 200 ms.
+    EXPECT_GE(took, 190);
+    EXPECT_LE(took, 400);
+}
+
+TEST(SimPeer, UnplugHangsTheClientUpAndPlugBringsTheLineBack)
+{
+    SimProcess sim({"--instrument", "1"});
+    ASSERT_GE(sim.Open(), 0);
+    ASSERT_FALSE(sim.Ask(BuildRequest(1, Cmd::Model)).empty());
+    sim.Control("unplug");
+    pollfd p{sim.fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    EXPECT_NE(p.revents & POLLHUP, 0) << "the adapter is gone";
+    uint8_t b;
+    EXPECT_LE(read(sim.fd(), &b, 1), 0) << "a hung-up line reads nothing";
+    EXPECT_FALSE(fs::exists(sim.link()));
+    sim.Close();
+    sim.Control("plug");
+    ASSERT_TRUE(fs::exists(sim.link())) << "back at the same path";
+    ASSERT_GE(sim.Open(), 0);
+    EXPECT_EQ(sim.Ask(BuildRequest(1, Cmd::Model)), bytes(BuildModelReply(1, 2)));
+}
+
+TEST(SimPeer, AClientKilledWithTheLineExclusiveLeavesItFree)
+{
+    // As the user the bus runs under: root would pass TIOCEXCL and prove nothing.
+    const bool root = geteuid() == 0;
+    const uid_t user = root ? 65534 : geteuid();
+    fs::path dir = fs::temp_directory_path() / ("zeva-sim-excl-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all);
+    std::string link = (dir / "bus").string();
+    auto asUser = [&](const std::function<int()>& body) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (root && (setgid(user) != 0 || setuid(user) != 0))
+                _exit(125);
+            _exit(body());
+        }
+        return pid;
+    };
+    pid_t simPid = asUser([&] {
+        execl(ZEVA_SIM_PATH, ZEVA_SIM_PATH, "--link", link.c_str(), "--instrument", "1", (char*)nullptr);
+        return 127;
+    });
+    auto deadline = steady_clock::now() + seconds(5);
+    while (!fs::is_symlink(link) && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(5));
+    ASSERT_TRUE(fs::is_symlink(link));
+
+    // The program's own open: exclusive; then it dies without closing.
+    pid_t crashed = asUser([&] {
+        int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0 || ioctl(fd, TIOCEXCL) != 0)
+            return 3;
+        raise(SIGKILL);
+        return 4;
+    });
+    int status = 0;
+    waitpid(crashed, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the client opened the line and was killed";
+    pid_t next = asUser([&] {
+        for (int i = 0; i < 200; ++i) {
+            int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (fd >= 0)
+                return 0;
+            usleep(10000);
+        }
+        return 1;
+    });
+    waitpid(next, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the next start opens the port";
+    kill(simPid, SIGTERM);
+    waitpid(simPid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    fs::remove_all(dir);
 }

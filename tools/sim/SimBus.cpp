@@ -5,9 +5,10 @@
 
 namespace zeva::sim {
 
-TSimInstrument& TSimBus::AddInstrument(uint8_t address, uint8_t model, double baseTemp, uint32_t seed)
+TSimInstrument& TSimBus::AddInstrument(uint8_t address, uint8_t model, double baseTemp, uint32_t seed,
+                                       uint32_t lineBaud)
 {
-    return m_instruments.emplace_back(address, model, baseTemp, seed);
+    return m_instruments.emplace_back(address, model, baseTemp, seed, lineBaud);
 }
 
 TSimInstrument* TSimBus::Find(uint8_t address)
@@ -35,16 +36,16 @@ std::vector<TBusEvent> TSimBus::Expire(int64_t nowMs)
     return events;
 }
 
-std::vector<TBusEvent> TSimBus::Receive(const uint8_t* bytes, std::size_t length, int64_t nowMs)
+std::vector<TBusEvent> TSimBus::Receive(const uint8_t* bytes, std::size_t length, int64_t nowMs, uint32_t lineBaud)
 {
     std::vector<TBusEvent> events = Expire(nowMs);
     m_lastByteMs = nowMs;
     m_pending.insert(m_pending.end(), bytes, bytes + length);
-    scan(events);
+    scan(events, lineBaud);
     return events;
 }
 
-void TSimBus::scan(std::vector<TBusEvent>& events)
+void TSimBus::scan(std::vector<TBusEvent>& events, uint32_t lineBaud)
 {
     std::size_t pos = 0;
     while (m_pending.size() - pos >= 3) {
@@ -68,7 +69,8 @@ void TSimBus::scan(std::vector<TBusEvent>& events)
         // Copy the frame out first: the instrument may change its address while handling it.
         uint8_t frame[FrameBufferSize]{};
         std::copy(p, p + n, frame);
-        if (TSimInstrument* target = Find(frame[0]))
+        TSimInstrument* target = Find(frame[0]);
+        if (target && target->present() && (lineBaud == 0 || target->lineBaud() == lineBaud))
             event.reply = target->Handle(frame, n);
         events.push_back(std::move(event));
         pos += n;

@@ -2,6 +2,7 @@
 #include "SimInstrument.h"
 
 #include "RxBuffer.h"
+#include "UPublic.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,9 +18,12 @@ double tenth(double v)
 
 } // namespace
 
-TSimInstrument::TSimInstrument(uint8_t address, uint8_t model, double baseTemp, uint32_t seed)
-    : m_address(address), m_model(model), m_rng(seed)
+TSimInstrument::TSimInstrument(uint8_t address, uint8_t model, double baseTemp, uint32_t seed, uint32_t lineBaud)
+    : m_address(address), m_model(model), m_lineBaud(lineBaud), m_rng(seed)
 {
+    // A rate outside the six codes (a special order) keeps the 9600 code in its link reply.
+    if (uint8_t code = IndexFromBaud(int(lineBaud)); BaudFromIndex(code) == int(lineBaud))
+        m_params.baudCode = code;
     // Phases of one cabinet differ by a degree or two.
     for (std::size_t i = 0; i < 4; ++i)
         m_base[i] = baseTemp + double(i) * 0.8 - (i == 3 ? 2.0 : 0.0);
@@ -36,7 +40,7 @@ void TSimInstrument::Advance(int64_t nowMs)
     // tenths a minute around the base, never a jump.
     std::normal_distribution<double> step(0.0, 0.05);
     for (; m_lastMs + 100 <= nowMs; m_lastMs += 100)
-        for (std::size_t i = 0; i < 4; ++i)
+        for (std::size_t i = 0; i < 4 && !m_pinned; ++i)
             m_measured[i] += step(m_rng) - 0.002 * (m_measured[i] - m_base[i]);
     updateOutputs();
 }
@@ -47,11 +51,27 @@ void TSimInstrument::SetMeasured(const TPhaseTemps& t)
     updateOutputs();
 }
 
+void TSimInstrument::Pin(const TPhaseTemps& t)
+{
+    m_pinned = true;
+    m_base = t;
+    SetMeasured(t);
+}
+
+void TSimInstrument::setFault(bool on, int phase)
+{
+    m_fault = on;
+    m_faultPhase = on && phase >= 0 && phase < 4 ? phase : -1;
+    updateOutputs();
+}
+
 TPhaseTemps TSimInstrument::temps() const
 {
     TPhaseTemps out{};
     for (std::size_t i = 0; i < 4; ++i)
-        out[i] = std::max(0.0, tenth(m_measured[i] + m_params.Atone[i]));
+        out[i] = std::clamp(tenth(m_measured[i] + m_params.Atone[i]), 0.0, 6553.5);
+    if (m_faultPhase >= 0)
+        out[std::size_t(m_faultPhase)] = 6553.5; // an open sensor reads the largest value
     return out;
 }
 
@@ -102,7 +122,7 @@ uint8_t TSimInstrument::OutputStatus() const
         s |= OutputBit::FanAuto;
     if (out(3, false))
         s |= OutputBit::BuzzerMute;
-    if (out(4, false))
+    if (out(4, m_fault))
         s |= OutputBit::Fault;
     return s;
 }
@@ -135,6 +155,9 @@ std::optional<TFrame> TSimInstrument::Handle(const uint8_t* f, std::size_t lengt
     case Cmd::WriteLink:
         m_address = f[3];
         m_params.baudCode = f[4];
+        // The UART follows the new rate; a code outside the table leaves it where it was.
+        if (int baud = BaudFromIndex(f[4]); baud > 0)
+            m_lineBaud = uint32_t(baud);
         return std::nullopt;
     case Cmd::ClearBlackBox:
         m_blackBox = {0, 0, 0, 0};

@@ -19,18 +19,31 @@ struct TSimParameters {
 
 class TSimInstrument {
 public:
-    TSimInstrument(uint8_t address, uint8_t model, double baseTemp, uint32_t seed);
+    // `lineBaud`: the speed the instrument's UART runs at; a link write moves it to the new rate.
+    TSimInstrument(uint8_t address, uint8_t model, double baseTemp, uint32_t seed, uint32_t lineBaud = 9600);
 
     uint8_t address() const { return m_address; }
     uint8_t model() const { return m_model; }
     const TSimParameters& parameters() const { return m_params; }
     bool doorOpen() const { return m_doorOpen; }
     void setDoorOpen(bool open) { m_doorOpen = open; }
+    // A sensor fault: the fault output comes on (unless forced) and, with a phase given, that
+    // phase reads 6553.5, as an open sensor does.
+    void setFault(bool on, int phase = -1);
+    bool fault() const { return m_fault; }
+    // An instrument switched off or cut from the bus answers nothing.
+    bool present() const { return m_present; }
+    void setPresent(bool on) { m_present = on; }
+    uint32_t lineBaud() const { return m_lineBaud; }
+    void setLineBaud(uint32_t baud) { m_lineBaud = baud; }
 
     // Moves the temperatures on to `nowMs` (monotonic) and updates relays, black box and maxima.
     void Advance(int64_t nowMs);
     // For tests: pin the measured temperatures (before compensation) and re-run the relay logic.
     void SetMeasured(const TPhaseTemps& temps);
+    // Holds the temperatures where they are set (no wander) until Release.
+    void Pin(const TPhaseTemps& temps);
+    void Release() { m_pinned = false; }
 
     TPhaseTemps temps() const; // as reported: measured plus compensation, one tenth resolution
     uint8_t PhaseStatus() const;
@@ -55,6 +68,11 @@ private:
     bool m_alarm = false;
     bool m_trip = false;
     bool m_doorOpen = false;
+    bool m_fault = false;
+    int m_faultPhase = -1;
+    bool m_present = true;
+    bool m_pinned = false;
+    uint32_t m_lineBaud;
     // Forced outputs by kind; unset follows the thresholds.
     std::optional<bool> m_forced[5];
     int64_t m_lastMs = -1;
