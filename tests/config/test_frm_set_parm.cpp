@@ -72,13 +72,19 @@ void press(QPushButton* b)
 TEST_F(ConfigFixture, TakesThePortOverAsksOnceASecondAndHandsItBack)
 {
     StartMain();
+    main->ADOCon().Exec("UPDATE Apparatus SET T1 = 45, T4 = 100.5, DAtoneT = -1.5 WHERE ID = :id", {{":id", ids[0]}});
+    main->TimerA()->start(); // polling, as it is when the operator opens the window
     auto w = Open();
     EXPECT_TRUE(w->CommB()->IsOpen());
-    EXPECT_FALSE(main->TimerA()->isActive());
+    EXPECT_FALSE(main->TimerA()->isActive()) << "the window stops the polling";
+    EXPECT_FALSE(main->ComM()->IsOpen());
     EXPECT_EQ(w->MAddress->currentText(), "3");
     EXPECT_EQ(w->MCapition->currentText(), "三号");
     EXPECT_EQ(main->State().SelectedID, ids[0]);
-    EXPECT_EQ(w->TSet[0]->text(), "") << "the set boxes hold the row's values (none stored yet)";
+    EXPECT_EQ(w->TSet[0]->text(), "45") << "the set boxes hold the row's values";
+    EXPECT_EQ(w->TSet[3]->text(), "100.5");
+    EXPECT_EQ(w->AtSet[3]->text(), "-1.5");
+    EXPECT_EQ(w->TSet[1]->text(), "") << "nothing stored, nothing shown";
     EXPECT_EQ(w->LXTimeEdit->text(), "3");
     EXPECT_EQ(w->ComBate->currentText(), "9600");
 
@@ -338,7 +344,14 @@ TEST_F(ConfigFixture, APortHeldElsewhereIsShownAndNothingIsSent)
     blocked->show();
     EXPECT_TRUE(blocked->isVisible()) << "the window opens all the same";
     EXPECT_FALSE(blocked->CommB()->IsOpen());
-    EXPECT_TRUE(pty->Read(1300).empty()) << "nothing is sent";
+    const uint8_t ask[] = {0x03, 0x3F, 0x11, 0xAD};
+    EXPECT_FALSE(blocked->CommB()->SendData(ask, 4)) << "a closed component queues nothing";
+    int shown = boxes->boxes.size();
+    blocked->close();
+    EXPECT_FALSE(main->ComM()->IsOpen()) << "the other program still holds the port";
+    ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == shown + 1; })) << "and that is shown";
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: Error opening serial port");
+    holder.ClosePort();
 }
 
 TEST_F(ConfigFixture, HighestTemperaturesComeFromTheSelectedInstrumentItself)

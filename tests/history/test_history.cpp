@@ -76,9 +76,12 @@ TEST_F(HistoryFixture, ListModeEditsAddsDeletesAndPostsOnClose)
     w->Grid->view()->setCurrentIndex(m->index(1, 0)); // moving to another row posts the row
     EXPECT_EQ(db->Query("SELECT * FROM Apparatus WHERE ApparatusAddress = 2").FieldAsString("ApparatusName"),
               "甲\"引号\"");
+    EXPECT_EQ(db->Query("SELECT * FROM Apparatus WHERE ApparatusAddress = 2").FieldAsFloat("T1"), 85);
     Edit(*w, 1, "ApparatusAddress", "x1");
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.back(), "ErrorBox: 'x1' is not a valid integer value");
+    EXPECT_EQ(m->data(m->index(1, m->ColumnOf("ApparatusAddress")), Qt::DisplayRole).toString(), "10")
+        << "the refused value is not taken";
 
     w->Grid->view()->setCurrentIndex(m->index(1, 0));
     QTest::mouseClick(w->Button1, Qt::LeftButton);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include <random>
 #include <vector>
 
@@ -125,8 +128,10 @@ TEST(RandomChunks, AMillionThroughAcceptanceAndDecoding)
     const uint8_t commands[] = {0x01, 0xAA, 0xEE, 0x11, 0x12, 0x13, 0x14, 0x21, 0x99, 0xDD};
     TRxBuffer main, config;
     std::vector<uint8_t> chunk(64);
-    long accepted = 0;
-    double sink = 0;
+    std::map<int, long> accepted; // per reply kind
+    auto inRange = [](const TPhaseTemps& t) {
+        return std::all_of(t.begin(), t.end(), [](double v) { return v >= 0 && v <= 6553.5; });
+    };
     for (int i = 0; i < 1'000'000; ++i) {
         std::size_t n = std::size_t(length(rng));
         for (std::size_t k = 0; k < n; ++k)
@@ -143,20 +148,37 @@ TEST(RandomChunks, AMillionThroughAcceptanceAndDecoding)
         }
         main.Overlay(chunk.data(), n);
         switch (AcceptMonitorReply(main.data())) {
-        case TMonitorReply::Live: sink += DecodeLive(main.data()).temps[3]; ++accepted; break;
-        case TMonitorReply::BlackBox: sink += DecodeBlackBox(main.data()).highest[3]; ++accepted; break;
-        case TMonitorReply::Model: sink += DecodeModel(main.data()).model.TypeName.size(); ++accepted; break;
+        case TMonitorReply::Live:
+            ASSERT_TRUE(inRange(DecodeLive(main.data()).temps)) << i;
+            ++accepted[Cmd::Live];
+            break;
+        case TMonitorReply::BlackBox: {
+            TBlackBoxReading b = DecodeBlackBox(main.data());
+            ASSERT_TRUE(inRange(b.blackBox) && inRange(b.highest)) << i;
+            ++accepted[Cmd::BlackBox];
+            break;
+        }
+        case TMonitorReply::Model: {
+            TModelReading m = DecodeModel(main.data());
+            ASSERT_EQ(m.model.TypeName.empty(), m.modelNumber >= ModelCount) << i;
+            ++accepted[Cmd::Model];
+            break;
+        }
         default: break;
         }
         config.Overlay(chunk.data(), n);
         if (auto c = AcceptConfigReply(config.data())) {
-            ++accepted;
-            if (*c == Cmd::ReadThresholds)
-                sink += DecodeThresholds(config.data())[6];
-            else if (*c == Cmd::ReadLink)
-                sink += DecodeLink(config.data()).baud;
+            ++accepted[0x100 + *c];
+            if (*c == Cmd::ReadLink) {
+                int baud = DecodeLink(config.data()).baud;
+                ASSERT_TRUE(baud == 0 || baud == 300 || baud == 600 || baud == 1200 || baud == 2400 || baud == 4800 ||
+                            baud == 9600)
+                    << i;
+            }
         }
     }
-    EXPECT_GT(accepted, 10000) << "the random stream must exercise the decoders";
-    EXPECT_GE(sink, 0);
+    // The random stream must exercise every decoder.
+    for (int kind : {int(Cmd::Live), int(Cmd::BlackBox), int(Cmd::Model), 0x100 + Cmd::ReadThresholds,
+                     0x100 + Cmd::ReadLink, 0x100 + Cmd::Model})
+        EXPECT_GT(accepted[kind], 1000) << std::hex << kind;
 }

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -149,12 +152,25 @@ TEST_F(IniFixture, FailedWriteNamesTheFile)
     } catch (const EIniFileError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + missingFolder.toStdString());
     }
-    if (geteuid() != 0) { // root writes into read-only folders anyway
-        TIniFile ro(path());
-        ro.WriteString("Info", "Port", "COM2");
-        chmod(dir.path().toLocal8Bit().constData(), 0555);
-        EXPECT_THROW(ro.WriteString("Info", "Port", "COM3"), EIniFileError);
-        chmod(dir.path().toLocal8Bit().constData(), 0755);
-        EXPECT_EQ(ro.ReadString("Info", "Port", {}), "COM2") << "the old file is whole";
+    // A disk that fills half way through the write (a file-size limit, which holds for root too).
+    TIniFile full(path());
+    full.WriteString("Info", "Port", "COM2");
+    const std::string before = readBytes(path());
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 40;
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool thrown = false;
+    try {
+        full.WriteString("Info", "Path", QString(200, QLatin1Char('x')));
+    } catch (const EIniFileError& e) {
+        thrown = std::string(e.what()) == "Unable to write to " + path().toStdString();
     }
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(thrown) << "the failed write is reported with the file's name";
+    EXPECT_EQ(readBytes(path()), before) << "the old file is whole";
+    EXPECT_EQ(full.ReadString("Info", "Port", {}), "COM2");
 }

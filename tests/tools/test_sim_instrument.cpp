@@ -53,8 +53,8 @@ TEST(SimBus, FramesAcrossReadsJunkAndAddressMove)
     EXPECT_TRUE(events[1].reply);
 
     events = bus.Receive(noisy, 2, 30);
-    EXPECT_TRUE(bus.Expire(30 + TSimBus::FrameGapMs).empty());
-    EXPECT_EQ(bus.Expire(31 + TSimBus::FrameGapMs).size(), 1u) << "a stale partial frame is dropped";
+    EXPECT_TRUE(bus.Expire(80).empty());
+    EXPECT_EQ(bus.Expire(81).size(), 1u) << "a partial frame stale for over 50 ms is dropped";
 
     TFrame move = BuildLinkWrite(1, 9, 4800);
     events = bus.Receive(move.data(), move.size, 200);

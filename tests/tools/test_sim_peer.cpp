@@ -233,6 +233,8 @@ TEST(SimPeer, DropCorruptAndDelay)
         SimProcess sim({"--instrument", "1", "--drop", "1"});
         ASSERT_GE(sim.Open(), 0);
         EXPECT_TRUE(sim.Ask(BuildRequest(1, Cmd::Model)).empty());
+        EXPECT_NE(sim.LogText().find(" RX 01 3F 01 BF\n"), std::string::npos) << "heard";
+        EXPECT_EQ(sim.LogText().find(" TX "), std::string::npos) << "and dropped";
     }
     {
         SimProcess sim({"--instrument", "1", "--corrupt", "1"});

@@ -50,7 +50,10 @@ TEST(LcdValue, CharacterTable)
     EXPECT_EQ(CharRow(' '), 8);
     EXPECT_EQ(CharRow('?'), -1);
     EXPECT_EQ(AnimationOrder(anUp), (std::array<int, 8>{7, 6, 5, 8, 4, 3, 2, 1}));
-    EXPECT_EQ(AnimationOrder(anNone), AnimationOrder(anDown));
+    EXPECT_EQ(AnimationOrder(anDown), (std::array<int, 8>{1, 2, 3, 8, 4, 5, 6, 7}));
+    EXPECT_EQ(AnimationOrder(anNone), (std::array<int, 8>{1, 2, 3, 8, 4, 5, 6, 7}));
+    EXPECT_EQ(AnimationOrder(anLeft), (std::array<int, 8>{6, 3, 7, 8, 4, 1, 5, 2}));
+    EXPECT_EQ(AnimationOrder(anRight), (std::array<int, 8>{2, 5, 1, 8, 4, 7, 3, 6}));
     EXPECT_EQ(AnimationOrder(anSpiral), (std::array<int, 8>{8, 4, 2, 1, 3, 6, 7, 5}));
 }
 
