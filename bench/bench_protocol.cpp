@@ -12,7 +12,7 @@ static void BM_AcceptAndDecodeLive(benchmark::State& state)
     TRxBuffer rx;
     for (auto _ : state) {
         rx.Overlay(live.data(), live.size);
-        if (AcceptMonitorReply(rx.data()) == TMonitorReply::Live)
+        if (AcceptMonitorReply(rx) == TMonitorReply::Live)
             benchmark::DoNotOptimize(DecodeLive(rx.data()));
     }
 }

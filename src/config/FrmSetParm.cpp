@@ -14,6 +14,7 @@
 #include "WindowSupport.h"
 
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -165,7 +166,7 @@ void TFrmSetParm::CommBReceiveData(TComm*, const uint8_t* Buffer, uint16_t Buffe
         return;
     const qint64 id = m_state.SelectedID; // whichever address the reply came from
     for (uint8_t command : ConfigReplyOrder) {
-        if (!IsReply(rx.data(), command))
+        if (!rx.Holds(command))
             continue;
         switch (command) {
         case Cmd::ReadThresholds: {
@@ -345,15 +346,29 @@ bool TFrmSetParm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        // Only typed characters are filtered: keys without one (arrows, Home), focus moves (Tab)
-        // and Delete, which types nothing, pass.
+        // Only typed characters are filtered: keys without one (arrows, Home), focus moves (Tab),
+        // Delete and Escape, which type nothing, pass.
         const bool typesNothing = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab ||
-                                  key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace;
+                                  key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace ||
+                                  key->key() == Qt::Key_Escape;
         if (!key->text().isEmpty() && !typesNothing) {
             for (QChar c : key->text()) {
                 if (!T1EditSetKeyPress(c))
                     return true; // discarded
             }
+        }
+    }
+    // Text an input method commits (a Chinese one, full-width digits) is typed text too: only the
+    // characters the filter lets through are kept.
+    if (event->type() == QEvent::InputMethod) {
+        auto* im = static_cast<QInputMethodEvent*>(event);
+        if (!im->commitString().isEmpty()) {
+            QString kept;
+            for (QChar c : im->commitString())
+                if (T1EditSetKeyPress(c))
+                    kept += c;
+            if (kept != im->commitString())
+                im->setCommitString(kept, im->replacementStart(), im->replacementLength());
         }
     }
     return QDialog::eventFilter(watched, event);

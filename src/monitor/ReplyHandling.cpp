@@ -37,7 +37,7 @@ TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, const uint8_t* chunk
 {
     rx.Overlay(chunk, length);
     TChunkOutcome out;
-    out.kind = AcceptMonitorReply(rx.data());
+    out.kind = AcceptMonitorReply(rx);
     out.address = rx[0];
     TAddressReadings& mine = state.ByAddress[rx[0]];
     switch (out.kind) {

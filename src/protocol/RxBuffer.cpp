@@ -11,7 +11,13 @@ std::size_t TRxBuffer::Overlay(const uint8_t* chunk, std::size_t length)
     std::size_t taken = std::min(length, m_bytes.size());
     if (taken > 0)
         std::memcpy(m_bytes.data(), chunk, taken);
+    m_taken = taken;
     return taken;
+}
+
+bool TRxBuffer::Holds(uint8_t command) const
+{
+    return IsReply(m_bytes.data(), command) && m_taken >= ReplyLength(command);
 }
 
 bool IsReply(const uint8_t* buffer, uint8_t command)
@@ -22,23 +28,23 @@ bool IsReply(const uint8_t* buffer, uint8_t command)
     return buffer[1] == FrameMarker && buffer[2] == command && FrameChecksum(buffer, n - 1) == buffer[n - 1];
 }
 
-TMonitorReply AcceptMonitorReply(const uint8_t* buffer)
+TMonitorReply AcceptMonitorReply(const TRxBuffer& rx)
 {
-    if (buffer[1] != FrameMarker)
+    if (rx[1] != FrameMarker)
         return TMonitorReply::Ignored;
-    if (IsReply(buffer, Cmd::Model))
+    if (rx.Holds(Cmd::Model))
         return TMonitorReply::Model;
-    if (IsReply(buffer, Cmd::Live))
+    if (rx.Holds(Cmd::Live))
         return TMonitorReply::Live;
-    if (IsReply(buffer, Cmd::BlackBox))
+    if (rx.Holds(Cmd::BlackBox))
         return TMonitorReply::BlackBox;
     return TMonitorReply::Unrecognised;
 }
 
-std::optional<uint8_t> AcceptConfigReply(const uint8_t* buffer)
+std::optional<uint8_t> AcceptConfigReply(const TRxBuffer& rx)
 {
     for (uint8_t command : ConfigReplyOrder)
-        if (IsReply(buffer, command))
+        if (rx.Holds(command))
             return command;
     return std::nullopt;
 }

@@ -19,9 +19,14 @@ public:
 
     const uint8_t* data() const { return m_bytes.data(); }
     uint8_t operator[](std::size_t i) const { return m_bytes[i]; }
+    // The buffer holds a reply to `command` that the last chunk brought whole. Leftover bytes of
+    // earlier chunks never complete a reply: the head of one instrument's split reply over the
+    // tail of another's can pass the checksum and would yield readings nobody sent.
+    bool Holds(uint8_t command) const;
 
 private:
     std::array<uint8_t, FrameBufferSize> m_bytes{};
+    std::size_t m_taken = 0;
 };
 
 // Marker at 1, `command` at 2 and the checksum over the reply's bytes before its last one.
@@ -36,13 +41,13 @@ enum class TMonitorReply {
     BlackBox,
 };
 
-TMonitorReply AcceptMonitorReply(const uint8_t* buffer);
+TMonitorReply AcceptMonitorReply(const TRxBuffer& rx);
 
 // The configuration window's tests, in the order it makes them.
 inline constexpr std::array<uint8_t, 5> ConfigReplyOrder{Cmd::ReadThresholds, Cmd::ReadCompensation,
                                                          Cmd::ReadFanTiming, Cmd::ReadLink, Cmd::Model};
 
 // The command whose reply the buffer holds, if any; byte 0 is not examined.
-std::optional<uint8_t> AcceptConfigReply(const uint8_t* buffer);
+std::optional<uint8_t> AcceptConfigReply(const TRxBuffer& rx);
 
 } // namespace zeva

@@ -89,9 +89,11 @@ void TComm::OpenPort()
     m_port.fd = fd;
     m_port.hangupPosted = false;
     m_haveSavedTermios = posix::GetTermios(fd, m_savedTermios);
-    posix::Purge(fd, posix::PurgeBoth);
+    // The line is made raw before the purge: bytes that arrived while it was still cooked (edited,
+    // echoed) are thrown away with the rest, never delivered.
     ApplyTimeouts();
     ApplyLineSettings();
+    posix::Purge(fd, posix::PurgeBoth);
 
     m_stopEvent = std::make_unique<posix::TStopEvent>();
     if (!m_stopEvent->Create()) {

@@ -166,7 +166,8 @@ void TReadThread::Execute()
         if (n > 0) {
             count += std::size_t(n);
             lastByte = MonotonicMs();
-            if (count == BufferSize && !complete())
+            // A read that fills up while a stop is under way straddles its purge: dropped.
+            if (count == BufferSize && (m_stop.IsSet() || !complete()))
                 break;
             continue;
         }

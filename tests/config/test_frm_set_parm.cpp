@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -322,10 +323,20 @@ TEST_F(ConfigFixture, KeyFilterSeesTheOperatorsKeysInEveryFilteredBox)
         QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Delete, QString(QChar(0x7F)),
                             Qt::NoModifier);
         EXPECT_EQ(text(box), "2.") << "Delete deletes: " << box->objectName().toStdString();
+        // Text committed by an input method: only digits and the point stay.
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("７温3a."));
+        QApplication::sendEvent(QApplication::focusWidget(), &composed);
+        EXPECT_EQ(text(box), "3.2.") << "input method: " << box->objectName().toStdString();
         QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Tab, QStringLiteral("\t"),
                             Qt::NoModifier);
         EXPECT_NE(QApplication::focusWidget(), focus) << "Tab moves the focus: " << box->objectName().toStdString();
     }
+    // Escape types nothing: it reaches the dialog, which closes as from any other control.
+    w->TSet[0]->setFocus();
+    QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Escape, QString(QChar(0x1B)),
+                        Qt::NoModifier);
+    EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); })) << "Escape closes the window";
     QChar tab('\t');
     EXPECT_FALSE(TFrmSetParm::T1EditSetKeyPress(tab)) << "a typed tab character is no digit";
     EXPECT_EQ(tab, QChar(0));

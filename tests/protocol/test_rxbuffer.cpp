@@ -21,7 +21,7 @@ const V LiveChunk{0x01, 0x3F, 0xAA, 0x00, 0xFD, 0x00, 0xFA, 0x01, 0x02, 0x00, 0x
 TMonitorReply feed(TRxBuffer& rx, const V& chunk)
 {
     rx.Overlay(chunk.data(), chunk.size());
-    return AcceptMonitorReply(rx.data());
+    return AcceptMonitorReply(rx);
 }
 
 } // namespace
@@ -67,14 +67,32 @@ TEST(MainAcceptance, LeftoverBytesOfEarlierChunks)
     TRxBuffer rx;
     TFrame bb = BuildBlackBoxReply(2, {81, 82, 83, 84}, {90, 91, 92, 93});
     rx.Overlay(bb.data(), bb.size);
-    ASSERT_EQ(AcceptMonitorReply(rx.data()), TMonitorReply::BlackBox);
+    ASSERT_EQ(AcceptMonitorReply(rx), TMonitorReply::BlackBox);
 
-    // A short chunk is examined together with positions 4..29 of the black-box reply.
+    // A short chunk is examined together with positions 4..29 of the black-box reply, but a
+    // leftover tail never completes a reply: only the marker counts (the recording step runs).
     V head{0x02, 0x3F, 0xEE, bb[3]};
-    EXPECT_EQ(feed(rx, head), TMonitorReply::BlackBox) << "the leftover tail completes the old reply";
-    V other{0x05, 0x3F, 0xEE, bb[3]};
-    EXPECT_EQ(feed(rx, other), TMonitorReply::Unrecognised) << "checksum no longer matches";
+    EXPECT_TRUE(IsReply(rx.data(), Cmd::BlackBox)) << "before: the old reply still passes its checksum";
+    EXPECT_EQ(feed(rx, head), TMonitorReply::Unrecognised);
+    EXPECT_TRUE(IsReply(rx.data(), Cmd::BlackBox)) << "head and tail together pass the checksum";
     EXPECT_EQ(rx[19], bb[19]) << "the buffer is never cleared";
+
+    // The head of instrument 2's split live reply over the tail of instrument 1's black-box
+    // reply: the mix passes the checksum, and phases C and D would be instrument 1's.
+    TFrame two = BuildLiveReply(2, {52.8, 59, 0, 0}, 0, 0);
+    const V part(two.data(), two.data() + 8);
+    int mixes = 0;
+    for (int tenths = 0; tenths < 256; ++tenths) { // instrument 1's reading decides the tail's bytes
+        TRxBuffer mixed;
+        TFrame one = BuildBlackBoxReply(1, {10, 20, 30, double(tenths) / 10}, {50, 60, 70, 80});
+        mixed.Overlay(one.data(), one.size);
+        feed(mixed, part);
+        if (!IsReply(mixed.data(), Cmd::Live))
+            continue;
+        ++mixes;
+        EXPECT_EQ(AcceptMonitorReply(mixed), TMonitorReply::Unrecognised) << "never a mixed live reply";
+    }
+    EXPECT_GT(mixes, 0) << "such mixes do pass the checksum";
 
     // A split live reply: each part starts at position 0 and fails.
     TRxBuffer fresh;
@@ -89,7 +107,7 @@ TEST(MainAcceptance, ChunkLongerThanBufferExaminesFirst30)
     V big(4096, 0xAB);
     std::copy(LiveChunk.begin(), LiveChunk.end(), big.begin());
     EXPECT_EQ(rx.Overlay(big.data(), big.size()), 30u);
-    EXPECT_EQ(AcceptMonitorReply(rx.data()), TMonitorReply::Live);
+    EXPECT_EQ(AcceptMonitorReply(rx), TMonitorReply::Live) << "a reply followed by noise in one read";
     EXPECT_EQ(rx[29], 0xAB);
     EXPECT_EQ(rx.Overlay(big.data(), 0), 0u);
 }
@@ -109,15 +127,15 @@ TEST(ConfigAcceptance, EachReplyAndByteZeroNotExamined)
     };
     for (const auto& c : cases) {
         rx.Overlay(c.frame.data(), c.frame.size);
-        EXPECT_EQ(AcceptConfigReply(rx.data()), c.command);
+        EXPECT_EQ(AcceptConfigReply(rx), c.command);
     }
     TFrame bad = BuildLinkFrame(1, Cmd::ReadLink, 1, 5);
     bad.bytes[5] ^= 0x10;
     rx.Overlay(bad.data(), bad.size);
-    EXPECT_EQ(AcceptConfigReply(rx.data()), std::nullopt);
+    EXPECT_EQ(AcceptConfigReply(rx), std::nullopt);
     TFrame live = BuildLiveReply(1, {1, 2, 3, 4}, 0, 0);
     rx.Overlay(live.data(), live.size);
-    EXPECT_EQ(AcceptConfigReply(rx.data()), std::nullopt) << "monitoring replies are not the window's";
+    EXPECT_EQ(AcceptConfigReply(rx), std::nullopt) << "monitoring replies are not the window's";
 }
 
 TEST(RandomChunks, AMillionThroughAcceptanceAndDecoding)
@@ -147,7 +165,7 @@ TEST(RandomChunks, AMillionThroughAcceptanceAndDecoding)
                 chunk[len - 1] = FrameChecksum(chunk.data(), len - 1);
         }
         main.Overlay(chunk.data(), n);
-        switch (AcceptMonitorReply(main.data())) {
+        switch (AcceptMonitorReply(main)) {
         case TMonitorReply::Live:
             ASSERT_TRUE(inRange(DecodeLive(main.data()).temps)) << i;
             ++accepted[Cmd::Live];
@@ -167,7 +185,7 @@ TEST(RandomChunks, AMillionThroughAcceptanceAndDecoding)
         default: break;
         }
         config.Overlay(chunk.data(), n);
-        if (auto c = AcceptConfigReply(config.data())) {
+        if (auto c = AcceptConfigReply(config)) {
             ++accepted[0x100 + *c];
             if (*c == Cmd::ReadLink) {
                 int baud = DecodeLink(config.data()).baud;

@@ -418,10 +418,19 @@ TEST(CommHangup, ClosingUnderAStreamIsNoHangup)
     TPty pty;
     Recorder r(pty.slaveName());
     std::atomic<bool> stop{false};
+    // Every byte value in turn, so that a line edited while cooked (0x7F erasing, 0x0D turned
+    // into 0x0A, 0x11/0x13 swallowed) shows as a gap in the cycle.
     std::thread stream([&] {
-        V bytes(64, 0xA5);
+        V bytes(64);
+        uint8_t next = 0;
         while (!stop) {
+            for (auto& b : bytes)
+                b = next++;
             [[maybe_unused]] ssize_t n = write(pty.master(), bytes.data(), bytes.size());
+            if (n > 0 && n < ssize_t(bytes.size()))
+                next = uint8_t(next - (bytes.size() - std::size_t(n)));
+            else if (n <= 0)
+                next = uint8_t(next - bytes.size());
             pollfd p{pty.master(), POLLOUT, 0};
             poll(&p, 1, 1);
             V sink(4096); // whatever the component sends comes back to nobody
@@ -440,8 +449,11 @@ TEST(CommHangup, ClosingUnderAStreamIsNoHangup)
     stream.join();
     Pump(200);
     EXPECT_EQ(r.hangups, 0) << "a read emptied by the purge is no hang-up";
-    for (const V& c : r.chunks)
+    for (const V& c : r.chunks) {
         EXPECT_EQ(c.size(), 2048u) << "no cut chunk: a stopped read is dropped, not delivered";
+        for (std::size_t i = 1; i < c.size(); ++i)
+            ASSERT_EQ(c[i], uint8_t(c[i - 1] + 1)) << "every byte as sent, none edited, at " << i;
+    }
 }
 
 TEST(CommLifetime, DestroyingAnOpenComponentStopsItsThreads)

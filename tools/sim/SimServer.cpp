@@ -150,7 +150,7 @@ std::vector<uint8_t> TSimServer::randomBytes(std::size_t n)
 
 void TSimServer::plan(int64_t dueUs, std::vector<uint8_t> bytes, const char* logKind, std::vector<uint8_t> logBytes)
 {
-    m_planned.push({dueUs, m_order++, std::move(bytes), logKind, std::move(logBytes)});
+    m_planned.push({dueUs, m_order++, std::move(bytes), logKind, std::move(logBytes), dueUs});
 }
 
 void TSimServer::planReply(const TFrame& reply, uint32_t baud, int64_t now, std::size_t requestBytes)
@@ -184,13 +184,23 @@ void TSimServer::planReply(const TFrame& reply, uint32_t baud, int64_t now, std:
 void TSimServer::writeDue(int64_t now)
 {
     while (!m_planned.empty() && m_planned.top().dueUs <= now) {
-        const TPlannedWrite& w = m_planned.top();
-        if (m_plugged) {
-            ssize_t n = ::write(m_master, w.bytes.data(), w.bytes.size());
-            if (n > 0 && w.logKind)
-                log(w.logKind, w.logBytes.data(), w.logBytes.size());
-        }
+        TPlannedWrite w = m_planned.top();
         m_planned.pop();
+        if (!m_plugged)
+            continue;
+        ssize_t n = ::write(m_master, w.bytes.data(), w.bytes.size());
+        std::size_t done = n > 0 ? std::size_t(n) : 0;
+        if (done > 0 && w.logKind) {
+            log(w.logKind, w.logBytes.data(), w.logBytes.size());
+            w.logKind = nullptr;
+        }
+        // A full pty (nobody reading) takes the rest later; after a second of that it is dropped.
+        if (done < w.bytes.size() && now - w.firstDueUs < 1000000) {
+            w.bytes.erase(w.bytes.begin(), w.bytes.begin() + std::ptrdiff_t(done));
+            w.dueUs = now + 1000;
+            m_planned.push(std::move(w));
+            break;
+        }
     }
 }
 

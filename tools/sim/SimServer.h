@@ -47,6 +47,7 @@ private:
         std::vector<uint8_t> bytes;
         const char* logKind; // nullptr: part of a frame already logged
         std::vector<uint8_t> logBytes;
+        int64_t firstDueUs;
         bool operator>(const TPlannedWrite& o) const { return dueUs != o.dueUs ? dueUs > o.dueUs : order > o.order; }
     };
 
