@@ -166,14 +166,25 @@ void TSimServer::planReply(const TFrame& reply, uint32_t baud, int64_t now, std:
     std::size_t cut = bytes.size();
     if (happens(m_opt.split) && bytes.size() > 1)
         cut = 1 + std::size_t(m_rng() % (bytes.size() - 1));
-    int64_t due = start;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == cut)
-            due += SplitPauseUs;
-        plan(due, {bytes[i]}, i == 0 ? "TX" : nullptr, i == 0 ? bytes : std::vector<uint8_t>{});
-        due += byteUs;
+    // The bytes reach the PC's port as a 16550 UART hands them on: in groups of up to eight (its
+    // receive FIFO's trigger level), each once its last byte is in, a short group after a further
+    // four character times.
+    int64_t end = start;
+    std::size_t first = 0;
+    bool logged = false;
+    while (first < bytes.size()) {
+        std::size_t last = std::min(first + 8, first < cut ? cut : bytes.size());
+        if (first == cut)
+            end += SplitPauseUs;
+        end += int64_t(last - first) * byteUs;
+        int64_t due = end + (last - first < 8 ? 4 * byteUs : 0);
+        plan(due, std::vector<uint8_t>(bytes.begin() + std::ptrdiff_t(first), bytes.begin() + std::ptrdiff_t(last)),
+             logged ? nullptr : "TX", logged ? std::vector<uint8_t>{} : bytes);
+        logged = true;
+        first = last;
     }
-    m_lineFreeAtUs = due;
+    const int64_t due = end;
+    m_lineFreeAtUs = end;
     if (happens(m_opt.noise)) {
         std::vector<uint8_t> junk = randomBytes(1 + m_rng() % 8);
         int64_t at = due + int64_t(m_chance(m_rng) * double(NoiseWithinUs));
