@@ -65,7 +65,7 @@ int TDataGrid::RowCount() const
         return 0;
     int n = 0;
     for (int r = 0; r < m_model->rowCount(); ++r)
-        if (m_model->headerData(r, Qt::Vertical, Qt::DisplayRole).toString() != QLatin1String("*"))
+        if (!m_model->IsNewRow(r))
             ++n;
     return n;
 }

@@ -152,16 +152,13 @@ void TFrmApparatus::Button2Click()
     int row = currentRow();
     if (row < 0 || m_table->rowCount() == 0)
         return;
-    bool pendingInsert = m_table->headerData(row, Qt::Vertical).toString() == QLatin1String("*");
-    if (pendingInsert) {
+    if (m_grid->IsNewRow(row)) {
         m_grid->RevertRow(row); // a new row still being typed is simply discarded
-        if (m_grid->rowCount() > 0)
-            Grid->view()->setCurrentIndex(m_grid->index(std::min(row, m_grid->rowCount() - 1), 0));
-        return;
+    } else {
+        if (!m_table->removeRow(row))
+            throw EDatabaseError(m_table->lastError().text().toStdString());
+        m_table->select();
     }
-    if (!m_table->removeRow(row))
-        throw EDatabaseError(m_table->lastError().text().toStdString());
-    m_table->select();
     // The next row becomes current (the last one when the deleted row was last), so a second
     // press deletes it.
     if (m_grid->rowCount() > 0) {

@@ -198,7 +198,12 @@ bool TGridModel::RowDirty(int row) const
     for (int c = 0; c < table->columnCount(); ++c)
         if (table->isDirty(table->index(row, c)))
             return true;
-    return table->headerData(row, Qt::Vertical).toString() == QLatin1String("*");
+    return IsNewRow(row);
+}
+
+bool TGridModel::IsNewRow(int row) const
+{
+    return m_source && m_source->headerData(row, Qt::Vertical).toString() == QLatin1String("*");
 }
 
 void TGridModel::RevertRow(int row)

@@ -34,6 +34,8 @@ public:
     void revert() override;
     void SetHoldRows(bool hold) { m_holdRows = hold; }
     bool RowDirty(int row) const;
+    // A row still being inserted (not yet in the table); the table model marks it "*".
+    bool IsNewRow(int row) const;
 
     QAbstractItemModel* source() const { return m_source; }
     // Drops a row's pending changes; the view, moving its cursor off a row that goes away, must not

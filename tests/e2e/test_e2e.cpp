@@ -26,8 +26,7 @@ namespace {
 
 std::string readText(const fs::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return zeva::test::ReadText(p.string());
 }
 
 struct Line {
@@ -93,10 +92,7 @@ public:
     // A command on the simulator's control channel, carried out once its log says so.
     void Control(const std::string& line)
     {
-        std::ofstream(dir / "ctl") << line << "\n";
-        for (int i = 0; i < 300 && readText(dir / "sim.log").find("CTL " + line + "\n") == std::string::npos; ++i)
-            std::this_thread::sleep_for(milliseconds(10));
-        ASSERT_NE(readText(dir / "sim.log").find("CTL " + line + "\n"), std::string::npos) << line;
+        ASSERT_TRUE(zeva::test::SimControl((dir / "ctl").string(), (dir / "sim.log").string(), line)) << line;
     }
     void StartMonitor() { monitor = zeva::test::Spawn({ZEVA_MONITOR}, dir.string(), (dir / "monitor.out").string()); }
     int StopMonitor()
@@ -135,64 +131,45 @@ std::string allByteValues()
 
 TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
 {
-    fs::path dir = fs::temp_directory_path() / ("zeva-e2e-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ASSERT_EQ(std::system((std::string(ZEVA_INITDB) + " '" + dir.string() + "' --demo > /dev/null").c_str()), 0);
-    {
-        std::ofstream ini(dir / "Data.ini", std::ios::binary);
-        ini << "; written by the test\r\n[Info]\r\nPath=" << dir.string() << "\r\nBate=9600\r\nInterval_S=1\r\n"
-            << "RunTimer=4\r\nPort=" << (dir / "bus").string() << "\r\nApparatusAddress=2\r\n";
-    }
-    std::string iniBefore = readText(dir / "Data.ini");
+    Station st("zeva-e2e");
+    st.InitDb(true);
+    std::ofstream(st.dir / "Data.ini", std::ios::binary)
+        << "; written by the test\r\n[Info]\r\nPath=" << st.dir.string() << "\r\nBate=9600\r\nInterval_S=1\r\n"
+        << "RunTimer=4\r\nPort=" << (st.dir / "bus").string() << "\r\nApparatusAddress=2\r\n";
+    std::string iniBefore = readText(st.dir / "Data.ini");
 
-    int sim = zeva::test::Spawn({ZEVA_SIM, "--link", "bus", "--log", "sim.log", "--instrument", "1:2:45",
-                                 "--instrument", "2:6:55", "--instrument", "3:10:65"},
-                                dir.string(), (dir / "sim.out").string());
-    for (int i = 0; i < 200 && !fs::exists(dir / "bus"); ++i)
-        std::this_thread::sleep_for(milliseconds(10));
-    ASSERT_TRUE(fs::exists(dir / "bus"));
-
-    int monitor = zeva::test::Spawn({ZEVA_MONITOR}, dir.string(), (dir / "monitor.out").string());
-    std::this_thread::sleep_for(seconds(7));
-    int status = zeva::test::Terminate(monitor);
-    zeva::test::Terminate(sim);
-    EXPECT_TRUE(WIFEXITED(status)) << readText(dir / "monitor.out");
+    st.StartSim({"--instrument", "1:2:45", "--instrument", "2:6:55", "--instrument", "3:10:65"});
+    st.StartMonitor();
+    std::this_thread::sleep_for(seconds(7)); // the length of the run, not a wait for something
+    int status = st.StopMonitor();
+    EXPECT_TRUE(WIFEXITED(status)) << readText(st.dir / "monitor.out");
     EXPECT_EQ(WEXITSTATUS(status), 0) << "SIGTERM closes the window and ends the program cleanly";
 
     // On the wire: 1 live, 1 black box, 2 live, ... a request every 333 ms, each answered.
-    std::vector<Line> lines = logLines(dir / "sim.log");
-    std::vector<Line> rx;
-    for (const Line& l : lines)
-        if (l.dir == "RX")
-            rx.push_back(l);
-    ASSERT_GE(rx.size(), 15u) << readText(dir / "sim.log");
+    std::vector<Line> rx = st.Requests();
+    ASSERT_GE(rx.size(), 15u) << readText(st.dir / "sim.log");
     const char* order[6] = {"01 3F AA 16", "01 3F EE D2", "02 3F AA 15", "02 3F EE D1", "03 3F AA 14", "03 3F EE D0"};
     for (std::size_t i = 0; i < rx.size(); ++i)
         EXPECT_EQ(rx[i].bytes, order[i % 6]) << i;
     for (std::size_t i = 2; i < rx.size(); ++i)
         EXPECT_NEAR(double(rx[i].ms - rx[i - 1].ms), 333.0, 60.0) << i;
-    for (const Line& l : lines)
+    for (const Line& l : st.Wire())
         EXPECT_NE(l.dir, "RXJUNK") << "only whole requests went out";
 
     // Rows recorded under the instruments' IDs (1, 2, 3 at addresses 1, 2, 3), each row carrying the
     // readings of its own instrument: the simulated phases sit near 45, 55 and 65 degrees.
-    auto sql = [&](const std::string& q) {
-        return zeva::test::Shell("sqlite3 '" + (dir / "DataBase" / "Data.db").string() + "' '" + q + "'");
-    };
-    int rows = std::stoi(sql("SELECT count(*) FROM ApparatusRecord"));
+    int rows = std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord"));
     EXPECT_GE(rows, 3);
-    EXPECT_EQ(sql("SELECT count(*) FROM ApparatusRecord WHERE ApparatusID NOT IN (1, 2, 3)"), "0\n");
-    EXPECT_EQ(sql("SELECT count(*) FROM ApparatusRecord WHERE abs(AActTemperature - (35 + 10 * ApparatusID)) > 5"),
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE ApparatusID NOT IN (1, 2, 3)"), "0\n");
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE abs(AActTemperature - (35 + 10 * ApparatusID)) > 5"),
               "0\n");
-    EXPECT_GE(std::stoi(sql("SELECT count(DISTINCT ApparatusID) FROM ApparatusRecord")), 2);
-    EXPECT_EQ(sql("SELECT count(*) FROM ApparatusRecord WHERE InDateTime NOT GLOB "
-                  "\"[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]\""),
+    EXPECT_GE(std::stoi(st.Sql("SELECT count(DISTINCT ApparatusID) FROM ApparatusRecord")), 2);
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE InDateTime NOT GLOB "
+                     "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]'"),
               "0\n");
-    EXPECT_EQ(sql("PRAGMA integrity_check"), "ok\n");
+    EXPECT_EQ(st.Sql("PRAGMA integrity_check"), "ok\n");
 
-    EXPECT_EQ(readText(dir / "Data.ini"), iniBefore) << "nothing to repair, nothing written";
-    fs::remove_all(dir);
+    EXPECT_EQ(readText(st.dir / "Data.ini"), iniBefore) << "nothing to repair, nothing written";
 }
 
 TEST(EndToEnd, AHostileBusNeverStopsThePollingAndOnlyRealRepliesAreStored)

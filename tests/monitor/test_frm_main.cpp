@@ -289,27 +289,25 @@ TEST_F(MainFixture, RepliesDriveLampsDisplaysAndChart)
     EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(-90, 1710));
     QTest::mouseClick(w->Button4, Qt::LeftButton);
     EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(10, 1810));
-    w->X1->setText(" 0 ");
-    w->X2->setText("150");
-    QTest::mouseClick(w->BX, Qt::LeftButton);
-    EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(0, 150));
-    w->Y1->setText("1800");
-    w->Y2->setText("0");
-    QTest::mouseClick(w->BY, Qt::LeftButton);
-    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(0, 1800));
-    w->X1->setText("70");
-    w->X2->setText("70");
-    QTest::mouseClick(w->BX, Qt::LeftButton);
-    EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(70, 71)) << "equal bounds: the chart refuses an empty range";
-    w->Y1->setText("5");
-    w->Y2->setText("5");
-    QTest::mouseClick(w->BY, Qt::LeftButton);
-    EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(5, 6));
-    w->X2->setText("150");
-    w->X1->setText("0");
-    QTest::mouseClick(w->BX, Qt::LeftButton);
-    w->X1->setText("");
-    QTest::mouseClick(w->BX, Qt::LeftButton);
+    // The two range fields typed, then the button: X for the temperature axis, Y for the time axis.
+    auto temperatures = [&](const char* a, const char* b) {
+        w->X1->setText(a);
+        w->X2->setText(b);
+        QTest::mouseClick(w->BX, Qt::LeftButton);
+        return w->ChartView->yAxis->range();
+    };
+    auto times = [&](const char* a, const char* b) {
+        w->Y1->setText(a);
+        w->Y2->setText(b);
+        QTest::mouseClick(w->BY, Qt::LeftButton);
+        return w->ChartView->xAxis->range();
+    };
+    EXPECT_EQ(temperatures(" 0 ", "150"), QCPRange(0, 150));
+    EXPECT_EQ(times("1800", "0"), QCPRange(0, 1800));
+    EXPECT_EQ(temperatures("70", "70"), QCPRange(70, 71)) << "equal bounds: the chart refuses an empty range";
+    EXPECT_EQ(times("5", "5"), QCPRange(5, 6));
+    temperatures("0", "150");
+    temperatures("", "150");
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.back(), "ErrorBox: '' is not a valid integer value");
     EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(0, 150));

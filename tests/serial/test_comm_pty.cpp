@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <numeric>
 #include <poll.h>
 #include <termios.h>
@@ -465,23 +466,30 @@ TEST(CommLifetime, DestroyingAnOpenComponentStopsItsThreads)
         return n;
     };
     TPty pty;
-    std::size_t before = threads();
-    bool dispatched = false;
-    {
-        TComm c;
-        c.SetCommName(pty.slaveName());
-        c.OnReceiveData = [&](TComm*, const uint8_t*, uint16_t) { dispatched = true; };
-        c.OnSendDataEmpty = [&](TComm*) { dispatched = true; };
-        c.OpenPort();
+    const std::size_t before = threads();
+    // Opens, sends, receives and lets the read be posted without running the event loop; the
+    // component is destroyed before the loop runs when `destroy` is set.
+    auto run = [&](bool destroy) {
+        bool dispatched = false;
+        auto c = std::make_unique<TComm>();
+        c->SetCommName(pty.slaveName());
+        c->OnReceiveData = [&](TComm*, const uint8_t*, uint16_t) { dispatched = true; };
+        c->OnSendDataEmpty = [&](TComm*) { dispatched = true; };
+        c->OpenPort();
         EXPECT_EQ(threads(), before + 2);
         const uint8_t b[] = {1, 2, 3};
-        c.SendData(b, 3);
+        c->SendData(b, 3);
         pty.Write({4, 5, 6});
-        QThread::msleep(150); // the read completes and is posted, not yet dispatched
-    }
+        QThread::msleep(250); // the read's interval runs out and it is posted
+        if (destroy)
+            c.reset();
+        Pump(100);
+        return dispatched;
+    };
+    EXPECT_TRUE(run(false)) << "the same run with the component alive: its events were posted";
+    EXPECT_FALSE(run(true)) << "nothing reaches a destroyed component";
     EXPECT_EQ(threads(), before) << "both threads have ended";
-    Pump(100);
-    EXPECT_FALSE(dispatched) << "nothing reaches a destroyed component";
+    pty.Read(100);
     TComm again;
     again.SetCommName(pty.slaveName());
     EXPECT_EQ(openMessage(again), "") << "the port was released";

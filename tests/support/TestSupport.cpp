@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
@@ -133,6 +135,30 @@ int Terminate(int pid)
     kill(pid, SIGTERM);
     waitpid(pid, &status, 0);
     return status;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool SimControl(const std::string& fifo, const std::string& log, const std::string& line, int ms)
+{
+    int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string text = line + "\n";
+    bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    close(fd);
+    const std::string done = "CTL " + line + "\n";
+    QDeadlineTimer deadline(ms);
+    while (written && ReadText(log).find(done) == std::string::npos) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(2);
+    }
+    return written;
 }
 
 std::string Shell(const std::string& command)

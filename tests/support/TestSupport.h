@@ -44,6 +44,12 @@ int Spawn(const std::vector<std::string>& args, const std::string& cwd, const st
 // SIGTERM, then waits; the wait status.
 int Terminate(int pid);
 
+// The whole content of a file (empty when it cannot be read).
+std::string ReadText(const std::string& path);
+
+// One command on zeva-sim's control FIFO; true once the simulator's log says it was carried out.
+bool SimControl(const std::string& fifo, const std::string& log, const std::string& line, int ms = 3000);
+
 // Runs a shell command and returns what it printed on standard output.
 std::string Shell(const std::string& command);
 

@@ -62,25 +62,8 @@ public:
         return m_status;
     }
     const std::string& link() const { return m_link; }
-    std::string LogText() const
-    {
-        std::ifstream in(m_log);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    // One command on the control channel; returns once the simulator has carried it out (its log
-    // says so).
-    void Control(const std::string& line)
-    {
-        int fd = open(m_control.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        std::string text = line + "\n";
-        ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
-        close(fd);
-        auto deadline = steady_clock::now() + seconds(3);
-        while (LogText().find("CTL " + line + "\n") == std::string::npos && steady_clock::now() < deadline)
-            std::this_thread::sleep_for(milliseconds(2));
-        ASSERT_NE(LogText().find("CTL " + line + "\n"), std::string::npos) << line;
-    }
+    std::string LogText() const { return zeva::test::ReadText(m_log); }
+    void Control(const std::string& line) { ASSERT_TRUE(zeva::test::SimControl(m_control, m_log, line)) << line; }
     const std::string& logPath() const { return m_log; }
 
     int Open()
