@@ -88,7 +88,6 @@ void TComm::OpenPort()
     // Driver queue sizes have no POSIX counterpart: that step always succeeds.
     m_port.fd = fd;
     m_port.hangupPosted = false;
-    m_haveSavedTermios = posix::GetTermios(fd, m_savedTermios);
     // The line is made raw before the purge: bytes that arrived while it was still cooked (edited,
     // echoed) are thrown away with the rest, never delivered.
     ApplyTimeouts();
@@ -144,9 +143,8 @@ void TComm::stopWriter()
 
 void TComm::closeHandle()
 {
-    if (m_haveSavedTermios)
-        ::tcsetattr(m_port.fd, TCSANOW, &m_savedTermios);
-    m_haveSavedTermios = false;
+    // The line stays as the component set it: restoring the cooked settings it found would echo and
+    // edit the bus's bytes for as long as anyone holds the device, the next window's port included.
     posix::CloseDevice(m_port.fd);
     m_port.fd = -1;
 }

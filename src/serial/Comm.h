@@ -144,8 +144,6 @@ private:
     std::unique_ptr<posix::TStopEvent> m_stopEvent;
     std::unique_ptr<TReadThread> m_reader;
     std::unique_ptr<TWriteThread> m_writer;
-    termios m_savedTermios{};
-    bool m_haveSavedTermios = false;
     TCommNotifier* m_notificationWindow = nullptr;
 };
 

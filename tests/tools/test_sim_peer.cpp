@@ -330,11 +330,14 @@ TEST(SimPeer, ControlChannelSetsTemperaturesDoorFaultAndPresence)
 
     sim.Control("send 11 3F 01 05 AC");
     EXPECT_EQ(sim.Receive(120, 1000).front(), (V{0x11, 0x3F, 0x01, 0x05, 0xAC}));
+    auto start = steady_clock::now();
     sim.Control("burst 3072");
     std::size_t total = 0;
-    for (const V& c : sim.Receive(200, 3000))
+    for (const V& c : sim.Receive(200, 6000))
         total += c.size();
+    auto took = duration_cast<milliseconds>(steady_clock::now() - start).count() - 200;
     EXPECT_EQ(total, 3072u);
+    EXPECT_GE(took, 3000) << "3072 bytes of 10 bits at 9600 baud take 3.2 s on the line";
     EXPECT_NE(sim.LogText().find("CTL temp 19 27.5 1.7 0 437.1"), std::string::npos);
 }
 
@@ -355,6 +358,34 @@ TEST(SimPeer, RepliesTakeTheirTimeOnTheWireAtTheInstrumentsSpeed)
     // 4 request bytes and 20 reply bytes of 10 bits at 1200 baud: 200 ms.
     EXPECT_GE(took, 190);
     EXPECT_LE(took, 400);
+}
+
+TEST(SimPeer, SlowLinesHandBytesOnOneByOneAndNoiseFollowsTheWholeReply)
+{
+    // Below 2400 baud the UART hands on every byte (a group of eight would take 133 ms at 600,
+    // over the PC's 100 ms read interval): a reply still arrives as one chunk.
+    for (auto [rate, speed] : {std::pair{"600", B600}, {"300", B300}}) {
+        SimProcess sim({"--instrument", std::string("1:2:40:") + rate});
+        ASSERT_GE(sim.Open(), 0);
+        sim.SetSpeed(speed);
+        sim.Send(BuildRequest(1, Cmd::Live));
+        auto chunks = sim.Receive(100, 3000, true);
+        ASSERT_EQ(chunks.size(), 1u) << rate;
+        ASSERT_EQ(chunks[0].size(), FrameLen::Live) << rate << ": the whole reply in one chunk";
+        EXPECT_TRUE(IsReply(chunks[0].data(), Cmd::Live)) << rate;
+    }
+    // Noise never lands inside a reply. At 2400 the last short group of a reply is handed on four
+    // character times (17 ms) after its last byte; noise drawn within that time must still follow it.
+    SimProcess sim({"--instrument", "1:2:40:2400", "--noise", "1"});
+    ASSERT_GE(sim.Open(), 0);
+    sim.SetSpeed(B2400);
+    for (int i = 0; i < 30; ++i) { // about one in twelve draws falls inside those 17 ms
+        sim.Send(BuildRequest(1, Cmd::Live));
+        auto chunks = sim.Receive(220, 1500, true); // the reply and its noise, all of it
+        ASSERT_GE(chunks.size(), 1u);
+        ASSERT_GE(chunks[0].size(), FrameLen::Live);
+        EXPECT_TRUE(IsReply(chunks[0].data(), Cmd::Live)) << "the reply first, whole, then the noise: " << i;
+    }
 }
 
 TEST(SimPeer, UnplugHangsTheClientUpAndPlugBringsTheLineBack)

@@ -153,41 +153,53 @@ void TSimServer::plan(int64_t dueUs, std::vector<uint8_t> bytes, const char* log
     m_planned.push({dueUs, m_order++, std::move(bytes), logKind, std::move(logBytes), dueUs});
 }
 
+int64_t TSimServer::transmit(const std::vector<uint8_t>& bytes, uint32_t baud, int64_t start, std::size_t cut,
+                             const char* logKind)
+{
+    // Ten bit times per byte (start, eight data bits, stop); one sender waits for the one before
+    // it to leave the line. The bytes reach the PC's port as a 16550 UART hands them on: in groups
+    // of its receive FIFO's trigger level, each once its last byte is in, a short group after a
+    // further four character times. Linux's 8250 driver sets the trigger to one byte below
+    // 2400 baud. A pause of 150 ms at `cut` splits the bytes for the PC's reader.
+    const int64_t byteUs = 10000000 / std::max<uint32_t>(baud, 1);
+    const std::size_t fifo = baud >= 2400 ? 8 : 1;
+    int64_t end = std::max(start, m_lineFreeAtUs), handedOn = end;
+    for (std::size_t first = 0; first < bytes.size();) {
+        std::size_t last = std::min(first + fifo, first < cut ? cut : bytes.size());
+        if (first == cut)
+            end += SplitPauseUs;
+        end += int64_t(last - first) * byteUs;
+        handedOn = end + (last - first < fifo ? 4 * byteUs : 0);
+        plan(handedOn, std::vector<uint8_t>(bytes.begin() + std::ptrdiff_t(first), bytes.begin() + std::ptrdiff_t(last)),
+             first == 0 ? logKind : nullptr, first == 0 ? bytes : std::vector<uint8_t>{});
+        first = last;
+    }
+    m_lineFreeAtUs = end;
+    return handedOn;
+}
+
+uint32_t TSimServer::lineBaud() const
+{
+    uint32_t baud = m_plugged ? posix::CurrentSpeed(m_master) : 0;
+    return baud ? baud : 9600;
+}
+
 void TSimServer::planReply(const TFrame& reply, uint32_t baud, int64_t now, std::size_t requestBytes)
 {
-    // Ten bit times per byte (start, eight data bits, stop); the request had to arrive whole first,
-    // and one reply waits for the one before it to leave the line.
+    // The instrument answers once the whole request has arrived.
     const int64_t byteUs = 10000000 / std::max<uint32_t>(baud, 1);
     int64_t start = now + int64_t(requestBytes) * byteUs + int64_t(m_opt.delayMs) * 1000;
-    start = std::max(start, m_lineFreeAtUs);
     std::vector<uint8_t> bytes(reply.data(), reply.data() + reply.size);
     if (happens(m_opt.corrupt))
         bytes.back() ^= 0xFF;
     std::size_t cut = bytes.size();
     if (happens(m_opt.split) && bytes.size() > 1)
         cut = 1 + std::size_t(m_rng() % (bytes.size() - 1));
-    // The bytes reach the PC's port as a 16550 UART hands them on: in groups of up to eight (its
-    // receive FIFO's trigger level), each once its last byte is in, a short group after a further
-    // four character times.
-    int64_t end = start;
-    std::size_t first = 0;
-    bool logged = false;
-    while (first < bytes.size()) {
-        std::size_t last = std::min(first + 8, first < cut ? cut : bytes.size());
-        if (first == cut)
-            end += SplitPauseUs;
-        end += int64_t(last - first) * byteUs;
-        int64_t due = end + (last - first < 8 ? 4 * byteUs : 0);
-        plan(due, std::vector<uint8_t>(bytes.begin() + std::ptrdiff_t(first), bytes.begin() + std::ptrdiff_t(last)),
-             logged ? nullptr : "TX", logged ? std::vector<uint8_t>{} : bytes);
-        logged = true;
-        first = last;
-    }
-    const int64_t due = end;
-    m_lineFreeAtUs = end;
+    int64_t handedOn = transmit(bytes, baud, start, cut, "TX");
     if (happens(m_opt.noise)) {
+        // Interference after the reply: never before its last bytes reach the PC.
         std::vector<uint8_t> junk = randomBytes(1 + m_rng() % 8);
-        int64_t at = due + int64_t(m_chance(m_rng) * double(NoiseWithinUs));
+        int64_t at = handedOn + int64_t(m_chance(m_rng) * double(NoiseWithinUs));
         plan(at, junk, "TXNOISE", junk);
     }
 }
@@ -258,11 +270,12 @@ void TSimServer::apply(const TControlCommand& c)
     }
     case K::Delay: m_opt.delayMs = int(c.value); break;
     case K::Burst: {
+        // A babbling device on the line: its bytes take their time and hold the line meanwhile.
         std::vector<uint8_t> junk = randomBytes(std::size_t(c.value));
-        plan(nowUs(), junk, "TXNOISE", junk);
+        transmit(junk, lineBaud(), nowUs(), junk.size(), "TXNOISE");
         break;
     }
-    case K::Send: plan(nowUs(), c.bytes, "TXSEND", c.bytes); break;
+    case K::Send: transmit(c.bytes, lineBaud(), nowUs(), c.bytes.size(), "TXSEND"); break;
     case K::Unplug:
         unplug();
         std::printf("zeva-sim: unplugged %s\n", m_opt.link.c_str());

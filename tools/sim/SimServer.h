@@ -56,6 +56,11 @@ private:
     void releaseLine();
     bool hungUp() const;
     void receive(int64_t nowUs);
+    // Plans `bytes` on the line from `startUs` (or once the line is free); when the last of them
+    // reaches the PC.
+    int64_t transmit(const std::vector<uint8_t>& bytes, uint32_t baud, int64_t startUs, std::size_t cut,
+                     const char* logKind);
+    uint32_t lineBaud() const;
     void planReply(const TFrame& reply, uint32_t baud, int64_t nowUs, std::size_t requestBytes);
     void plan(int64_t dueUs, std::vector<uint8_t> bytes, const char* logKind, std::vector<uint8_t> logBytes);
     void writeDue(int64_t nowUs);
