@@ -95,6 +95,7 @@ void TFrmApparatus::FormShow()
                 Guard([&] { GridRowLeft(previous.row(), current.row()); });
             });
     Grid->view()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    Grid->view()->horizontalHeader()->setMaximumSectionSize(TGridModel::MaxColumnWidth);
     // An empty list starts with a row to type the first instrument into.
     if (!history && m_table->rowCount() == 0)
         m_table->insertRow(0);
@@ -112,7 +113,7 @@ void TFrmApparatus::GridRowLeft(int previous, int current)
     // The grid's own behaviour: a changed row is posted as the cursor leaves it, without the
     // name and address test of the add and close steps.
     if (!m_table->submitAll())
-        throw EDatabaseError(m_table->lastError().text().toStdString());
+        throw EDatabaseError::From(m_table->lastError());
 }
 
 int TFrmApparatus::currentRow() const
@@ -140,7 +141,7 @@ void TFrmApparatus::Button1Click()
     if (!nameAndAddressGiven(row))
         return; // the hint under the grid states the rule
     if (m_table->isDirty() && !m_table->submit())
-        throw EDatabaseError(m_table->lastError().text().toStdString());
+        throw EDatabaseError::From(m_table->lastError());
     int added = m_table->rowCount();
     m_table->insertRow(added);
     Grid->view()->setCurrentIndex(m_grid->index(added, 0));
@@ -156,7 +157,7 @@ void TFrmApparatus::Button2Click()
         m_grid->RevertRow(row); // a new row still being typed is simply discarded
     } else {
         if (!m_table->removeRow(row))
-            throw EDatabaseError(m_table->lastError().text().toStdString());
+            throw EDatabaseError::From(m_table->lastError());
         m_table->select();
     }
     // The next row becomes current (the last one when the deleted row was last), so a second
@@ -189,7 +190,7 @@ void TFrmApparatus::FormClose()
             m_grid->RevertRow(row);
     }
     if (m_table->isDirty() && !m_table->submitAll())
-        throw EDatabaseError(m_table->lastError().text().toStdString());
+        throw EDatabaseError::From(m_table->lastError());
 }
 
 } // namespace zeva

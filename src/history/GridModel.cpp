@@ -124,6 +124,11 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const
     }
     if (role == Qt::DisplayRole || role == Qt::EditRole)
         return shown(v); // every editor is a text box; setData checks the text
+    if (role == Qt::ToolTipRole) {
+        // Column widths are capped; a long text is read whole here.
+        QVariant text = shown(v);
+        return text.toString().size() > TooltipFrom ? text : QVariant();
+    }
     return {};
 }
 
@@ -153,6 +158,12 @@ bool TGridModel::setData(const QModelIndex& index, const QVariant& value, int ro
     } catch (const EConvertError& e) {
         // A value its column cannot hold is refused when the cell is left.
         ShowErrorBox(QString::fromUtf8(e.what()));
+        return false;
+    }
+    // An address beyond one byte would be polled as another instrument's.
+    if (m_columns[std::size_t(index.column())].field == QLatin1String("ApparatusAddress") && !stored.isNull() &&
+        (stored.toLongLong() < 0 || stored.toLongLong() > 255)) {
+        ShowErrorBox(QStringLiteral("'%1' is not a valid bus address (0..255)").arg(text));
         return false;
     }
     return m_source->setData(target, stored, Qt::EditRole);

@@ -45,6 +45,10 @@ public:
     // The table column behind a grid column, -1 when the table has none.
     int SourceColumn(int column) const { return m_map[std::size_t(column)]; }
     int ColumnOf(const QString& field) const;
+    // Texts longer than this show whole in the cell's tooltip.
+    static constexpr int TooltipFrom = 16;
+    // No column grows wider than this, whatever its texts.
+    static constexpr int MaxColumnWidth = 260;
 
 private:
     void remap();

@@ -4,6 +4,7 @@
 #include "Application.h"
 
 #include <QKeyEvent>
+#include <QPointer>
 #include <QTimer>
 
 namespace zeva {
@@ -26,12 +27,17 @@ void TMaskEdit::focusOutEvent(QFocusEvent* event)
     QLineEdit::focusOutEvent(event);
     if (hasAcceptableInput() || m_refusing)
         return;
-    // Refused after the focus has settled, so the message box does not fight the focus change.
+    // Refused after the focus has settled, so the message box does not fight the focus change;
+    // the focus comes back when the box is closed (it takes the focus while it is open).
     m_refusing = true;
     QTimer::singleShot(0, this, [this] {
-        ShowErrorBox(InvalidInputMessage);
-        setFocus();
-        m_refusing = false;
+        QPointer<TMaskEdit> self(this);
+        ShowErrorBox(InvalidInputMessage, [self] {
+            if (!self)
+                return;
+            self->setFocus();
+            self->m_refusing = false;
+        });
     });
 }
 

@@ -1,11 +1,37 @@
-// The application object with the standard error box.
+// The application object, the standard error box and the stop on a signal.
 #include "Application.h"
 
+#include "ErrorLog.h"
 #include "SharedTexts.h"
 
+#include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace zeva {
+
+namespace {
+
+QPointer<QMessageBox> g_errorBox;
+QString g_firstError;
+int g_extraErrors = 0;
+bool g_stopping = false;
+
+int g_signalSocket[2] = {-1, -1};
+
+void onSignal(int)
+{
+    char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalSocket[1], &c, 1);
+}
+
+} // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -19,11 +45,47 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     }
 }
 
-void ShowErrorBox(const QString& text)
+QString ErrorBoxText(const QString& first, int extra)
 {
-    QMessageBox box(QMessageBox::Critical, MainCaption, text, QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("ErrorBox"));
-    box.exec();
+    if (extra <= 0)
+        return first;
+    return first + QStringLiteral("\n(另有 %1 条同类错误)").arg(extra);
+}
+
+bool ErrorBoxOpen()
+{
+    return !g_errorBox.isNull();
+}
+
+void ShowErrorBox(const QString& text, const std::function<void()>& onClosed)
+{
+    LogError(text);
+    if (g_stopping)
+        return;
+    if (g_errorBox) {
+        ++g_extraErrors;
+        g_errorBox->setText(ErrorBoxText(g_firstError, g_extraErrors));
+        if (onClosed)
+            QObject::connect(g_errorBox, &QDialog::finished, g_errorBox, onClosed);
+        return;
+    }
+    // Shown without an event loop of its own: a box per error, each inside the last one's loop,
+    // grew the stack without bound, and a timer whose handler raised the error stood still
+    // (Qt does not run a timer again while its last tick is still on the stack).
+    auto* box = new QMessageBox(QMessageBox::Critical, MainCaption, text, QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("ErrorBox"));
+    box->setWindowModality(Qt::ApplicationModal);
+    g_errorBox = box;
+    g_firstError = text;
+    g_extraErrors = 0;
+    QObject::connect(box, &QDialog::finished, box, [box] {
+        if (g_errorBox == box)
+            g_errorBox = nullptr;
+        box->deleteLater();
+    });
+    if (onClosed)
+        QObject::connect(box, &QDialog::finished, box, onClosed);
+    box->show();
 }
 
 void Guard(const std::function<void()>& handler)
@@ -35,12 +97,55 @@ void Guard(const std::function<void()>& handler)
     }
 }
 
-void ShowFriendlyMessage(QWidget* parent, const QString& text)
+void ShowFriendlyMessage(QWidget* parent, const QString& text, const QString& detail)
 {
+    if (!detail.isEmpty())
+        LogError(text + QLatin1Char(' ') + detail);
+    if (g_stopping)
+        return;
     QMessageBox box(QMessageBox::Information, FriendlyTitle, text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("FriendlyBox"));
+    box.setInformativeText(detail);
     box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
     box.exec();
+}
+
+bool Stopping()
+{
+    return g_stopping;
+}
+
+void StopApplication(int exitCode)
+{
+    g_stopping = true;
+    // Every nested event loop (a box, a modal window) ends with its dialog; exit() ends them all
+    // and keeps any loop opened from now on from running.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+            dialog->reject();
+    QCoreApplication::exit(exitCode);
+}
+
+void InstallStopSignals()
+{
+    if (g_signalSocket[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSocket) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalSocket[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        // Drained, or the notifier fires for ever.
+        char buffer[64];
+        while (::read(g_signalSocket[0], buffer, sizeof buffer) > 0) {
+        }
+        StopApplication(0);
+    });
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
 }
 
 } // namespace zeva

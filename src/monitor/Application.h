@@ -1,4 +1,5 @@
-// The application object with the standard error box, and the program's own message box.
+// The application object with the standard error box, the program's own message box, and the
+// clean stop on SIGTERM and SIGINT.
 #pragma once
 
 #include <QApplication>
@@ -19,14 +20,29 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// The standard error box: a critical message with the error's own text.
-void ShowErrorBox(const QString& text);
+// The standard error box: a critical message with the error's own text, application-modal, shown
+// without a nested event loop (the call returns at once). Every error also goes to the standard
+// error output with its time. While a box is open no other opens: further errors are counted into
+// the open box's text as "(另有 N 条同类错误)".
+// `onClosed`, when given, runs once the operator has closed the box.
+void ShowErrorBox(const QString& text, const std::function<void()>& onClosed = {});
+// The text the open box shows with `extra` further errors counted.
+QString ErrorBoxText(const QString& first, int extra);
+bool ErrorBoxOpen();
 
 // Runs a handler; an exception it raises ends it and is shown in the standard error box. Every
 // signal connection goes through this, so no exception crosses Qt's own frames.
 void Guard(const std::function<void()>& handler);
 
-// The program's own message: title "友情提示", information icon, OK, kept on top.
-void ShowFriendlyMessage(QWidget* parent, const QString& text);
+// The program's own message: title "友情提示", information icon, OK, kept on top. `detail`, when
+// given, is the box's second line (the cause).
+void ShowFriendlyMessage(QWidget* parent, const QString& text, const QString& detail = {});
+
+// SIGTERM and SIGINT stop the program as StopApplication does, whatever box or window is open.
+void InstallStopSignals();
+// Closes every box and modal window and ends the event loops (the outermost returns `exitCode`);
+// from then on no box opens, errors only reach the standard error output.
+void StopApplication(int exitCode);
+bool Stopping();
 
 } // namespace zeva

@@ -3,6 +3,8 @@
 
 #include "Application.h"
 #include "Convert.h"
+#include "ErrorLog.h"
+#include "Faults.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
 #include "Platform.h"
@@ -19,6 +21,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -93,27 +96,36 @@ void TFrmMain::FormShow()
     s.PollInterval = st.PollInterval;
     s.RecordCycle = st.RecordCycle;
     s.PortName = st.PortName;
+    QStringList writeErrors = st.WriteErrors;
 
     try {
         m_comM->SetCommName(s.PortName.toStdString());
         m_comM->SetBaudRate(uint32_t(s.BaudSetting));
         m_comM->OpenPort();
-    } catch (const std::exception&) {
-        ShowFriendlyMessage(this, QStringLiteral("串口 ") + s.PortName + QStringLiteral("已经打开。"));
+    } catch (const std::exception& e) {
+        m_exitCode = ExitPortFailed;
+        ShowFriendlyMessage(this, QStringLiteral("串口 ") + s.PortName + QStringLiteral("已经打开。"), PortCauseText(e));
         close();
         return;
     }
 
-    s.SelectedAddress = ReadSelectedAddress(*s.SettingsFile);
+    s.SelectedAddress = ReadSelectedAddress(*s.SettingsFile, writeErrors);
     SetAxisRange(ChartView->xAxis, 0, 1800);
     SetAxisRange(ChartView->yAxis, -30, 250);
     ChartView->replot();
 
     if (!m_db.Open(s.DataPath)) {
-        ShowFriendlyMessage(this, QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下。"));
+        m_exitCode = ExitDatabaseFailed;
+        ShowFriendlyMessage(this, QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下。"),
+                            QStringLiteral("数据库文件：") + TDatabase::FileFor(s.DataPath));
         close();
         return;
     }
+    startRecordWriter();
+    // A settings file that cannot be rewritten is said once the polling runs; the values in
+    // memory serve meanwhile.
+    for (const QString& error : writeErrors)
+        QTimer::singleShot(0, this, [error] { ShowErrorBox(error); });
 
     TQueryResult all = SelectApparatus(m_db);
     // The fields end on the highest address, not on the selected one.
@@ -124,8 +136,15 @@ void TFrmMain::FormShow()
 
     m_adoRecord = SelectEnabledApparatus(m_db);
     std::vector<int64_t> addresses;
-    for (m_adoRecord.First(); !m_adoRecord.Eof(); m_adoRecord.Next())
-        addresses.push_back(m_adoRecord.FieldAsInteger(Column::ApparatusAddress));
+    for (m_adoRecord.First(); !m_adoRecord.Eof(); m_adoRecord.Next()) {
+        int64_t address = m_adoRecord.FieldAsInteger(Column::ApparatusAddress);
+        if (address < 0 || address > 255)
+            LogError(QStringLiteral("仪表“%1”的地址 %2 超出 0..255，按其低 8 位 %3 轮询")
+                         .arg(m_adoRecord.FieldAsString(Column::ApparatusName))
+                         .arg(address)
+                         .arg(address & 0xFF));
+        addresses.push_back(address);
+    }
     m_poll.Fill(addresses);
 
     m_poll.PollTick = 0;
@@ -137,6 +156,28 @@ void TFrmMain::FormShow()
         m_timerA->start();
     m_recorder.RecordToggle = 0;
     m_startedUp = true;
+}
+
+void TFrmMain::startRecordWriter()
+{
+    QPointer<TFrmMain> self(this);
+    m_writer = std::make_unique<TRecordWriter>(m_state.DataPath, [self](const TRecordWriter::TEvent& event) {
+        // Heard on the writer's thread; shown on the user-interface thread.
+        QMetaObject::invokeMethod(qApp, [self, event] {
+            if (self)
+                self->recordWriterEvent(event);
+        }, Qt::QueuedConnection);
+    });
+    m_writer->Start();
+}
+
+void TFrmMain::recordWriterEvent(const TRecordWriter::TEvent& event)
+{
+    switch (event.kind) {
+    case TRecordWriter::TEvent::Kind::Failing: ShowErrorBox(RecordingFailingText(event.text)); break;
+    case TRecordWriter::TEvent::Kind::Dropped: ShowErrorBox(RecordingDroppedText(event.count)); break;
+    case TRecordWriter::TEvent::Kind::Recovered: break; // written to the standard error output
+    }
 }
 
 void TFrmMain::ComAddressChange()
@@ -203,8 +244,9 @@ void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLen
 
 void TFrmMain::storeRow(const TRecorder::TRow& row)
 {
-    qint64 id = LookupEnabledId(m_db, row.address);
-    InsertRecord(m_db, id, QDateTime::currentDateTime(), row.live, row.blackBox);
+    // The time of storing is taken now; the writer looks the ID up and inserts, off this thread.
+    if (m_writer)
+        m_writer->Post({QDateTime::currentDateTime(), row.address, row.live, row.blackBox});
 }
 
 void TFrmMain::Button3Click()
@@ -278,6 +320,8 @@ void TFrmMain::FormClose()
         ShowTaskbar();
     m_timerA->stop();
     m_comM->ClosePort(); // no serial thread outlives the window
+    if (m_writer)
+        m_writer->Stop(CloseFlushLimit); // the last rows are committed before the program ends
 }
 
 } // namespace zeva

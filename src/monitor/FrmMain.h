@@ -8,12 +8,14 @@
 #include "MainState.h"
 #include "PollCycle.h"
 #include "Recording.h"
+#include "RecordWriter.h"
 #include "RxBuffer.h"
 #include "SharedTexts.h"
 
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QCustomPlot;
@@ -53,6 +55,12 @@ public:
     const TQueryResult& ADORecord() const { return m_adoRecord; }
     // True once the start-up sequence has run to its end.
     bool StartedUp() const { return m_startedUp; }
+    // The program's exit code: non-zero when the port (2) or the database (3) could not be opened.
+    int ExitCode() const { return m_exitCode; }
+    // Stores the recorded readings off the user-interface thread; null until the database is open.
+    TRecordWriter* RecordWriter() const { return m_writer.get(); }
+    // Rows not yet stored may wait this long at the close step before they count as lost.
+    static constexpr std::chrono::milliseconds CloseFlushLimit{1200};
 
     // Handlers, named after control and event.
     void FormShow();
@@ -82,6 +90,8 @@ private:
     void placePanel2();
     void showStatus(const struct TStatusView& view);
     void storeRow(const TRecorder::TRow& row);
+    void startRecordWriter();
+    void recordWriterEvent(const TRecordWriter::TEvent& event);
 
     TMainState m_state;
     TDatabase m_db;
@@ -92,6 +102,8 @@ private:
     bool m_shown = false;
     bool m_startedUp = false;
     bool m_taskbarHidden = false;
+    int m_exitCode = 0;
+    std::unique_ptr<TRecordWriter> m_writer;
 
     TComm* m_comM = nullptr;
     QTimer* m_timerA = nullptr;

@@ -1,5 +1,6 @@
 // zeva-monitor: the program entry. Creates the main window, runs the event loop, and ends with the
-// window; SIGTERM and SIGINT close the window the same way, so the port is closed first.
+// window. SIGTERM and SIGINT close every box and window first; the window's close step then closes
+// the port and writes the readings still waiting.
 #include "Application.h"
 #include "FrmMain.h"
 #include "FrmDataBase.h"
@@ -7,23 +8,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    char c = 1;
-    [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &c, 1);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -31,17 +15,15 @@ int main(int argc, char** argv)
     zeva::RegisterConfigurationWindow();
     zeva::RegisterHistoryWindows();
     zeva::TFrmMain window;
-
-    socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe);
-    QSocketNotifier stop(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stop, &QSocketNotifier::activated, &window, [&] { window.close(); });
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    zeva::InstallStopSignals();
 
     // Maximised; without a window manager (Xvfb) only an explicit geometry fills the screen.
     window.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     window.showMaximized();
-    return app.exec();
+    int rc = app.exec();
+    // A stop by signal leaves the loops with the window still open: its close step runs now,
+    // after every modal window's own close step has run.
+    if (window.isVisible())
+        window.close();
+    return rc != 0 ? rc : window.ExitCode();
 }

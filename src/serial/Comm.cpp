@@ -79,10 +79,13 @@ void TComm::OpenPort()
 {
     if (IsOpen())
         throw ECommsError(CommMessage::AlreadyOpen);
-    int fd = -1;
-    switch (posix::OpenDevice(ResolvePortName(m_commName).c_str(), fd)) {
-    case posix::TOpenResult::OpenFailed: throw ECommsError(CommMessage::OpenFailed);
-    case posix::TOpenResult::NotCommHandle: throw ECommsError(CommMessage::NotCommHandle);
+    int fd = -1, error = 0;
+    const std::string device = ResolvePortName(m_commName);
+    switch (posix::OpenDevice(device.c_str(), fd, error)) {
+    case posix::TOpenResult::OpenFailed:
+        throw ECommsError(CommMessage::OpenFailed, PortFaultOf(error), error, device);
+    case posix::TOpenResult::NotCommHandle:
+        throw ECommsError(CommMessage::NotCommHandle, TPortFault::NotSerial, error, device);
     case posix::TOpenResult::Ok: break;
     }
     // Driver queue sizes have no POSIX counterpart: that step always succeeds.

@@ -1,7 +1,27 @@
 // The device-control block built from the component's properties.
 #include "CommTypes.h"
 
+#include <cerrno>
+
 namespace zeva {
+
+TPortFault PortFaultOf(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return TPortFault::Missing;
+    case EACCES:
+    case EPERM:
+    case EROFS: return TPortFault::PermissionDenied;
+    case ENOTTY:
+    case EISDIR: return TPortFault::NotSerial;
+    case EBUSY:
+    case EWOULDBLOCK: return TPortFault::Busy;
+    default: return TPortFault::Other;
+    }
+}
 
 TDcb BuildDcb(const TCommSettings& s)
 {

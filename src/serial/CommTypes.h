@@ -13,11 +13,30 @@ enum class TByteSize : uint8_t { _5 = 0, _6 = 1, _7 = 2, _8 = 3 };
 enum class TParity : uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
 enum class TStopBits : uint8_t { _1 = 0, _1_5 = 1, _2 = 2 };
 
-// Raised by OpenPort, carrying one of the component's fixed messages.
+// Why a port could not be opened, beside the fixed message.
+enum class TPortFault { None, Missing, PermissionDenied, NotSerial, Busy, Other };
+
+// Raised by OpenPort, carrying one of the component's fixed messages and, for a failed open, the
+// cause: its kind, the errno and the device name.
 class ECommsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    ECommsError(const char* message, TPortFault fault, int error, std::string device)
+        : std::runtime_error(message), m_fault(fault), m_error(error), m_device(std::move(device))
+    {
+    }
+    TPortFault Fault() const { return m_fault; }
+    int Error() const { return m_error; }
+    const std::string& Device() const { return m_device; }
+
+private:
+    TPortFault m_fault = TPortFault::None;
+    int m_error = 0;
+    std::string m_device;
 };
+
+// The kind of an errno left by a failed open.
+TPortFault PortFaultOf(int error);
 
 namespace CommMessage {
 inline constexpr const char* AlreadyOpen = "This serial port already opened";

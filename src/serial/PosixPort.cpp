@@ -26,18 +26,23 @@ TIoOutcome Classify(int err)
     }
 }
 
-TOpenResult OpenDevice(const char* name, int& fd)
+TOpenResult OpenDevice(const char* name, int& fd, int& error)
 {
+    error = 0;
     fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        error = errno;
         return TOpenResult::OpenFailed;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno;
         ::close(fd);
         fd = -1;
         return TOpenResult::OpenFailed;
     }
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
+        error = ENOTTY;
         ::close(fd);
         fd = -1;
         return TOpenResult::NotCommHandle;

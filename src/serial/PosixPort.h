@@ -26,8 +26,9 @@ TIoOutcome Classify(int err);
 enum class TOpenResult { Ok, OpenFailed, NotCommHandle };
 
 // Opens exclusively (flock, which holds for root too, and TIOCEXCL where the device takes it)
-// and checks for a terminal device. On failure nothing stays open.
-TOpenResult OpenDevice(const char* name, int& fd);
+// and checks for a terminal device. On failure nothing stays open and `error` holds the errno of
+// the step that failed (EWOULDBLOCK when another program holds the lock, ENOTTY for no terminal).
+TOpenResult OpenDevice(const char* name, int& fd, int& error);
 // Clears TIOCEXCL and closes.
 void CloseDevice(int fd);
 

@@ -10,6 +10,39 @@
 
 namespace zeva {
 
+TDatabaseFault FaultOfSqliteCode(int code)
+{
+    switch (code & 0xFF) { // an extended code keeps its primary code in the low byte
+    case 5:  // SQLITE_BUSY
+    case 6:  // SQLITE_LOCKED
+        return TDatabaseFault::Locked;
+    case 13: return TDatabaseFault::Full;     // SQLITE_FULL
+    case 8: return TDatabaseFault::ReadOnly;  // SQLITE_READONLY
+    case 10: return TDatabaseFault::Io;       // SQLITE_IOERR
+    default: return TDatabaseFault::Other;
+    }
+}
+
+QString ExplainDatabaseError(TDatabaseFault fault, const QString& text)
+{
+    switch (fault) {
+    case TDatabaseFault::Locked: return QStringLiteral("数据库被其他程序锁定：") + text;
+    case TDatabaseFault::Full: return QStringLiteral("磁盘已满：") + text;
+    case TDatabaseFault::ReadOnly: return QStringLiteral("数据库只读，无法写入：") + text;
+    case TDatabaseFault::Io: return QStringLiteral("数据库文件读写出错：") + text;
+    case TDatabaseFault::Other: break;
+    }
+    return text;
+}
+
+EDatabaseError EDatabaseError::From(const QSqlError& error)
+{
+    bool numeric = false;
+    int code = error.nativeErrorCode().toInt(&numeric);
+    TDatabaseFault fault = numeric ? FaultOfSqliteCode(code) : TDatabaseFault::Other;
+    return EDatabaseError(ExplainDatabaseError(fault, error.text()).toStdString(), fault);
+}
+
 TQueryResult::TQueryResult(QStringList columns, std::vector<QVariantList> rows)
     : m_columns(std::move(columns)), m_rows(std::move(rows))
 {
@@ -86,15 +119,15 @@ bool TDatabase::Open(const QString& dataPath)
     if (!QDir(dataPath + QStringLiteral("/DataBase")).exists() || !file.isFile())
         return false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), ConnectionName);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
         // mode=rw: the driver would otherwise create an empty file in place of a missing one.
         QUrl url = QUrl::fromLocalFile(file.absoluteFilePath());
         url.setQuery(QStringLiteral("mode=rw"));
         db.setDatabaseName(url.toString(QUrl::FullyEncoded));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
         if (!db.open()) {
             db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(ConnectionName);
+            QSqlDatabase::removeDatabase(m_connectionName);
             return false;
         }
     }
@@ -119,10 +152,10 @@ void TDatabase::Close()
     if (!m_open)
         return;
     {
-        QSqlDatabase db = QSqlDatabase::database(ConnectionName, false);
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();
     }
-    QSqlDatabase::removeDatabase(ConnectionName);
+    QSqlDatabase::removeDatabase(m_connectionName);
     m_open = false;
 }
 
@@ -133,7 +166,7 @@ bool TDatabase::IsOpen() const
 
 QSqlDatabase TDatabase::connection() const
 {
-    return QSqlDatabase::database(ConnectionName, false);
+    return QSqlDatabase::database(m_connectionName, false);
 }
 
 namespace {
@@ -143,11 +176,11 @@ QSqlQuery run(const QSqlDatabase& db, const QString& sql, const TBindings& bindi
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw EDatabaseError(q.lastError().text().toStdString());
+        throw EDatabaseError::From(q.lastError());
     for (const auto& [name, value] : bindings)
         q.bindValue(name, value);
     if (!q.exec())
-        throw EDatabaseError(q.lastError().text().toStdString());
+        throw EDatabaseError::From(q.lastError());
     return q;
 }
 
@@ -178,7 +211,7 @@ TQueryResult TDatabase::Query(const QString& sql, const TBindings& bindings)
         rows.push_back(std::move(row));
     }
     if (q.lastError().isValid())
-        throw EDatabaseError(q.lastError().text().toStdString());
+        throw EDatabaseError::From(q.lastError());
     return TQueryResult(std::move(columns), std::move(rows));
 }
 

@@ -10,13 +10,33 @@
 #include <utility>
 #include <vector>
 
+class QSqlError;
+
 namespace zeva {
 
-// Carries the database's own error text.
+// What kind of failure a database error is; it decides the explanation put before the library's
+// text and whether a waiting writer may expect it to pass.
+enum class TDatabaseFault { Other, Locked, Full, ReadOnly, Io };
+
+// Carries the database's own error text, after a Chinese explanation where the kind is known.
 class EDatabaseError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EDatabaseError(const std::string& text, TDatabaseFault fault = TDatabaseFault::Other)
+        : std::runtime_error(text), m_fault(fault)
+    {
+    }
+    // From the driver's error: its native code gives the kind, its text stays as it is.
+    static EDatabaseError From(const QSqlError& error);
+    TDatabaseFault Fault() const { return m_fault; }
+
+private:
+    TDatabaseFault m_fault;
 };
+
+// The kind of an SQLite result code (extended codes included).
+TDatabaseFault FaultOfSqliteCode(int code);
+// "数据库被其他程序锁定：database is locked ..." and the like; the text alone for other kinds.
+QString ExplainDatabaseError(TDatabaseFault fault, const QString& text);
 
 using TBindings = std::vector<std::pair<QString, QVariant>>;
 
@@ -61,8 +81,13 @@ private:
 class TDatabase {
 public:
     static inline const QString ConnectionName = QStringLiteral("ADOCon");
+    static constexpr int DefaultBusyTimeoutMs = 5000;
 
-    TDatabase() = default;
+    // The user-interface thread's connection is ADOCon; a thread of its own opens another name.
+    explicit TDatabase(QString connectionName = ConnectionName, int busyTimeoutMs = DefaultBusyTimeoutMs)
+        : m_connectionName(std::move(connectionName)), m_busyTimeoutMs(busyTimeoutMs)
+    {
+    }
     ~TDatabase();
     TDatabase(const TDatabase&) = delete;
     TDatabase& operator=(const TDatabase&) = delete;
@@ -82,6 +107,8 @@ public:
     TQueryResult Query(const QString& sql, const TBindings& bindings = {});
 
 private:
+    QString m_connectionName;
+    int m_busyTimeoutMs;
     QString m_fileName;
     bool m_open = false;
 };

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <sys/stat.h>
@@ -25,12 +23,37 @@ struct Line {
     std::string ending;
 };
 
-std::optional<std::string> readFile(const std::string& path)
+enum class TReadState { Ok, Missing, Unreadable };
+
+// A folder or a file that cannot be read is told apart from a missing one: reads then give the
+// defaults, and a write must not replace what it could not read.
+TReadState readFile(const std::string& path, std::string& data)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    data.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? TReadState::Missing : TReadState::Unreadable;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return TReadState::Unreadable;
+    }
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            data.clear();
+            return TReadState::Unreadable;
+        }
+        if (n == 0)
+            break;
+        data.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    return TReadState::Ok;
 }
 
 std::vector<Line> splitLines(const std::string& data)
@@ -236,10 +259,10 @@ TIniFile::TIniFile(QString fileName) : m_fileName(std::move(fileName)) {}
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    auto data = readFile(m_fileName.toStdString());
-    if (!data)
+    std::string data;
+    if (readFile(m_fileName.toStdString(), data) != TReadState::Ok)
         return defaultValue;
-    std::vector<Line> lines = splitLines(*data);
+    std::vector<Line> lines = splitLines(data);
     Position p = locate(lines, Utf8ToGbk(section.toStdString()), Utf8ToGbk(key.toStdString()));
     if (p.key < 0)
         return defaultValue;
@@ -257,7 +280,9 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int defaul
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
     std::string path = m_fileName.toStdString();
-    std::string data = readFile(path).value_or(std::string());
+    std::string data;
+    if (readFile(path, data) == TReadState::Unreadable)
+        throw EIniFileError("Unable to write to " + path);
     std::vector<Line> lines = splitLines(data);
     std::string gSection = Utf8ToGbk(section.toStdString());
     std::string gKey = Utf8ToGbk(key.toStdString());

@@ -10,24 +10,42 @@ QString SettingsKey::HistoryLineKey(int index)
 
 namespace {
 
-QString repairedText(TIniFile& ini, const QString& key, const QString& replacement)
+void writeRepair(TIniFile& ini, const QString& key, const QString& value, QStringList& errors)
+{
+    try {
+        ini.WriteString(SettingsKey::Info, key, value);
+    } catch (const EIniFileError& e) {
+        QString text = QString::fromUtf8(e.what());
+        if (!errors.contains(text))
+            errors << text;
+    }
+}
+
+QString repairedText(TIniFile& ini, const QString& key, const QString& replacement, QStringList& errors)
 {
     QString value = ini.ReadString(SettingsKey::Info, key, QString());
     if (value.trimmed().isEmpty()) {
-        ini.WriteString(SettingsKey::Info, key, replacement);
+        writeRepair(ini, key, replacement, errors);
         return replacement;
     }
     return value;
 }
 
-int repairedInteger(TIniFile& ini, const QString& key, int missing, int replacement)
+template <typename Usable>
+int repairedInteger(TIniFile& ini, const QString& key, int missing, int replacement, QStringList& errors,
+                    Usable usable)
 {
     int value = ini.ReadInteger(SettingsKey::Info, key, missing);
-    if (value == missing) {
-        ini.WriteInteger(SettingsKey::Info, key, replacement);
+    if (value == missing || !usable(value)) {
+        writeRepair(ini, key, QString::number(replacement), errors);
         return replacement;
     }
     return value;
+}
+
+bool any(int)
+{
+    return true;
 }
 
 } // namespace
@@ -35,17 +53,19 @@ int repairedInteger(TIniFile& ini, const QString& key, int missing, int replacem
 TStartupSettings ReadStartupSettings(TIniFile& ini, const QString& startDir)
 {
     TStartupSettings s;
-    s.DataPath = repairedText(ini, SettingsKey::Path, startDir);
-    s.BaudSetting = repairedInteger(ini, SettingsKey::Bate, 0, 9600);
-    s.PollInterval = repairedInteger(ini, SettingsKey::Interval_S, 0, 3);
-    s.RecordCycle = repairedInteger(ini, SettingsKey::RunTimer, 0, 60);
-    s.PortName = repairedText(ini, SettingsKey::Port, QStringLiteral("COM1"));
+    QStringList& e = s.WriteErrors;
+    s.DataPath = repairedText(ini, SettingsKey::Path, startDir, e);
+    s.BaudSetting = repairedInteger(ini, SettingsKey::Bate, 0, 9600, e, any);
+    s.PollInterval = repairedInteger(ini, SettingsKey::Interval_S, 0, 3, e,
+                                     [](int v) { return v >= MinPollInterval && v <= MaxPollInterval; });
+    s.RecordCycle = repairedInteger(ini, SettingsKey::RunTimer, 0, 60, e, [](int v) { return v >= 1; });
+    s.PortName = repairedText(ini, SettingsKey::Port, QStringLiteral("COM1"), e);
     return s;
 }
 
-int ReadSelectedAddress(TIniFile& ini)
+int ReadSelectedAddress(TIniFile& ini, QStringList& writeErrors)
 {
-    return repairedInteger(ini, SettingsKey::ApparatusAddress, 255, 0);
+    return repairedInteger(ini, SettingsKey::ApparatusAddress, 255, 0, writeErrors, any);
 }
 
 } // namespace zeva

@@ -4,6 +4,7 @@
 #include "IniFile.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace zeva {
 
@@ -23,18 +24,27 @@ QString HistoryLineKey(int index);
 
 inline const QString SettingsFileName = QStringLiteral("Data.ini");
 
+// Polling intervals a start accepts; outside them the timer would never tick.
+inline constexpr int MinPollInterval = 1;
+inline constexpr int MaxPollInterval = 86400;
+
 struct TStartupSettings {
     QString DataPath;
     int BaudSetting = 0;
     int PollInterval = 0;
     int RecordCycle = 0;
     QString PortName;
+    // The texts of repairs that could not be written; the values in memory are used all the same.
+    QStringList WriteErrors;
 };
 
-// Path, Bate, Interval_S, RunTimer and Port in that order, each missing value replaced by its
-// default in the file and in the result. The caller opens the port before the address is read.
+// Path, Bate, Interval_S, RunTimer and Port in that order, each missing or unusable value
+// replaced by its default in the file and in the result (an Interval_S outside 1..86400 and a
+// RunTimer below 1 are unusable). A repair that cannot be written is noted, not thrown: the
+// monitoring must not stop for the settings file. The caller opens the port before the address.
 TStartupSettings ReadStartupSettings(TIniFile& ini, const QString& startDir);
-// ApparatusAddress; 255 counts as missing and is replaced by 0.
-int ReadSelectedAddress(TIniFile& ini);
+// ApparatusAddress; 255 counts as missing and is replaced by 0. A failed write is added to
+// `writeErrors`.
+int ReadSelectedAddress(TIniFile& ini, QStringList& writeErrors);
 
 } // namespace zeva

@@ -279,7 +279,7 @@ QSqlTableModel* sortedModel(TDatabase& db, QObject* parent, const QString& table
     model->setEditStrategy(s);
     model->setSort(model->fieldIndex(Column::ApparatusAddress), Qt::AscendingOrder);
     if (!model->select())
-        throw EDatabaseError(model->lastError().text().toStdString());
+        throw EDatabaseError::From(model->lastError());
     return model;
 }
 

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSqlTableModel>
@@ -382,4 +383,42 @@ TEST_F(HistoryFixture, ChooserAndTheChoiceSurvivingAReopenInGbk)
         << "GBK on disk";
     TFrmDataBase again(*db, *settings);
     EXPECT_EQ(again.TempStrings, (QStringList{"A相黑匣子温度", "C相黑匣子温度"})) << "the shortened list stays short";
+}
+
+TEST_F(HistoryFixture, AnAddressBeyondOneByteIsRefusedWhenTheCellIsLeft)
+{
+    Open({{1, "a"}, {2, QString(500, QChar(u'长'))}});
+    TFrmApparatus w(*db, 1);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTableView* view = w.Grid->view();
+    TGridModel* m = w.Grid->model();
+    const int address = m->ColumnOf("ApparatusAddress");
+    view->setFocus();
+    for (const char* typed : {"256", "-1", "1000"}) {
+        view->setCurrentIndex(m->index(0, address));
+        for (const char* c = typed; *c; ++c) {
+            QTest::keyClick(QApplication::focusWidget(), *c);
+            QCoreApplication::processEvents();
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // leaves the cell
+        ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); })) << typed;
+        EXPECT_EQ(boxes->boxes.takeLast(), QStringLiteral("ErrorBox: '%1' is not a valid bus address (0..255)").arg(typed));
+        EXPECT_EQ(m->data(m->index(0, address), Qt::DisplayRole).toString(), "1") << "the cell keeps its address";
+        QApplication::setActiveWindow(&w);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        view->setFocus();
+    }
+    Edit(w, 0, "ApparatusAddress", "255");
+    EXPECT_EQ(m->data(m->index(0, address), Qt::DisplayRole).toString(), "255") << "the last address taken";
+    EXPECT_TRUE(boxes->boxes.isEmpty());
+
+    // A 500-character name: its column stays readable, the others on screen; the tooltip has it whole.
+    const int name = m->ColumnOf("ApparatusName");
+    Pump(50);
+    EXPECT_LE(view->columnWidth(name), TGridModel::MaxColumnWidth);
+    EXPECT_LT(view->horizontalHeader()->sectionPosition(address), w.width()) << "the address column is still in view";
+    EXPECT_EQ(m->data(m->index(1, name), Qt::ToolTipRole).toString(), QString(500, QChar(u'长')));
+    EXPECT_FALSE(m->data(m->index(0, name), Qt::ToolTipRole).isValid()) << "a short name needs none";
 }

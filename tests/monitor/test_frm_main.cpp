@@ -56,7 +56,9 @@ TEST_F(MainFixture, NoDataIniWritesDefaultsAndAMissingPortEndsTheProgram)
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 串口 COM1已经打开。");
     EXPECT_EQ(boxes->titles.front(), "友情提示");
+    EXPECT_EQ(boxes->details.front(), "COM1 不是串口设备。") << "the cause, on a second line";
     EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); })) << "the window closes";
+    EXPECT_EQ(w->ExitCode(), 2);
     EXPECT_EQ(IniText(), "[Info]\r\nPath=" + dir.path().toStdString() +
                              "\r\nBate=9600\r\nInterval_S=3\r\nRunTimer=60\r\nPort=COM1\r\n")
         << "ApparatusAddress is read only once the port is open";
@@ -69,6 +71,7 @@ TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 数据库不在 " + dir.path() + "/DataBase 目录下。");
     EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
+    EXPECT_EQ(w->ExitCode(), 3);
     EXPECT_NE(IniText().find("ApparatusAddress=0\r\n"), std::string::npos) << "255 replaced by 0";
     EXPECT_FALSE(w->ComM()->IsOpen()) << "the port is closed with the window";
 }

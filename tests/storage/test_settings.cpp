@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -65,7 +66,9 @@ TEST_F(IniFixture, StartupWithoutFileCreatesSixDefaultsInOrder)
     EXPECT_EQ(s.RecordCycle, 60);
     EXPECT_EQ(s.PortName, "COM1");
     EXPECT_EQ(configparser(path(), "Info", "ApparatusAddress"), "<none>") << "read only after the port opened";
-    EXPECT_EQ(ReadSelectedAddress(ini), 0);
+    QStringList errors;
+    EXPECT_EQ(ReadSelectedAddress(ini, errors), 0);
+    EXPECT_TRUE(errors.isEmpty() && s.WriteErrors.isEmpty());
     std::string want = "[Info]\r\nPath=" + dir.path().toStdString() +
                        "\r\nBate=9600\r\nInterval_S=3\r\nRunTimer=60\r\nPort=COM1\r\nApparatusAddress=0\r\n";
     EXPECT_EQ(readBytes(path()), want);
@@ -84,21 +87,86 @@ TEST_F(IniFixture, StartupRepairsWhatReadsAsMissing)
     EXPECT_EQ(s.PollInterval, 10);
     EXPECT_EQ(s.RecordCycle, 60);
     EXPECT_EQ(s.PortName, "COM1");
-    EXPECT_EQ(ReadSelectedAddress(ini), 0);
+    QStringList errors;
+    EXPECT_EQ(ReadSelectedAddress(ini, errors), 0);
     EXPECT_EQ(readBytes(path()), "; site settings\r\n[other]\r\nx=1\r\n[INFO]\r\npath=/start\r\nbate=9600\r\n"
                                  "Interval_S = 0x0A\r\nRunTimer=60\r\nPort=COM1\r\nApparatusAddress=0\r\n")
         << "values replaced where they stand, every other line kept";
 
-    writeBytes(path(), "[Info]\nBate=1234\nInterval_S=-2\nApparatusAddress=7\nPort=/dev/ttyUSB0\nPath=/data\n");
+    writeBytes(path(), "[Info]\nBate=1234\nInterval_S=86400\nApparatusAddress=7\nPort=/dev/ttyUSB0\nPath=/data\n");
     TStartupSettings t = ReadStartupSettings(ini, QStringLiteral("/start"));
     EXPECT_EQ(t.BaudSetting, 1234);
-    EXPECT_EQ(t.PollInterval, -2);
+    EXPECT_EQ(t.PollInterval, 86400);
     EXPECT_EQ(t.PortName, "/dev/ttyUSB0");
     EXPECT_EQ(t.DataPath, "/data");
-    EXPECT_EQ(ReadSelectedAddress(ini), 7);
-    EXPECT_EQ(readBytes(path()), "[Info]\nBate=1234\nInterval_S=-2\nApparatusAddress=7\nPort=/dev/ttyUSB0\n"
+    EXPECT_EQ(ReadSelectedAddress(ini, errors), 7);
+    EXPECT_EQ(readBytes(path()), "[Info]\nBate=1234\nInterval_S=86400\nApparatusAddress=7\nPort=/dev/ttyUSB0\n"
                                  "Path=/data\nRunTimer=60\n")
         << "a new key follows the section's last line, in the file's own line ending";
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(IniFixture, ValuesThatWouldStopTheWorkAreRepairedAtStart)
+{
+    // Never polling, or never recording, without a word: the default is used and written back.
+    struct Case {
+        const char* interval;
+        const char* runTimer;
+        int wantInterval;
+        int wantCycle;
+    } cases[] = {{"-5", "-3", 3, 60},       {"99999999", "1", 3, 1}, {"86401", "0x7FFFFFFF", 3, 0x7FFFFFFF},
+                 {"1", "-1", 1, 60},         {"0xFFFFFFFF", "2", 3, 2}};
+    for (const Case& c : cases) {
+        writeBytes(path(), std::string("[Info]\nInterval_S=") + c.interval + "\nRunTimer=" + c.runTimer + "\n");
+        TIniFile ini(path());
+        TStartupSettings s = ReadStartupSettings(ini, QStringLiteral("/start"));
+        EXPECT_EQ(s.PollInterval, c.wantInterval) << c.interval;
+        EXPECT_EQ(s.RecordCycle, c.wantCycle) << c.runTimer;
+        EXPECT_EQ(ini.ReadInteger("Info", "Interval_S", 0), c.wantInterval) << "written back";
+        EXPECT_EQ(ini.ReadInteger("Info", "RunTimer", 0), c.wantCycle) << "written back";
+    }
+}
+
+TEST_F(IniFixture, RepairsThatCannotBeWrittenAreNotedAndTheDefaultsServe)
+{
+    // Data.ini a folder: reads give the defaults, every repair fails with the file's full name,
+    // and no library text (a stream's "basic_filebuf::underflow") gets out.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Data.ini"));
+    TIniFile folder(path());
+    EXPECT_EQ(folder.ReadString("Info", "Port", "dflt"), "dflt");
+    TStartupSettings s = ReadStartupSettings(folder, QStringLiteral("/start"));
+    EXPECT_EQ(s.BaudSetting, 9600);
+    EXPECT_EQ(s.PollInterval, 3);
+    EXPECT_EQ(s.PortName, "COM1");
+    const QString want = "Unable to write to " + path();
+    EXPECT_EQ(s.WriteErrors, QStringList{want}) << "one text, however many repairs failed";
+    QStringList errors;
+    EXPECT_EQ(ReadSelectedAddress(folder, errors), 0);
+    EXPECT_EQ(errors, QStringList{want});
+    EXPECT_TRUE(QFileInfo(path()).isDir()) << "the folder is left as it was";
+}
+
+TEST_F(IniFixture, AFileThatCannotBeReadIsNeverReplaced)
+{
+    // A write could not keep its lines: it fails instead, though the folder would take a new file.
+    const QString locked = path();
+    writeBytes(locked, "[Info]\nPort=COM7\nsecret=1\n");
+    ::chmod(locked.toLocal8Bit().constData(), 0);
+    ::chmod(dir.path().toLocal8Bit().constData(), 0777);
+    // Root reads any file: the test takes an ordinary user's rights for the calls.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
+    TIniFile unreadable(locked);
+    EXPECT_EQ(unreadable.ReadString("Info", "Port", "dflt"), "dflt");
+    EXPECT_THROW(unreadable.WriteString("Info", "Port", "COM1"), EIniFileError);
+    if (root) {
+        ASSERT_EQ(::seteuid(0), 0);
+    }
+    ::chmod(locked.toLocal8Bit().constData(), 0600);
+    ::chmod(dir.path().toLocal8Bit().constData(), 0700);
+    EXPECT_EQ(readBytes(locked), "[Info]\nPort=COM7\nsecret=1\n");
 }
 
 TEST_F(IniFixture, NoSectionAddsItAtTheEnd)

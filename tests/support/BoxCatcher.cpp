@@ -17,6 +17,7 @@ TBoxCatcher::TBoxCatcher()
                 continue;
             boxes << box->objectName() + QStringLiteral(": ") + box->text();
             titles << box->windowTitle();
+            details << box->informativeText();
             box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
         }
     });

@@ -14,6 +14,8 @@ public:
     // "FriendlyBox: text" or "ErrorBox: text", in the order shown.
     QStringList boxes;
     QStringList titles;
+    // Each box's informative text (its second line), empty when it has none.
+    QStringList details;
 
 private:
     QTimer m_timer;

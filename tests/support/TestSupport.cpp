@@ -127,6 +127,54 @@ int Spawn(const std::vector<std::string>& args, const std::string& cwd, const st
     return pid;
 }
 
+TDbLock::TDbLock(const std::string& file, double seconds)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return;
+    m_pid = fork();
+    if (m_pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        setpgid(0, 0);
+        std::string script = "(echo '.timeout 20000'; echo 'BEGIN EXCLUSIVE;'; echo \"SELECT 'locked';\"; sleep " +
+                             std::to_string(seconds) + "; echo 'COMMIT;') | sqlite3 '" + file + "'";
+        execl("/bin/sh", "sh", "-c", script.c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string seen;
+    char buffer[256];
+    ssize_t n;
+    while (seen.find("locked") == std::string::npos && (n = read(out[0], buffer, sizeof buffer)) > 0)
+        seen.append(buffer, std::size_t(n));
+    close(out[0]);
+    m_held = seen.find("locked") != std::string::npos;
+}
+
+TDbLock::~TDbLock()
+{
+    Release();
+}
+
+void TDbLock::Release()
+{
+    if (m_pid <= 0)
+        return;
+    kill(-m_pid, SIGKILL); // the shell, its sleep and sqlite3
+    Wait();
+}
+
+void TDbLock::Wait()
+{
+    if (m_pid <= 0)
+        return;
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+    m_pid = -1;
+}
+
 int Terminate(int pid)
 {
     int status = 0;

@@ -53,6 +53,25 @@ bool SimControl(const std::string& fifo, const std::string& log, const std::stri
 // Runs a shell command and returns what it printed on standard output.
 std::string Shell(const std::string& command);
 
+// Another program (the sqlite3 shell) holding a database's write lock. The constructor returns once
+// the lock is held (`Held()`); the lock goes after `seconds`, or at Release() or destruction.
+class TDbLock {
+public:
+    TDbLock(const std::string& file, double seconds);
+    ~TDbLock();
+    TDbLock(const TDbLock&) = delete;
+    TDbLock& operator=(const TDbLock&) = delete;
+    bool Held() const { return m_held; }
+    // Ends the holder at once (its transaction is rolled back) and waits for it.
+    void Release();
+    // Waits until the holder has committed and ended.
+    void Wait();
+
+private:
+    int m_pid = -1;
+    bool m_held = false;
+};
+
 // CPU time of this process, in ms.
 double ProcessCpuMs();
 

@@ -1,0 +1,156 @@
+// The recorded readings' writer thread.
+#include "RecordWriter.h"
+
+#include "Database.h"
+#include "ErrorLog.h"
+#include "Statements.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace zeva {
+
+using Clock = std::chrono::steady_clock;
+
+TRecordWriter::TRecordWriter(QString dataPath, TReport report, TOptions options)
+    : m_dataPath(std::move(dataPath)), m_report(std::move(report)), m_options(options)
+{
+}
+
+TRecordWriter::~TRecordWriter()
+{
+    if (m_thread.joinable())
+        Stop(std::chrono::milliseconds(1000));
+}
+
+void TRecordWriter::Start()
+{
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { run(); });
+}
+
+void TRecordWriter::Post(TRecordRow row)
+{
+    bool sayDropped = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.size() >= m_options.capacity && !m_queue.empty()) {
+            m_queue.pop_front();
+            ++m_dropped;
+            sayDropped = !m_droppedSaid;
+            m_droppedSaid = true;
+        }
+        m_queue.push_back(TQueued{m_nextSeq++, Clock::now(), std::move(row)});
+    }
+    m_wake.notify_all();
+    if (sayDropped && m_report)
+        m_report({TEvent::Kind::Dropped, {}, m_options.capacity});
+}
+
+std::size_t TRecordWriter::Stop(std::chrono::milliseconds limit)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_deadline = Clock::now() + limit;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    return Pending();
+}
+
+std::size_t TRecordWriter::Pending() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_queue.size();
+}
+
+void TRecordWriter::run()
+{
+    static std::atomic<int> serial{0};
+    // Its own connection: a connection belongs to the thread that opened it.
+    TDatabase db(QStringLiteral("RecordWriter%1").arg(++serial), m_options.busyTimeoutMs);
+    std::vector<TQueued> batch;
+    QString lastError;
+    for (;;) {
+        batch.clear();
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty() || (m_stopping && Clock::now() >= m_deadline))
+                break;
+            std::size_t n = std::min(m_queue.size(), m_options.batch);
+            batch.assign(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(n));
+        }
+
+        QString error;
+        TDatabaseFault fault = TDatabaseFault::Other;
+        try {
+            if (!db.IsOpen() && !db.Open(m_dataPath))
+                throw EDatabaseError(QStringLiteral("无法打开数据库 %1").arg(TDatabase::FileFor(m_dataPath)).toStdString());
+            // The write lock is taken first, so the look-ups and inserts of a batch see one state.
+            db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+            try {
+                for (const TQueued& q : batch)
+                    InsertRecord(db, LookupEnabledId(db, q.row.address), q.row.when, q.row.live, q.row.blackBox);
+                db.Exec(QStringLiteral("COMMIT"));
+            } catch (const EDatabaseError&) {
+                try {
+                    db.Exec(QStringLiteral("ROLLBACK"));
+                } catch (const EDatabaseError&) {
+                    db.Close(); // a connection in an unknown state is opened afresh
+                }
+                throw;
+            }
+        } catch (const EDatabaseError& e) {
+            error = QString::fromUtf8(e.what());
+            fault = e.Fault();
+        }
+
+        if (error.isEmpty()) {
+            const uint64_t last = batch.back().seq;
+            std::size_t waiting = 0;
+            {
+                std::lock_guard lock(m_mutex);
+                // Rows dropped meanwhile have left the front already; only the written ones go.
+                while (!m_queue.empty() && m_queue.front().seq <= last)
+                    m_queue.pop_front();
+                waiting = m_queue.size();
+                m_droppedSaid = false;
+            }
+            m_written += batch.size();
+            if (m_failing.exchange(false)) {
+                LogError(QStringLiteral("数据库恢复写入，暂存的读数继续写入（尚余 %1 条）").arg(waiting));
+                if (m_report)
+                    m_report({TEvent::Kind::Recovered, {}, batch.size() + waiting});
+            }
+            lastError.clear();
+            continue;
+        }
+
+        const bool patienceOver = Clock::now() - batch.front().posted >= m_options.patience;
+        if (!m_failing && patienceOver) {
+            m_failing = true;
+            LogError(error);
+            if (m_report)
+                m_report({TEvent::Kind::Failing, error, Pending()});
+        } else if (m_failing && error != lastError) {
+            LogError(error);
+        }
+        lastError = error;
+
+        auto pause = fault == TDatabaseFault::Locked ? m_options.retryLocked : m_options.retryOther;
+        std::unique_lock lock(m_mutex);
+        auto until = Clock::now() + pause;
+        if (m_stopping)
+            until = std::min(until, m_deadline);
+        m_wake.wait_until(lock, until, [this, &until] { return m_stopping && m_deadline < until; });
+    }
+    db.Close();
+    std::size_t left = Pending();
+    if (left > 0)
+        LogError(QStringLiteral("程序结束时 %1 条读数未能写入数据库").arg(left));
+}
+
+} // namespace zeva

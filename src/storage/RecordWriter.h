@@ -1,0 +1,99 @@
+// TRecordWriter: stores recorded readings on a thread of its own, so that a locked database or a
+// full disk never stalls the user-interface thread. Rows wait in memory, in order, until the
+// database takes them.
+#pragma once
+
+#include "Frames.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace zeva {
+
+struct TRecordRow {
+    QDateTime when;  // the time of storing, taken when the row was due
+    int address = 0; // looked up as the ID of the enabled instrument when written
+    TPhaseTemps live{};
+    TPhaseTemps blackBox{};
+};
+
+class TRecordWriter {
+public:
+    // What the owner hears of, on the writer's thread.
+    struct TEvent {
+        enum class Kind {
+            Failing,   // rows have waited Patience for the database; text: the explained error
+            Dropped,   // the waiting rows reached Capacity: the oldest go (once per outage)
+            Recovered, // the database took the waiting rows again; count: rows written
+        };
+        Kind kind;
+        QString text;
+        std::size_t count = 0;
+    };
+    using TReport = std::function<void(const TEvent&)>;
+
+    struct TOptions {
+        // At least 24 hours at the fastest pace: three replies a second, each at most one row.
+        std::size_t capacity = 24 * 3600 * 3;
+        // A lock shorter than this is no failure, as the old busy wait was none.
+        std::chrono::milliseconds patience{5000};
+        std::chrono::milliseconds retryLocked{250};
+        std::chrono::milliseconds retryOther{1000};
+        int busyTimeoutMs = 200;
+        std::size_t batch = 500; // rows per transaction when catching up
+    };
+
+    TRecordWriter(QString dataPath, TReport report, TOptions options);
+    TRecordWriter(QString dataPath, TReport report) : TRecordWriter(std::move(dataPath), std::move(report), {}) {}
+    ~TRecordWriter();
+    TRecordWriter(const TRecordWriter&) = delete;
+    TRecordWriter& operator=(const TRecordWriter&) = delete;
+
+    void Start();
+    // Queues a row; takes the queue's lock only for the push.
+    void Post(TRecordRow row);
+    // Writes what waits until `limit` has passed, then ends the thread. Returns the rows left
+    // unwritten (also written to the standard error output).
+    std::size_t Stop(std::chrono::milliseconds limit);
+
+    std::size_t Pending() const;
+    uint64_t Written() const { return m_written.load(); }
+    uint64_t Dropped() const { return m_dropped.load(); }
+    bool Failing() const { return m_failing.load(); }
+
+private:
+    struct TQueued {
+        uint64_t seq;
+        std::chrono::steady_clock::time_point posted;
+        TRecordRow row;
+    };
+    void run();
+
+    QString m_dataPath;
+    TReport m_report;
+    TOptions m_options;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<TQueued> m_queue;
+    uint64_t m_nextSeq = 0;
+    bool m_stopping = false;
+    std::chrono::steady_clock::time_point m_deadline{};
+    bool m_droppedSaid = false;
+
+    std::atomic<uint64_t> m_written{0};
+    std::atomic<uint64_t> m_dropped{0};
+    std::atomic<bool> m_failing{false};
+    std::thread m_thread;
+};
+
+} // namespace zeva
