@@ -106,29 +106,65 @@ double cpuSeconds(pid_t pid)
 
 } // namespace
 
+namespace {
+
+// The program against the simulator in `dir`, 21 instruments polled at the fastest pace, its data
+// under `dataPath`; the pids of simulator and program.
+std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& dataPath, int runTimer)
+{
+    std::string initdb = ZEVA_INITDB, sim = ZEVA_SIM, monitor = ZEVA_MONITOR;
+    std::system((initdb + " '" + dataPath + "' > /dev/null").c_str());
+    std::string db = dataPath + "/DataBase/Data.db";
+    std::string inserts;
+    for (int a = 1; a <= 21; ++a)
+        inserts += "INSERT INTO Apparatus(ApparatusName,ApparatusAddress,CFlag) VALUES('b" + std::to_string(a) + "'," +
+                   std::to_string(a) + ",1);";
+    std::system(("sqlite3 '" + db + "' \"" + inserts + "\"").c_str());
+    std::ofstream(dir.filePath("Data.ini").toStdString())
+        << "[Info]\r\nPath=" << dataPath << "\r\nInterval_S=1\r\nRunTimer=" << runTimer
+        << "\r\nPort=" << dir.filePath("bus").toStdString() << "\r\nApparatusAddress=1\r\n";
+    std::vector<std::string> simArgs{sim, "--link", "bus", "--log", "sim.log"};
+    for (int a = 1; a <= 21; ++a)
+        simArgs.insert(simArgs.end(), {"--instrument", std::to_string(a)});
+    int s = zeva::test::Spawn(simArgs, dir.path().toStdString(), "/dev/null");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int m = zeva::test::Spawn({monitor}, dir.path().toStdString(), dir.filePath("monitor.out").toStdString());
+    std::this_thread::sleep_for(std::chrono::seconds(3)); // start-up done
+    return {s, m};
+}
+
+long rssKb(int pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string l; std::getline(in, l);)
+        if (l.rfind("VmRSS:", 0) == 0)
+            return std::stol(l.substr(6));
+    return -1;
+}
+
+// The requests' arrival times on the wire (ms), from the simulator's log.
+std::vector<long long> requestTimes(const QTemporaryDir& dir)
+{
+    std::ifstream in(dir.filePath("sim.log").toStdString());
+    std::vector<long long> at;
+    for (std::string l; std::getline(in, l);) {
+        std::istringstream f(l);
+        long long ms;
+        std::string kind;
+        if (f >> ms >> kind && kind == "RX")
+            at.push_back(ms);
+    }
+    return at;
+}
+
+} // namespace
+
 static void BM_RunningProgram21InstrumentsFastestPace(benchmark::State& state)
 {
     const int seconds = int(state.range(0));
     for (auto _ : state) {
         QTemporaryDir dir;
-        std::string initdb = ZEVA_INITDB, sim = ZEVA_SIM, monitor = ZEVA_MONITOR;
-        std::system((initdb + " '" + dir.path().toStdString() + "' > /dev/null").c_str());
-        std::string db = dir.filePath("DataBase/Data.db").toStdString();
-        std::string inserts;
-        for (int a = 1; a <= 21; ++a)
-            inserts += "INSERT INTO Apparatus(ApparatusName,ApparatusAddress,CFlag) VALUES('b" + std::to_string(a) +
-                       "'," + std::to_string(a) + ",1);";
-        std::system(("sqlite3 '" + db + "' \"" + inserts + "\"").c_str());
-        std::ofstream(dir.filePath("Data.ini").toStdString())
-            << "[Info]\r\nPath=" << dir.path().toStdString() << "\r\nInterval_S=1\r\nRunTimer=60\r\nPort="
-            << dir.filePath("bus").toStdString() << "\r\nApparatusAddress=1\r\n";
-        std::vector<std::string> simArgs{sim, "--link", "bus"};
-        for (int a = 1; a <= 21; ++a)
-            simArgs.insert(simArgs.end(), {"--instrument", std::to_string(a)});
-        int s = zeva::test::Spawn(simArgs, dir.path().toStdString(), "/dev/null");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        int m = zeva::test::Spawn({monitor}, dir.path().toStdString(), "/dev/null");
-        std::this_thread::sleep_for(std::chrono::seconds(3)); // start-up done
+        auto [s, m] = startStation(dir, dir.path().toStdString(), 60);
         double cpu0 = cpuSeconds(m);
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         double cpu = cpuSeconds(m) - cpu0;
@@ -138,3 +174,62 @@ static void BM_RunningProgram21InstrumentsFastestPace(benchmark::State& state)
     }
 }
 BENCHMARK(BM_RunningProgram21InstrumentsFastestPace)->Arg(30)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Recording at the fastest pace (a row for nearly every second reply) while another program holds
+// the database's write lock for 8 s: the polling timer's worst lateness on the wire, which is the
+// user-interface thread's longest stall, and the rows stored once the lock is gone.
+static void BM_PollingWhileTheDatabaseIsLocked8s(benchmark::State& state)
+{
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        auto [s, m] = startStation(dir, dir.path().toStdString(), 21);
+        std::size_t first = requestTimes(dir).size();
+        {
+            zeva::test::TDbLock lock(dir.filePath("DataBase/Data.db").toStdString(), 8);
+            lock.Wait();
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        zeva::test::Terminate(m);
+        zeva::test::Terminate(s);
+        std::vector<long long> at = requestTimes(dir);
+        double worst = 0;
+        for (std::size_t i = first + 1; i < at.size(); ++i)
+            worst = std::max(worst, std::abs(double(at[i] - at[i - 1]) - 1000.0 / 3));
+        state.counters["worst_poll_lateness_ms"] = worst;
+        state.counters["requests"] = double(at.size() - first);
+        std::string rows = zeva::test::Shell("sqlite3 '" + dir.filePath("DataBase/Data.db").toStdString() +
+                                             "' 'SELECT count(*) FROM ApparatusRecord'");
+        state.counters["rows_stored"] = std::stod(rows.empty() ? "0" : rows);
+    }
+}
+BENCHMARK(BM_PollingWhileTheDatabaseIsLocked8s)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The data folder on a full disk for `seconds`: the program's CPU and the growth of its memory.
+static void BM_FullDisk(benchmark::State& state)
+{
+    const int seconds = int(state.range(0));
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        std::string data = dir.filePath("data").toStdString();
+        std::system(("mkdir -p '" + data + "'").c_str());
+        if (std::system(("mount -t tmpfs -o size=4m tmpfs '" + data + "' 2>/dev/null").c_str()) != 0) {
+            state.SkipWithError("no tmpfs can be mounted here (needs root)");
+            return;
+        }
+        auto [s, m] = startStation(dir, data, 21);
+        std::system(("dd if=/dev/zero of='" + data + "/filler' bs=4k 2>/dev/null; sync").c_str());
+        std::this_thread::sleep_for(std::chrono::seconds(10)); // the box is up, the rows wait
+        double cpu0 = cpuSeconds(m);
+        long rss0 = rssKb(m);
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        double cpu = cpuSeconds(m) - cpu0;
+        long rss = rssKb(m);
+        zeva::test::Terminate(m);
+        zeva::test::Terminate(s);
+        std::system(("umount -l '" + data + "'").c_str());
+        state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / seconds;
+        state.counters["rss_start_kb"] = double(rss0);
+        state.counters["rss_growth_kb"] = double(rss - rss0);
+    }
+}
+BENCHMARK(BM_FullDisk)->Arg(600)->Iterations(1)->Unit(benchmark::kMillisecond);

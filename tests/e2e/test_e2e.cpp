@@ -265,3 +265,91 @@ TEST(EndToEnd, ALineSpeedOutsideTheTable)
     EXPECT_EQ(answered2, 0);
     EXPECT_GE(std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE ApparatusID = 1")), 1);
 }
+
+namespace {
+
+long rssKb(int pid)
+{
+    std::istringstream in(readText("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string l; std::getline(in, l);)
+        if (l.rfind("VmRSS:", 0) == 0)
+            return std::stol(l.substr(6));
+    return -1;
+}
+
+std::size_t count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(EndToEnd, AFullDataDiskLosesNoRowAndASignalEndsTheProgramWithinTwoSeconds)
+{
+    Station st("zeva-e2e-full");
+    const fs::path data = st.dir / "data";
+    fs::create_directories(data);
+    if (std::system(("mount -t tmpfs -o size=3m tmpfs '" + data.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+    struct Unmount {
+        fs::path p;
+        ~Unmount() { [[maybe_unused]] int rc = std::system(("umount -l '" + p.string() + "'").c_str()); }
+    } unmount{data};
+    ASSERT_EQ(std::system((std::string(ZEVA_INITDB) + " '" + data.string() + "' --demo > /dev/null").c_str()), 0);
+    std::ofstream(st.dir / "Data.ini", std::ios::binary)
+        << "[Info]\r\nPath=" << data.string() << "\r\nInterval_S=1\r\nRunTimer=3\r\nPort=" << (st.dir / "bus").string()
+        << "\r\nApparatusAddress=1\r\n";
+    auto sql = [&](const std::string& q) {
+        return zeva::test::Shell("sqlite3 '" + (data / "DataBase" / "Data.db").string() + "' \"" + q + "\"");
+    };
+    st.StartSim({"--instrument", "1:2:45", "--instrument", "2:6:55", "--instrument", "3:10:65"});
+    st.StartMonitor();
+    for (int i = 0; i < 100 && std::stoi("0" + sql("SELECT count(*) FROM ApparatusRecord")) < 2; ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+    ASSERT_GE(std::stoi(sql("SELECT count(*) FROM ApparatusRecord")), 2);
+
+    // The disk fills: the program says so once, polls on, and holds the rows in bounded memory.
+    [[maybe_unused]] int rc = std::system(("dd if=/dev/zero of='" + (data / "filler").string() +
+                                           "' bs=4k 2>/dev/null; sync").c_str());
+    const std::string full = zeva::test::Shell("date '+%Y-%m-%d %H:%M:%S' | tr -d '\\n'");
+    const fs::path out = st.dir / "monitor.out";
+    for (int i = 0; i < 200 && readText(out).find("磁盘已满") == std::string::npos; ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+    ASSERT_NE(readText(out).find("磁盘已满：database or disk is full"), std::string::npos) << readText(out);
+    const long rssBefore = rssKb(st.monitor);
+    const std::size_t requestsBefore = st.Requests().size();
+    std::this_thread::sleep_for(seconds(6));
+    EXPECT_GE(st.Requests().size() - requestsBefore, 15u) << "the polling goes on";
+    EXPECT_LT(rssKb(st.monitor) - rssBefore, 2048) << "memory stays flat";
+    EXPECT_EQ(count(readText(out), "温度记录暂存在内存中"), 1u) << "one box says so";
+
+    // Space comes back: every row of the full time is written, in order, with its own time.
+    fs::remove(data / "filler");
+    const std::string freed = zeva::test::Shell("date '+%Y-%m-%d %H:%M:%S' | tr -d '\\n'");
+    std::this_thread::sleep_for(seconds(2));
+    EXPECT_GE(std::stoi(sql("SELECT count(*) FROM ApparatusRecord WHERE InDateTime > '" + full +
+                            "' AND InDateTime < '" + freed + "'")),
+              4)
+        << "rows of the full time";
+    EXPECT_EQ(sql("SELECT count(*) FROM ApparatusRecord a JOIN ApparatusRecord b ON b.RecordID = a.RecordID + 1 "
+                  "WHERE b.InDateTime < a.InDateTime"),
+              "0\n")
+        << "in order";
+
+    // A stop by the system, with the box still open: within 2 s, the port closed, the last rows in.
+    const int pid = st.monitor;
+    const auto t0 = steady_clock::now();
+    kill(pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 400 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    const auto took = duration_cast<milliseconds>(steady_clock::now() - t0).count();
+    st.monitor = -1;
+    EXPECT_LT(took, 2000) << "ended after " << took << " ms";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(readText(out).find("未能写入数据库"), std::string::npos) << "no row left unwritten";
+    EXPECT_EQ(sql("PRAGMA integrity_check"), "ok\n");
+}
