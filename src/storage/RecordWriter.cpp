@@ -132,9 +132,10 @@ void TRecordWriter::run()
         const bool patienceOver = Clock::now() - batch.front().posted >= m_options.patience;
         if (!m_failing && patienceOver) {
             m_failing = true;
-            LogError(error);
             if (m_report)
-                m_report({TEvent::Kind::Failing, error, Pending()});
+                m_report({TEvent::Kind::Failing, error, Pending()}); // the owner says it
+            else
+                LogError(error);
         } else if (m_failing && error != lastError) {
             LogError(error);
         }
