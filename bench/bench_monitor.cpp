@@ -88,26 +88,6 @@ BENCHMARK(BM_ReceivedChunkWithoutDatabase)->Unit(benchmark::kMicrosecond);
 
 namespace {
 
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(in)), {});
-    std::istringstream f(s.substr(s.rfind(')') + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && f >> field; ++i) {
-        if (i == 14)
-            utime = std::stoll(field);
-        if (i == 15)
-            stime = std::stoll(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
-} // namespace
-
-namespace {
-
 // The program against the simulator in `dir`, 21 instruments polled at the fastest pace, its data
 // under `dataPath`; the pids of simulator and program.
 std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& dataPath, int runTimer)
@@ -123,7 +103,7 @@ std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& da
     std::ofstream(dir.filePath("Data.ini").toStdString())
         << "[Info]\r\nPath=" << dataPath << "\r\nInterval_S=1\r\nRunTimer=" << runTimer
         << "\r\nPort=" << dir.filePath("bus").toStdString() << "\r\nApparatusAddress=1\r\n";
-    std::vector<std::string> simArgs{sim, "--link", "bus", "--log", "sim.log"};
+    std::vector<std::string> simArgs{sim, "--link", "bus", "--log", "sim.log", "--control", "ctl"};
     for (int a = 1; a <= 21; ++a)
         simArgs.insert(simArgs.end(), {"--instrument", std::to_string(a)});
     int s = zeva::test::Spawn(simArgs, dir.path().toStdString(), "/dev/null");
@@ -131,15 +111,6 @@ std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& da
     int m = zeva::test::Spawn({monitor}, dir.path().toStdString(), dir.filePath("monitor.out").toStdString());
     std::this_thread::sleep_for(std::chrono::seconds(3)); // start-up done
     return {s, m};
-}
-
-long rssKb(int pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string l; std::getline(in, l);)
-        if (l.rfind("VmRSS:", 0) == 0)
-            return std::stol(l.substr(6));
-    return -1;
 }
 
 // The requests' arrival times on the wire (ms), from the simulator's log.
@@ -165,9 +136,9 @@ static void BM_RunningProgram21InstrumentsFastestPace(benchmark::State& state)
     for (auto _ : state) {
         QTemporaryDir dir;
         auto [s, m] = startStation(dir, dir.path().toStdString(), 60);
-        double cpu0 = cpuSeconds(m);
+        double cpu0 = zeva::test::CpuSecondsOf(m);
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        double cpu = cpuSeconds(m) - cpu0;
+        double cpu = zeva::test::CpuSecondsOf(m) - cpu0;
         zeva::test::Terminate(m);
         zeva::test::Terminate(s);
         state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / seconds;
@@ -219,11 +190,11 @@ static void BM_FullDisk(benchmark::State& state)
         auto [s, m] = startStation(dir, data, 21);
         std::system(("dd if=/dev/zero of='" + data + "/filler' bs=4k 2>/dev/null; sync").c_str());
         std::this_thread::sleep_for(std::chrono::seconds(10)); // the box is up, the rows wait
-        double cpu0 = cpuSeconds(m);
-        long rss0 = rssKb(m);
+        double cpu0 = zeva::test::CpuSecondsOf(m);
+        long rss0 = zeva::test::RssKbOf(m);
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        double cpu = cpuSeconds(m) - cpu0;
-        long rss = rssKb(m);
+        double cpu = zeva::test::CpuSecondsOf(m) - cpu0;
+        long rss = zeva::test::RssKbOf(m);
         zeva::test::Terminate(m);
         zeva::test::Terminate(s);
         std::system(("umount -l '" + data + "'").c_str());
@@ -233,3 +204,39 @@ static void BM_FullDisk(benchmark::State& state)
     }
 }
 BENCHMARK(BM_FullDisk)->Arg(600)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The adapter pulled for `seconds` under the running program: its CPU meanwhile, and the time from
+// the re-plug to the first request on the line.
+static void BM_UnpluggedAdapter(benchmark::State& state)
+{
+    const int seconds = int(state.range(0));
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        auto [s, m] = startStation(dir, dir.path().toStdString(), 60);
+        const std::string fifo = dir.filePath("ctl").toStdString(), log = dir.filePath("sim.log").toStdString();
+        zeva::test::SimControl(fifo, log, "unplug");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        double cpu0 = zeva::test::CpuSecondsOf(m);
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        double cpu = zeva::test::CpuSecondsOf(m) - cpu0;
+        zeva::test::SimControl(fifo, log, "plug");
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        zeva::test::Terminate(m);
+        zeva::test::Terminate(s);
+        long long plugged = -1, first = -1;
+        std::ifstream in(log);
+        for (std::string l; std::getline(in, l);) {
+            std::istringstream f(l);
+            long long ms;
+            std::string kind, rest;
+            f >> ms >> kind >> rest;
+            if (kind == "CTL" && rest == "plug")
+                plugged = ms;
+            else if (kind == "RX" && plugged >= 0 && first < 0)
+                first = ms;
+        }
+        state.counters["cpu_percent_of_one_core_while_gone"] = 100.0 * cpu / seconds;
+        state.counters["replug_to_first_request_ms"] = double(first - plugged);
+    }
+}
+BENCHMARK(BM_UnpluggedAdapter)->Arg(60)->Iterations(1)->Unit(benchmark::kMillisecond);

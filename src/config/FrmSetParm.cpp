@@ -8,6 +8,7 @@
 #include "Frames.h"
 #include "FrmMain.h"
 #include "MainState.h"
+#include "Reconnect.h"
 #include "ReplyHandling.h"
 #include "Settings.h"
 #include "Statements.h"
@@ -74,8 +75,7 @@ void TFrmSetParm::FormCreate()
     SetComboText(ComPort, m_state.PortName);
     SetComboText(ComBate, QString::number(m_state.BaudSetting));
 
-    m_main.ComM()->ClosePort();
-    m_main.TimerA()->stop();
+    m_main.SuspendForConfiguration();
 
     m_commB->ClosePort();
     m_commB->SetCommName(m_state.PortName.toStdString());
@@ -154,6 +154,10 @@ void TFrmSetParm::TimerBTimer()
     } catch (const EConvertError&) {
         return; // no usable address (no enabled instrument): nothing to ask
     }
+    // A read's reply is due before the next one goes out.
+    if (m_readOutstanding && ++m_unansweredReads >= 3)
+        NoReply->show();
+    m_readOutstanding = true;
     TFrame request = BuildRequest(address, commands[tab]);
     m_commB->SendData(request.data(), uint16_t(request.size));
 }
@@ -168,6 +172,9 @@ void TFrmSetParm::CommBReceiveData(TComm*, const uint8_t* Buffer, uint16_t Buffe
     for (uint8_t command : ConfigReplyOrder) {
         if (!rx.Holds(command))
             continue;
+        m_readOutstanding = false;
+        m_unansweredReads = 0;
+        NoReply->hide();
         switch (command) {
         case Cmd::ReadThresholds: {
             TThresholds t = DecodeThresholds(rx.data());
@@ -389,12 +396,12 @@ void TFrmSetParm::done(int result)
 void TFrmSetParm::FormClose()
 {
     m_closed = true;
+    m_reconnectB->Stop();
     m_commB->ClosePort();
     m_timerB->stop();
     // The main window's port opens again at the rate this window may have set; a failure is
-    // shown and the window closes all the same.
-    Guard([this] { m_main.ComM()->OpenPort(); });
-    m_main.TimerA()->start();
+    // shown, the window closes all the same and the port is tried again every 2 s.
+    Guard([this] { m_main.ResumeAfterConfiguration(); });
     Guard([this] { DropTempApparatus(m_db); });
 }
 

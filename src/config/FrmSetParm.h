@@ -20,6 +20,7 @@ class QWidget;
 namespace zeva {
 
 class TFrmMain;
+class TReconnect;
 struct TMainState;
 
 class TFrmSetParm : public QDialog {
@@ -32,6 +33,10 @@ public:
     const TQueryResult& ADOQCom() const { return m_adoqCom; }
     TComm* CommB() const { return m_commB; }
     QTimer* TimerB() const { return m_timerB; }
+    // Reopens CommB every 2 s after a hang-up.
+    TReconnect* ReconnectB() const { return m_reconnectB; }
+    // Reads in a row that got no reply before the next one went out.
+    int UnansweredReads() const { return m_unansweredReads; }
     // The window's receive buffer lives for the whole run, across openings.
     static TRxBuffer& ReceiveBuffer();
 
@@ -56,6 +61,8 @@ public:
     QComboBox* MAddress = nullptr;
     QComboBox* MXL = nullptr;
     QTabWidget* PageCtl = nullptr;
+    // "无应答" beside the tabs after 3 unanswered reads in a row; the next reply clears it.
+    QLabel* NoReply = nullptr;
     QWidget* Parm1 = nullptr;
     QWidget* Parm2 = nullptr;
     QWidget* Parm3 = nullptr;
@@ -110,6 +117,9 @@ private:
     TDatabase& m_db;
     TComm* m_commB = nullptr;
     QTimer* m_timerB = nullptr;
+    TReconnect* m_reconnectB = nullptr;
+    int m_unansweredReads = 0;
+    bool m_readOutstanding = false;
     TQueryResult m_adoqCom;
     bool m_shownOnce = false;
     bool m_closed = false;

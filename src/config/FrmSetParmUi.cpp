@@ -2,6 +2,7 @@
 #include "FrmSetParm.h"
 
 #include "PortNames.h"
+#include "Reconnect.h"
 
 #include "Application.h"
 #include "Frames.h"
@@ -203,6 +204,13 @@ void TFrmSetParm::buildControls()
     };
     m_timerB = Named(new QTimer(this), QStringLiteral("TimerB"));
     m_timerB->setInterval(1000);
+    // A pulled adapter: CommB is tried again every 2 s while the window is open.
+    m_reconnectB = new TReconnect(*m_commB, {}, this);
+    m_commB->OnRequestHangup = [this](TComm*) { m_reconnectB->Start(); };
+    NoReply = Named(new QLabel(QStringLiteral("无应答"), PageCtl), QStringLiteral("NoReply"));
+    NoReply->setStyleSheet(QStringLiteral("color: #d02020; font-weight: bold; padding: 0 8px;"));
+    NoReply->hide();
+    PageCtl->setCornerWidget(NoReply, Qt::TopRightCorner);
 
     auto on = [this](auto* sender, auto signal, std::function<void()> f) {
         ConnectGuarded(sender, signal, this, std::move(f));

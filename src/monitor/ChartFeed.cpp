@@ -152,7 +152,12 @@ void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TInser
         order.DropOldest();
     }
     if (advance(counter, pollInterval)) {
-        ScrollBottomAxis(m_chart, pollInterval / 2.0);
+        if (Follow) {
+            const double width = m_chart->xAxis->range().size();
+            m_chart->xAxis->setRange(key - width, key);
+        } else {
+            ScrollBottomAxis(m_chart, pollInterval / 2.0);
+        }
     } else {
         // The live kind empties Series1..Series4, the black-box kind Series5..Series8.
         for (int i = firstSeries; i < firstSeries + 4; ++i)

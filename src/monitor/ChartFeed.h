@@ -29,6 +29,9 @@ public:
 
     int32_t LiveX = 0;
     int32_t BlackBoxX = 0;
+    // Each feed puts the newest point at the time axis's right edge, keeping its width (instead
+    // of moving the axis on by half an interval).
+    bool Follow = false;
 
     // Points for live A..C at LiveX (black box A..D at BlackBoxX), then the counter and the time
     // axis move on by the polling interval (the axis by half of it); at the largest 32-bit

@@ -8,6 +8,7 @@
 #include "Lamp.h"
 #include "LcdDisplay.h"
 #include "Platform.h"
+#include "Reconnect.h"
 #include "ReplyHandling.h"
 #include "Selection.h"
 #include "Settings.h"
@@ -24,10 +25,35 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTableWidget>
 #include <QTimer>
 #include <qcustomplot.h>
 
 namespace zeva {
+
+namespace {
+
+QColor HealthColor(TInstrumentState state)
+{
+    switch (state) {
+    case TInstrumentState::Normal: return QColor(0, 200, 0);
+    case TInstrumentState::Timeout: return QColor(240, 200, 0);
+    case TInstrumentState::Interrupted: return QColor(230, 40, 40);
+    }
+    return {};
+}
+
+QColor HealthColor(TLinkState state)
+{
+    switch (state) {
+    case TLinkState::Connected: return QColor(0, 140, 0);
+    case TLinkState::Silent: return QColor(200, 140, 0);
+    case TLinkState::Disconnected: return QColor(210, 30, 30);
+    }
+    return {};
+}
+
+} // namespace
 
 TFrmMain::TOpeners& TFrmMain::Openers()
 {
@@ -136,8 +162,12 @@ void TFrmMain::FormShow()
 
     m_adoRecord = SelectEnabledApparatus(m_db);
     std::vector<int64_t> addresses;
+    std::vector<uint8_t> polled;
+    std::vector<QString> names;
     for (m_adoRecord.First(); !m_adoRecord.Eof(); m_adoRecord.Next()) {
         int64_t address = m_adoRecord.FieldAsInteger(Column::ApparatusAddress);
+        polled.push_back(uint8_t(address & 0xFF));
+        names.push_back(m_adoRecord.FieldAsString(Column::ApparatusName));
         if (address < 0 || address > 255)
             LogError(QStringLiteral("仪表“%1”的地址 %2 超出 0..255，按其低 8 位 %3 轮询")
                          .arg(m_adoRecord.FieldAsString(Column::ApparatusName))
@@ -146,6 +176,10 @@ void TFrmMain::FormShow()
         addresses.push_back(address);
     }
     m_poll.Fill(addresses);
+    m_health.SetPolled(polled, names);
+    m_health.SetReport([](const QString& change) { LogError(change); });
+    fillCommStatus();
+    setFollow(s.SettingsFile->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0, false);
 
     m_poll.PollTick = 0;
     m_feed.LiveX = 0;
@@ -155,6 +189,8 @@ void TFrmMain::FormShow()
     if (m_poll.PollCount() > 0)
         m_timerA->start();
     m_recorder.RecordToggle = 0;
+    m_healthTimer->start();
+    HealthTimerTimer();
     m_startedUp = true;
 }
 
@@ -196,7 +232,9 @@ void TFrmMain::MCapitionChange()
 
 void TFrmMain::TimerATimer()
 {
+    const bool passStart = m_poll.NextStartsPass();
     TFrame request = m_poll.Tick();
+    m_health.RequestSent(request[0], passStart);
     m_comM->SendData(request.data(), uint16_t(request.size)); // a closed port loses it silently
 }
 
@@ -217,6 +255,16 @@ void TFrmMain::showStatus(const TStatusView& v)
 void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLength)
 {
     TChunkOutcome out = HandleChunk(m_state, m_rx, Buffer, BufferLength);
+    if (out.kind == TMonitorReply::Model || out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox)
+        m_health.ReplyAccepted(out.address, QDateTime::currentMSecsSinceEpoch());
+    else if (BufferLength > 0)
+        m_health.ChunkRejected(Buffer[0]);
+    if (out.kind == TMonitorReply::Live) {
+        // The displays and lamps now show this instrument; a fresh reply is never stale.
+        m_shownAddress = out.address;
+        if (m_stale)
+            setStale(false);
+    }
     switch (out.kind) {
     case TMonitorReply::Ignored: return; // wrong marker: not even the recording step
     case TMonitorReply::Model: EditType->setText(out.typeName); break;
@@ -251,6 +299,7 @@ void TFrmMain::storeRow(const TRecorder::TRow& row)
 
 void TFrmMain::Button3Click()
 {
+    setFollow(false);
     QCPRange r = ChartView->xAxis->range();
     SetAxisRange(ChartView->xAxis, r.lower - 100, r.upper - 100);
     ChartView->replot();
@@ -258,6 +307,7 @@ void TFrmMain::Button3Click()
 
 void TFrmMain::Button4Click()
 {
+    setFollow(false);
     QCPRange r = ChartView->xAxis->range();
     SetAxisRange(ChartView->xAxis, r.lower + 100, r.upper + 100);
     ChartView->replot();
@@ -273,6 +323,7 @@ void TFrmMain::BXClick()
 
 void TFrmMain::BYClick()
 {
+    setFollow(false);
     int a = StrToInt(Y2->text().trimmed());
     int b = StrToInt(Y1->text().trimmed());
     SetAxisRange(ChartView->xAxis, a, b);
@@ -308,6 +359,114 @@ void TFrmMain::ButCanelClick()
     close();
 }
 
+void TFrmMain::ComMRequestHangup()
+{
+    // The adapter is gone: polling stands still where it is and the port is tried every 2 s.
+    m_timerA->stop();
+    m_health.Hangup(QDateTime::currentDateTime());
+    m_reconnect->Start();
+    HealthTimerTimer();
+}
+
+void TFrmMain::reopened()
+{
+    m_health.Reconnected(QDateTime::currentDateTime());
+    if (m_poll.PollCount() > 0)
+        m_timerA->start();
+    HealthTimerTimer();
+}
+
+void TFrmMain::SuspendForConfiguration()
+{
+    m_reconnect->Stop();
+    m_comM->ClosePort();
+    m_timerA->stop();
+}
+
+void TFrmMain::ResumeAfterConfiguration()
+{
+    try {
+        m_comM->OpenPort();
+    } catch (const std::exception& e) {
+        // Shown as before; the port is then tried every 2 s and the polling waits for it.
+        m_health.Hangup(QDateTime::currentDateTime());
+        m_reconnect->Start();
+        ShowErrorBox(QString::fromUtf8(e.what()));
+        return;
+    }
+    if (m_health.Link() == TLinkState::Disconnected)
+        m_health.Reconnected(QDateTime::currentDateTime());
+    m_timerA->start();
+}
+
+void TFrmMain::fillCommStatus()
+{
+    const std::vector<uint8_t>& polled = m_health.Polled();
+    CommStatus->setRowCount(int(polled.size()));
+    for (int r = 0; r < int(polled.size()); ++r) {
+        for (int c = 0; c < CommStatus->columnCount(); ++c) {
+            auto* item = new QTableWidgetItem;
+            item->setTextAlignment(c == 1 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
+            CommStatus->setItem(r, c, item);
+        }
+        CommStatus->item(r, 0)->setText(QString::number(polled[std::size_t(r)]));
+        const QString name = m_health.NameOf(polled[std::size_t(r)]);
+        CommStatus->item(r, 1)->setText(name);
+        CommStatus->item(r, 1)->setToolTip(name);
+    }
+}
+
+void TFrmMain::HealthTimerTimer()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::vector<uint8_t>& polled = m_health.Polled();
+    for (int r = 0; r < int(polled.size()) && r < CommStatus->rowCount(); ++r) {
+        const TInstrumentHealth& h = m_health.Of(polled[std::size_t(r)]);
+        QTableWidgetItem* state = CommStatus->item(r, 2);
+        state->setText(StateText(h.state));
+        state->setBackground(HealthColor(h.state));
+        CommStatus->item(r, 3)->setText(h.lastReplyMs == 0 ? QStringLiteral("—")
+                                                           : QDateTime::fromMSecsSinceEpoch(h.lastReplyMs)
+                                                                 .toString(QStringLiteral("HH:mm:ss")));
+        CommStatus->item(r, 4)->setText(QStringLiteral("%1/%2").arg(h.accepted).arg(h.sent));
+    }
+    const qint64 age = std::max<qint64>(0, m_health.LinkSince().secsTo(now));
+    LinkState->setText(QStringLiteral("链路：%1（%2）").arg(StateText(m_health.Link()), AgeText(age)));
+    LinkState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(m_health.Link()).name()));
+    const bool stale = m_health.Link() != TLinkState::Connected ||
+                       (m_shownAddress >= 0 && m_health.State(uint8_t(m_shownAddress)) == TInstrumentState::Interrupted);
+    if (stale != m_stale)
+        setStale(stale);
+}
+
+void TFrmMain::setStale(bool stale)
+{
+    m_stale = stale;
+    for (TLcdDisplay* lcd : {LCDATP, LCDBTP, LCDCTP})
+        lcd->SetOnColor(stale ? clGray : clRed);
+    for (TLamp* lamp : {AShape, BShape, CShape, DShape, D1Shape, D2Shape, D3Shape, D6Shape})
+        lamp->SetDimmed(stale);
+    StaleDisplays->setVisible(stale);
+    StaleLamps->setVisible(stale);
+    Panel2->adjustSize();
+    placePanel2();
+}
+
+void TFrmMain::setFollow(bool follow, bool keep)
+{
+    FollowLatest->setChecked(follow);
+    if (m_feed.Follow == follow)
+        return;
+    m_feed.Follow = follow;
+    if (keep && m_state.SettingsFile)
+        m_state.SettingsFile->WriteInteger(SettingsKey::Chart, SettingsKey::Follow, follow ? 1 : 0);
+}
+
+void TFrmMain::FollowLatestClick()
+{
+    setFollow(FollowLatest->isChecked());
+}
+
 void TFrmMain::closeEvent(QCloseEvent* event)
 {
     FormClose();
@@ -319,6 +478,8 @@ void TFrmMain::FormClose()
     if (m_taskbarHidden)
         ShowTaskbar();
     m_timerA->stop();
+    m_healthTimer->stop();
+    m_reconnect->Stop();
     m_comM->ClosePort(); // no serial thread outlives the window
     if (m_writer)
         m_writer->Stop(CloseFlushLimit); // the last rows are committed before the program ends

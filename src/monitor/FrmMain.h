@@ -4,6 +4,7 @@
 
 #include "ChartFeed.h"
 #include "Comm.h"
+#include "Health.h"
 #include "Database.h"
 #include "MainState.h"
 #include "PollCycle.h"
@@ -17,18 +18,21 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QCustomPlot;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTableWidget;
 class QTimer;
 
 namespace zeva {
 
 class TLcdDisplay;
 class TLamp;
+class TReconnect;
 
 class TFrmMain : public QWidget {
     Q_OBJECT
@@ -59,6 +63,14 @@ public:
     int ExitCode() const { return m_exitCode; }
     // Stores the recorded readings off the user-interface thread; null until the database is open.
     TRecordWriter* RecordWriter() const { return m_writer.get(); }
+    // Link and instrument health; the port's reopening after a hang-up.
+    const THealth& Health() const { return m_health; }
+    TReconnect* Reconnect() const { return m_reconnect; }
+    // True while the displays and lamps are drawn as stale.
+    bool ShowsStale() const { return m_stale; }
+    // The configuration window takes the port over and gives it back.
+    void SuspendForConfiguration();
+    void ResumeAfterConfiguration();
     // Rows not yet stored may wait this long at the close step before they count as lost.
     static constexpr std::chrono::milliseconds CloseFlushLimit{1200};
 
@@ -77,6 +89,9 @@ public:
     void PramSetHistClick();
     void ButSClick();
     void ButCanelClick();
+    void ComMRequestHangup();
+    void HealthTimerTimer();
+    void FollowLatestClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -91,6 +106,11 @@ private:
     void showStatus(const struct TStatusView& view);
     void storeRow(const TRecorder::TRow& row);
     void startRecordWriter();
+    void reopened();
+    void setStale(bool stale);
+    // `keep`: the choice is written to Data.ini.
+    void setFollow(bool follow, bool keep = true);
+    void fillCommStatus();
     void recordWriterEvent(const TRecordWriter::TEvent& event);
 
     TMainState m_state;
@@ -103,6 +123,11 @@ private:
     bool m_startedUp = false;
     bool m_taskbarHidden = false;
     int m_exitCode = 0;
+    THealth m_health;
+    TReconnect* m_reconnect = nullptr;
+    QTimer* m_healthTimer = nullptr;
+    int m_shownAddress = -1; // the instrument the displays and lamps show
+    bool m_stale = false;
     std::unique_ptr<TRecordWriter> m_writer;
 
     TComm* m_comM = nullptr;
@@ -148,6 +173,12 @@ public:
     QLabel* D5Shape = nullptr;
     TLamp* D6Shape = nullptr;
     QPushButton* ButCanel = nullptr;
+    // Beyond the fixed controls: health, stale marks, following the newest point.
+    QTableWidget* CommStatus = nullptr;
+    QLabel* LinkState = nullptr;
+    QLabel* StaleDisplays = nullptr;
+    QLabel* StaleLamps = nullptr;
+    QCheckBox* FollowLatest = nullptr;
 };
 
 } // namespace zeva

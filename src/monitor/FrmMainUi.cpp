@@ -4,15 +4,19 @@
 #include "Application.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
+#include "Reconnect.h"
 #include "WindowSupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
@@ -120,6 +124,12 @@ void TFrmMain::buildControls()
         lcds->addWidget(caption(QString::fromUtf8(phaseCaptions[i]), Panel2), i, 0);
         lcds->addWidget(d, i, 1);
     }
+    // Said beside the displays when what they show is no longer fresh.
+    StaleDisplays = Named(new QLabel(QStringLiteral("数据过期"), Panel2), "StaleDisplays");
+    StaleDisplays->setStyleSheet(QStringLiteral("color: #ffd000; font-weight: bold;"));
+    StaleDisplays->setAlignment(Qt::AlignCenter);
+    StaleDisplays->hide();
+    lcds->addWidget(StaleDisplays, 3, 0, 1, 2);
     Panel2->adjustSize();
 
     // The phase texts the displays take their values from; never shown.
@@ -132,7 +142,13 @@ void TFrmMain::buildControls()
     auto* shifts = new QHBoxLayout;
     Button3 = Named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
     Button4 = Named(new QPushButton(QStringLiteral("（右移）>>>>"), this), "Button4");
+    FollowLatest = Named(new QCheckBox(QStringLiteral("跟随最新"), this), "FollowLatest");
+    LinkState = Named(new QLabel(this), "LinkState");
+    LinkState->setAlignment(Qt::AlignCenter);
     shifts->addWidget(Button3);
+    shifts->addWidget(FollowLatest);
+    shifts->addStretch(1);
+    shifts->addWidget(LinkState);
     shifts->addStretch(1);
     shifts->addWidget(Button4);
     centre->addLayout(shifts);
@@ -140,10 +156,15 @@ void TFrmMain::buildControls()
     // Right: status lamps and texts.
     Panel1 = Named(new QFrame(this), "Panel1");
     Panel1->setFrameShape(QFrame::StyledPanel);
-    Panel1->setFixedWidth(200);
+    Panel1->setFixedWidth(280);
     body->addWidget(Panel1);
     auto* right = new QGridLayout(Panel1);
     int row = 0;
+    StaleLamps = Named(new QLabel(QStringLiteral("数据过期"), Panel1), "StaleLamps");
+    StaleLamps->setStyleSheet(QStringLiteral("color: #b07000; font-weight: bold;"));
+    StaleLamps->setAlignment(Qt::AlignCenter);
+    StaleLamps->hide();
+    right->addWidget(StaleLamps, row++, 0, 1, 2);
     auto lamp = [&](TLamp*& slot, const char* name, const char* text, TColor initial) {
         slot = Named(new TLamp(initial, Panel1), QLatin1String(name));
         right->addWidget(caption(QString::fromUtf8(text), Panel1), row, 0);
@@ -165,10 +186,32 @@ void TFrmMain::buildControls()
     state(D4Shape, "D4Shape", "风机状态", "自动");
     state(D5Shape, "D5Shape", "蜂鸣器静音", "不静音");
     lamp(D6Shape, "D6Shape", "故障输出位", clLime);
-    auto* note = new QLabel(QStringLiteral("说明：\n红色为动作或报警，\n绿色为正常。\n显示的是最近一次\n应答的温控仪状态；\n曲线跟随所选地址\n的温控仪。"),
+    auto* note = new QLabel(QStringLiteral("说明：红色为动作或报警，绿色为正常。显示的是最近一次应答的"
+                                           "温控仪状态；曲线跟随所选地址的温控仪。"),
                             Panel1);
     note->setObjectName(QStringLiteral("StaticText"));
+    note->setWordWrap(true);
     right->addWidget(note, row++, 0, 1, 2);
+
+    // Every polled instrument's health, refreshed once a second; it never takes the focus.
+    right->addWidget(caption(QStringLiteral("通讯状态"), Panel1), row++, 0, 1, 2);
+    CommStatus = Named(new QTableWidget(0, 5, Panel1), "CommStatus");
+    CommStatus->setHorizontalHeaderLabels(
+        {QStringLiteral("地址"), QStringLiteral("名称"), QStringLiteral("状态"), QStringLiteral("最后应答"),
+         QStringLiteral("应答/发送")});
+    CommStatus->setFocusPolicy(Qt::NoFocus);
+    CommStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    CommStatus->setSelectionMode(QAbstractItemView::NoSelection);
+    CommStatus->verticalHeader()->hide();
+    CommStatus->verticalHeader()->setDefaultSectionSize(20);
+    CommStatus->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    CommStatus->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    CommStatus->horizontalHeader()->setMinimumSectionSize(24);
+    QFont small = CommStatus->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    CommStatus->setFont(small);
+    CommStatus->horizontalHeader()->setFont(small);
+    right->addWidget(CommStatus, row, 0, 1, 2);
     right->setRowStretch(row++, 1);
     ButCanel = Named(new QPushButton(QStringLiteral("退出(&C)"), Panel1), "ButCanel");
     ButCanel->setMinimumHeight(34);
@@ -180,6 +223,9 @@ void TFrmMain::buildControls()
     m_timerA = Named(new QTimer(this), "TimerA");
     // A coarse timer may run 5 % short (325 ms for 333): the pace must hold for months.
     m_timerA->setTimerType(Qt::PreciseTimer);
+    m_healthTimer = Named(new QTimer(this), "HealthTimer");
+    m_healthTimer->setInterval(1000);
+    m_reconnect = new TReconnect(*m_comM, [this] { Guard([this] { reopened(); }); }, this);
 
     // The operator's typing or choosing only: setting a text from code runs no handler.
     ConnectGuarded(ComAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { ComAddressChange(); });
@@ -196,6 +242,9 @@ void TFrmMain::buildControls()
     ConnectGuarded(BY, &QPushButton::clicked, this, [this] { BYClick(); });
     ConnectGuarded(ButCanel, &QPushButton::clicked, this, [this] { ButCanelClick(); });
     ConnectGuarded(m_timerA, &QTimer::timeout, this, [this] { TimerATimer(); });
+    ConnectGuarded(m_healthTimer, &QTimer::timeout, this, [this] { HealthTimerTimer(); });
+    ConnectGuarded(FollowLatest, &QCheckBox::clicked, this, [this] { FollowLatestClick(); });
+    m_comM->OnRequestHangup = [this](TComm*) { Guard([this] { ComMRequestHangup(); }); };
     m_comM->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
         Guard([&] { ComMReceiveData(sender, buffer, length); });
     };

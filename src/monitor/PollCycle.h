@@ -19,6 +19,8 @@ public:
     // One tick: the request to send now, and the counter moved on. An empty table asks slot 0,
     // which holds address 0.
     TFrame Tick();
+    // The next tick asks the first slot afresh: a new polling pass begins.
+    bool NextStartsPass() const { return PollTick == 0 || int64_t(PollTick) >= 2 * int64_t(PollCount()); }
 
     // Timer period for a polling interval in seconds: a third of it, in whole milliseconds.
     static int TimerIntervalMs(int pollIntervalSeconds);

@@ -18,6 +18,9 @@ inline const QString Port = QStringLiteral("Port");
 inline const QString ApparatusAddress = QStringLiteral("ApparatusAddress");
 inline const QString HistoryLine = QStringLiteral("HistoryLine");
 inline constexpr int HistoryLineCount = 8;
+// The live chart follows its newest point (1) or not (0, missing).
+inline const QString Chart = QStringLiteral("Chart");
+inline const QString Follow = QStringLiteral("Follow");
 // HistoryLine0 .. HistoryLine7
 QString HistoryLineKey(int index);
 } // namespace SettingsKey

@@ -4,12 +4,14 @@
 #include "Frames.h"
 #include "FrmSetParm.h"
 #include "MainFixture.h"
+#include "Reconnect.h"
 #include "Statements.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -395,4 +397,31 @@ TEST_F(ConfigFixture, ChoosingARowKeepsItWhenAnotherSharesItsModel)
     w->MXL->setCurrentIndex(1);
     emit w->MXL->activated(1);
     EXPECT_EQ(main->State().SelectedID, ids[1]) << "the same model as the first row, the chosen row stays";
+}
+
+TEST_F(ConfigFixture, ThreeUnansweredReadsMarkTheValuesAndAHangUpIsTriedAgain)
+{
+    StartMain();
+    auto w = Open();
+    ASSERT_TRUE(w->CommB()->IsOpen());
+    EXPECT_FALSE(w->NoReply->isVisible());
+    // Reads once a second: the first three go unanswered (the fourth read says so).
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(Next(4).size(), 4u) << i;
+    EXPECT_EQ(w->UnansweredReads(), 3);
+    EXPECT_TRUE(w->NoReply->isVisible());
+    EXPECT_EQ(w->NoReply->text(), "无应答");
+    // A reply clears the mark at once.
+    TFrame reply = BuildThresholdFrame(3, Cmd::ReadThresholds, {30, 40, 80, 100, 0, 0, 0});
+    pty->Write(bytes(reply));
+    ASSERT_TRUE(WaitUntil([&] { return !w->NoReply->isVisible(); }, 1000));
+    EXPECT_EQ(w->UnansweredReads(), 0);
+
+    // The adapter pulled while the window holds the port: CommB is tried again every 2 s.
+    pty->CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return w->ReconnectB()->Active(); }, 2000));
+    EXPECT_FALSE(w->CommB()->IsOpen());
+    w->close();
+    EXPECT_FALSE(w->ReconnectB()->Active()) << "closing the window ends the attempts";
+    EXPECT_TRUE(main->Reconnect()->Active()) << "the main window's port is tried in its turn";
 }

@@ -268,15 +268,6 @@ TEST(EndToEnd, ALineSpeedOutsideTheTable)
 
 namespace {
 
-long rssKb(int pid)
-{
-    std::istringstream in(readText("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string l; std::getline(in, l);)
-        if (l.rfind("VmRSS:", 0) == 0)
-            return std::stol(l.substr(6));
-    return -1;
-}
-
 std::size_t count(const std::string& text, const std::string& what)
 {
     std::size_t n = 0;
@@ -319,11 +310,11 @@ TEST(EndToEnd, AFullDataDiskLosesNoRowAndASignalEndsTheProgramWithinTwoSeconds)
     for (int i = 0; i < 200 && readText(out).find("磁盘已满") == std::string::npos; ++i)
         std::this_thread::sleep_for(milliseconds(100));
     ASSERT_NE(readText(out).find("磁盘已满：database or disk is full"), std::string::npos) << readText(out);
-    const long rssBefore = rssKb(st.monitor);
+    const long rssBefore = zeva::test::RssKbOf(st.monitor);
     const std::size_t requestsBefore = st.Requests().size();
     std::this_thread::sleep_for(seconds(6));
     EXPECT_GE(st.Requests().size() - requestsBefore, 15u) << "the polling goes on";
-    EXPECT_LT(rssKb(st.monitor) - rssBefore, 2048) << "memory stays flat";
+    EXPECT_LT(zeva::test::RssKbOf(st.monitor) - rssBefore, 2048) << "memory stays flat";
     EXPECT_EQ(count(readText(out), "温度记录暂存在内存中"), 1u) << "one box says so";
 
     // Space comes back: every row of the full time is written, in order, with its own time.
@@ -352,4 +343,56 @@ TEST(EndToEnd, AFullDataDiskLosesNoRowAndASignalEndsTheProgramWithinTwoSeconds)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(readText(out).find("未能写入数据库"), std::string::npos) << "no row left unwritten";
     EXPECT_EQ(sql("PRAGMA integrity_check"), "ok\n");
+}
+
+
+TEST(EndToEnd, TheAdapterPulledForTenSecondsAndPutBackResumesThePolling)
+{
+    Station st("zeva-e2e-unplug");
+    st.InitDb(true);
+    st.Ini("Interval_S=1\r\nRunTimer=3\r\nApparatusAddress=1\r\n");
+    st.StartSim({"--instrument", "1:2:45", "--instrument", "2:6:55", "--instrument", "3:10:65"});
+    st.StartMonitor();
+    const fs::path out = st.dir / "monitor.out";
+    std::this_thread::sleep_for(seconds(3));
+    ASSERT_GE(std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord")), 1);
+
+    st.Control("unplug");
+    for (int i = 0; i < 50 && readText(out).find("链路：已连接 → 串口断开") == std::string::npos; ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+    ASSERT_NE(readText(out).find("链路：已连接 → 串口断开"), std::string::npos) << readText(out);
+    const double cpu0 = zeva::test::CpuSecondsOf(st.monitor);
+    std::this_thread::sleep_for(seconds(10));
+    const double cpu = zeva::test::CpuSecondsOf(st.monitor) - cpu0;
+    EXPECT_LT(cpu, 0.1) << "below 1 % of a core while the device is gone (" << cpu << " s in 10 s)";
+    const int rowsBefore = std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord"));
+
+    st.Control("plug");
+    long long plugged = -1;
+    for (const Line& l : st.Wire())
+        if (l.dir == "CTL" && l.bytes.find("plug") == 0)
+            plugged = l.ms;
+    ASSERT_GE(plugged, 0);
+    std::this_thread::sleep_for(seconds(5));
+    long long first = -1;
+    int requests = 0, replies = 0;
+    for (const Line& l : st.Wire()) {
+        if (l.ms <= plugged)
+            continue;
+        if (l.dir == "RX") {
+            ++requests;
+            if (first < 0)
+                first = l.ms;
+        }
+        if (l.dir == "TX")
+            ++replies;
+    }
+    ASSERT_GE(first, 0) << "no request after the plug";
+    EXPECT_LE(first - plugged, 3000) << "polling resumed " << (first - plugged) << " ms after the plug";
+    EXPECT_GE(requests, 8);
+    EXPECT_EQ(replies, requests) << "every request after the return answered";
+    EXPECT_NE(readText(out).find("链路：串口断开 → 已连接"), std::string::npos) << readText(out);
+    EXPECT_GT(std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord")), rowsBefore) << "rows recorded again";
+    int status = st.StopMonitor();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <poll.h>
 #include <pty.h>
+#include <sstream>
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
@@ -220,6 +221,33 @@ std::string Shell(const std::string& command)
         out.append(buf, n);
     pclose(p);
     return out;
+}
+
+double CpuSecondsOf(int pid)
+{
+    std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream f(stat.substr(close + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && f >> field; ++i) {
+        if (i == 14)
+            utime = std::stoll(field);
+        if (i == 15)
+            stime = std::stoll(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+long RssKbOf(int pid)
+{
+    std::istringstream in(ReadText("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string l; std::getline(in, l);)
+        if (l.rfind("VmRSS:", 0) == 0)
+            return std::stol(l.substr(6));
+    return -1;
 }
 
 double ProcessCpuMs()

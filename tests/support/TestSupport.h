@@ -72,6 +72,10 @@ private:
     bool m_held = false;
 };
 
+// CPU time (user and system) of another process, in seconds, and its resident memory in KiB.
+double CpuSecondsOf(int pid);
+long RssKbOf(int pid);
+
 // CPU time of this process, in ms.
 double ProcessCpuMs();
 
