@@ -20,6 +20,8 @@ namespace {
 
 QPointer<QMessageBox> g_errorBox;
 QString g_firstError;
+QString g_latestError; // the newest counted error, when it differs from the first
+QString g_amendment;
 int g_extraErrors = 0;
 bool g_stopping = false;
 
@@ -45,11 +47,33 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     }
 }
 
-QString ErrorBoxText(const QString& first, int extra)
+QString ErrorBoxText(const QString& first, int extra, const QString& latest)
 {
     if (extra <= 0)
         return first;
-    return first + QStringLiteral("\n(另有 %1 条同类错误)").arg(extra);
+    QString text = first + QStringLiteral("\n(另有 %1 条同类错误)").arg(extra);
+    // A different error counted in (rows dropped while the database is locked) is not lost.
+    if (!latest.isEmpty() && latest != first)
+        text += QStringLiteral("\n最近一条：") + latest;
+    return text;
+}
+
+namespace {
+
+void refreshErrorBox()
+{
+    if (g_errorBox)
+        g_errorBox->setText(ErrorBoxText(g_firstError, g_extraErrors, g_latestError) + g_amendment);
+}
+
+} // namespace
+
+void AmendErrorBox(const QString& addition)
+{
+    if (!g_errorBox || g_amendment.contains(addition))
+        return;
+    g_amendment += addition;
+    refreshErrorBox();
 }
 
 bool ErrorBoxOpen()
@@ -64,7 +88,8 @@ void ShowErrorBox(const QString& text, const std::function<void()>& onClosed)
         return;
     if (g_errorBox) {
         ++g_extraErrors;
-        g_errorBox->setText(ErrorBoxText(g_firstError, g_extraErrors));
+        g_latestError = text;
+        refreshErrorBox();
         if (onClosed)
             QObject::connect(g_errorBox, &QDialog::finished, g_errorBox, onClosed);
         return;
@@ -77,6 +102,8 @@ void ShowErrorBox(const QString& text, const std::function<void()>& onClosed)
     box->setWindowModality(Qt::ApplicationModal);
     g_errorBox = box;
     g_firstError = text;
+    g_latestError.clear();
+    g_amendment.clear();
     g_extraErrors = 0;
     QObject::connect(box, &QDialog::finished, box, [box] {
         if (g_errorBox == box)
@@ -126,12 +153,34 @@ void StopApplication(int exitCode)
     QCoreApplication::exit(exitCode);
 }
 
-void InstallStopSignals()
+void ClearStop()
 {
+    g_stopping = false;
+}
+
+void CatchStopSignals()
+{
+    // A reader of the standard error output that went away must not end the program.
+    ::signal(SIGPIPE, SIG_IGN);
     if (g_signalSocket[0] >= 0)
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSocket) != 0)
         return;
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void InstallStopSignals()
+{
+    CatchStopSignals();
+    static bool listening = false;
+    if (listening || g_signalSocket[0] < 0)
+        return;
+    listening = true;
     auto* notifier = new QSocketNotifier(g_signalSocket[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         // Drained, or the notifier fires for ever.
@@ -140,12 +189,6 @@ void InstallStopSignals()
         }
         StopApplication(0);
     });
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
 }
 
 } // namespace zeva

@@ -26,9 +26,11 @@ public:
 // the open box's text as "(另有 N 条同类错误)".
 // `onClosed`, when given, runs once the operator has closed the box.
 void ShowErrorBox(const QString& text, const std::function<void()>& onClosed = {});
-// The text the open box shows with `extra` further errors counted.
-QString ErrorBoxText(const QString& first, int extra);
+// The text the open box shows with `extra` further errors counted, the newest of them `latest`.
+QString ErrorBoxText(const QString& first, int extra, const QString& latest = {});
 bool ErrorBoxOpen();
+// Adds a line to the open box (once), e.g. that what it says is over.
+void AmendErrorBox(const QString& addition);
 
 // Runs a handler; an exception it raises ends it and is shown in the standard error box. Every
 // signal connection goes through this, so no exception crosses Qt's own frames.
@@ -38,11 +40,16 @@ void Guard(const std::function<void()>& handler);
 // given, is the box's second line (the cause).
 void ShowFriendlyMessage(QWidget* parent, const QString& text, const QString& detail = {});
 
+// Catches SIGTERM and SIGINT from the very start (before the application object exists) and
+// ignores SIGPIPE; what was caught is acted on once InstallStopSignals has run.
+void CatchStopSignals();
 // SIGTERM and SIGINT stop the program as StopApplication does, whatever box or window is open.
 void InstallStopSignals();
 // Closes every box and modal window and ends the event loops (the outermost returns `exitCode`);
 // from then on no box opens, errors only reach the standard error output.
 void StopApplication(int exitCode);
 bool Stopping();
+// For a program that runs its event loop again after a stop (tests): boxes open again.
+void ClearStop();
 
 } // namespace zeva

@@ -143,7 +143,7 @@ void TFrmMain::FormShow()
     if (!m_db.Open(s.DataPath)) {
         m_exitCode = ExitDatabaseFailed;
         ShowFriendlyMessage(this, QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下。"),
-                            QStringLiteral("数据库文件：") + TDatabase::FileFor(s.DataPath));
+                            TDatabase::FileFor(s.DataPath) + QStringLiteral("：") + m_db.OpenError());
         close();
         return;
     }
@@ -212,7 +212,10 @@ void TFrmMain::recordWriterEvent(const TRecordWriter::TEvent& event)
     switch (event.kind) {
     case TRecordWriter::TEvent::Kind::Failing: ShowErrorBox(RecordingFailingText(event.text)); break;
     case TRecordWriter::TEvent::Kind::Dropped: ShowErrorBox(RecordingDroppedText(event.count)); break;
-    case TRecordWriter::TEvent::Kind::Recovered: break; // written to the standard error output
+    case TRecordWriter::TEvent::Kind::Recovered:
+        // The box that said so, if still open, says it is over; the writer's own line is on stderr.
+        AmendErrorBox(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
+        break;
     }
 }
 

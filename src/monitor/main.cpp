@@ -11,11 +11,12 @@
 
 int main(int argc, char** argv)
 {
+    zeva::CatchStopSignals(); // a stop in the first milliseconds is a clean stop too
     zeva::TApplication app(argc, argv);
     zeva::RegisterConfigurationWindow();
     zeva::RegisterHistoryWindows();
-    zeva::TFrmMain window;
     zeva::InstallStopSignals();
+    zeva::TFrmMain window;
 
     // Maximised; without a window manager (Xvfb) only an explicit geometry fills the screen.
     window.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());

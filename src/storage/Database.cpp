@@ -115,9 +115,12 @@ bool TDatabase::Open(const QString& dataPath)
 {
     Close();
     m_fileName = FileFor(dataPath);
+    m_openError.clear();
     QFileInfo file(m_fileName);
-    if (!QDir(dataPath + QStringLiteral("/DataBase")).exists() || !file.isFile())
+    if (!QDir(dataPath + QStringLiteral("/DataBase")).exists() || !file.isFile()) {
+        m_openError = QStringLiteral("文件不存在");
         return false;
+    }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
         // mode=rw: the driver would otherwise create an empty file in place of a missing one.
@@ -126,6 +129,7 @@ bool TDatabase::Open(const QString& dataPath)
         db.setDatabaseName(url.toString(QUrl::FullyEncoded));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
         if (!db.open()) {
+            m_openError = ExplainDatabaseError(EDatabaseError::From(db.lastError()).Fault(), db.lastError().text());
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(m_connectionName);
             return false;
@@ -140,8 +144,9 @@ bool TDatabase::Open(const QString& dataPath)
         // Memory-mapped reads: a month of one instrument touches thousands of pages, and a read
         // call per page cost more than the query itself.
         Exec(QStringLiteral("PRAGMA mmap_size=2147418112"));
-    } catch (const EDatabaseError&) {
+    } catch (const EDatabaseError& e) {
         Close();
+        m_openError = QString::fromUtf8(e.what());
         return false;
     }
     return true;

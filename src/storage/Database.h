@@ -81,7 +81,9 @@ private:
 class TDatabase {
 public:
     static inline const QString ConnectionName = QStringLiteral("ADOCon");
-    static constexpr int DefaultBusyTimeoutMs = 5000;
+    // The user-interface thread waits at most this long for another program's lock: polling runs
+    // on the same thread. Recording has a thread of its own (TRecordWriter).
+    static constexpr int DefaultBusyTimeoutMs = 1000;
 
     // The user-interface thread's connection is ADOCon; a thread of its own opens another name.
     explicit TDatabase(QString connectionName = ConnectionName, int busyTimeoutMs = DefaultBusyTimeoutMs)
@@ -95,8 +97,10 @@ public:
     // <dataPath>/DataBase/Data.db
     static QString FileFor(const QString& dataPath);
 
-    // False when the folder or the file is missing (never creates one) or the file is no database.
+    // False when the folder or the file is missing (never creates one) or the file is no database;
+    // OpenError() then says why.
     bool Open(const QString& dataPath);
+    const QString& OpenError() const { return m_openError; }
     void Close();
     bool IsOpen() const;
     const QString& FileName() const { return m_fileName; }
@@ -110,6 +114,7 @@ private:
     QString m_connectionName;
     int m_busyTimeoutMs;
     QString m_fileName;
+    QString m_openError;
     bool m_open = false;
 };
 

@@ -6,6 +6,7 @@
 #include "Statements.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <vector>
 
 namespace zeva {
@@ -73,6 +74,7 @@ void TRecordWriter::run()
     TDatabase db(QStringLiteral("RecordWriter%1").arg(++serial), m_options.busyTimeoutMs);
     std::vector<TQueued> batch;
     QString lastError;
+    struct stat opened{};
     for (;;) {
         batch.clear();
         {
@@ -87,8 +89,21 @@ void TRecordWriter::run()
         QString error;
         TDatabaseFault fault = TDatabaseFault::Other;
         try {
-            if (!db.IsOpen() && !db.Open(m_dataPath))
-                throw EDatabaseError(QStringLiteral("无法打开数据库 %1").arg(TDatabase::FileFor(m_dataPath)).toStdString());
+            // A file deleted or moved away under the open connection would take the rows with it
+            // unseen; one put in its place is opened afresh.
+            const QString file = TDatabase::FileFor(m_dataPath);
+            struct stat now{};
+            if (::stat(file.toLocal8Bit().constData(), &now) != 0) {
+                db.Close();
+                throw EDatabaseError(QStringLiteral("数据库文件 %1 已不存在（被删除或移走）").arg(file).toStdString());
+            }
+            if (db.IsOpen() && (now.st_ino != opened.st_ino || now.st_dev != opened.st_dev))
+                db.Close();
+            if (!db.IsOpen()) {
+                if (!db.Open(m_dataPath))
+                    throw EDatabaseError(QStringLiteral("无法打开数据库 %1：%2").arg(file, db.OpenError()).toStdString());
+                opened = now;
+            }
             // The write lock is taken first, so the look-ups and inserts of a batch see one state.
             db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
             try {

@@ -1,6 +1,7 @@
 // Faults without damage: boxes that never stack, a stop by signal whatever is open, recording that
 // never stalls the polling, start-up that goes on without a writable Data.ini, the port box's cause.
 #include "Application.h"
+#include "ErrorLog.h"
 #include "Database.h"
 #include "Frames.h"
 #include "MainFixture.h"
@@ -124,7 +125,7 @@ TEST_F(FaultFixture, ErrorsWhileABoxIsOpenAreCountedNotStacked)
     std::vector<QMessageBox*> open = openBoxes();
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(most, 1u) << "never a second box";
-    EXPECT_EQ(open.front()->text(), "error 1\n(另有 29 条同类错误)");
+    EXPECT_EQ(open.front()->text(), "error 1\n(另有 29 条同类错误)\n最近一条：error 30");
     EXPECT_EQ(open.front()->objectName(), "ErrorBox");
     EXPECT_EQ(open.front()->windowTitle(), MainCaption);
     EXPECT_EQ(open.front()->windowModality(), Qt::ApplicationModal);
@@ -133,6 +134,12 @@ TEST_F(FaultFixture, ErrorsWhileABoxIsOpenAreCountedNotStacked)
     EXPECT_NE(log.find("error 30\n"), std::string::npos) << "each error on the standard error output";
     EXPECT_NE(log.find(QDate::currentDate().toString("yyyy-MM-dd ").toStdString()), std::string::npos)
         << "with its time";
+    // A different error counted in is named, and a line can be added to the box.
+    ShowErrorBox(QStringLiteral("another kind"));
+    EXPECT_EQ(open.front()->text(), "error 1\n(另有 30 条同类错误)\n最近一条：another kind");
+    AmendErrorBox(QStringLiteral("\nover"));
+    AmendErrorBox(QStringLiteral("\nover"));
+    EXPECT_EQ(open.front()->text(), "error 1\n(另有 30 条同类错误)\n最近一条：another kind\nover");
     open.front()->button(QMessageBox::Ok)->click();
     ASSERT_TRUE(WaitUntil([] { return !ErrorBoxOpen() && openBoxes().empty(); }));
 
@@ -195,6 +202,29 @@ TEST_F(FaultFixture, SigtermClosesBoxesAndWindowsAndEndsWithinTwoSeconds)
     EXPECT_FALSE(w->TimerA()->isActive());
     EXPECT_EQ(w->RecordWriter()->Pending(), 0u) << "the last row committed";
     EXPECT_TRUE(Stopping());
+    ClearStop(); // the tests after this one open boxes again
+}
+
+TEST_F(FaultFixture, AReaderOfTheErrorOutputThatWentAwayNeitherKillsNorBlocks)
+{
+    CatchStopSignals();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int saved = ::dup(2);
+    ::dup2(fds[1], 2);
+    ::close(fds[1]);
+    // A reader that reads nothing: the pipe fills, and the program goes on.
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 2000; ++i)
+        LogError(QString(200, QLatin1Char('x')));
+    EXPECT_LT(t.elapsed(), 2000) << "never blocked on a full pipe";
+    ::close(fds[0]); // the reader goes away: a write now raises SIGPIPE, which must not end us
+    LogError(QStringLiteral("after the reader left"));
+    qWarning("a library's own warning after the reader left"); // written without asking first
+    ::dup2(saved, 2);
+    ::close(saved);
+    SUCCEED();
 }
 
 TEST_F(FaultFixture, ThePortBoxNamesTheCause)

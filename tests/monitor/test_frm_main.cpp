@@ -70,6 +70,7 @@ TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
     auto w = Start();
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 数据库不在 " + dir.path() + "/DataBase 目录下。");
+    EXPECT_EQ(boxes->details.front(), dir.path() + "/DataBase/Data.db：文件不存在") << "the cause";
     EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
     EXPECT_EQ(w->ExitCode(), 3);
     EXPECT_NE(IniText().find("ApparatusAddress=0\r\n"), std::string::npos) << "255 replaced by 0";

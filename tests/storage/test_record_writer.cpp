@@ -267,3 +267,29 @@ TEST(DatabaseErrors, TheLibraryTextKeepsAChineseExplanationInFront)
     EXPECT_EQ(FaultOfSqliteCode(1), TDatabaseFault::Other);
     EXPECT_EQ(ExplainDatabaseError(TDatabaseFault::Other, "no such table: x"), "no such table: x");
 }
+
+TEST_F(WriterFixture, ADatabaseFileDeletedUnderTheWriterIsSaidAndOnePutBackIsUsed)
+{
+    Events events;
+    TRecordWriter::TOptions options;
+    options.patience = 0ms;
+    options.retryOther = 50ms;
+    TRecordWriter w(dir.path(), events.report(), options);
+    w.Start();
+    w.Post(row(1, 0));
+    ASSERT_TRUE(WaitUntil([&] { return w.Written() == 1; }));
+    const QString file = TDatabase::FileFor(dir.path());
+    Shell("sqlite3 '" + file.toStdString() + "' \".backup '" + dir.filePath("copy.db").toStdString() + "'\"");
+    ASSERT_TRUE(QFile::exists(dir.filePath("copy.db")));
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(file + suffix);
+    w.Post(row(1, 1));
+    ASSERT_TRUE(WaitUntil([&] { return events.count(TRecordWriter::TEvent::Kind::Failing) == 1; }));
+    EXPECT_TRUE(events.text(TRecordWriter::TEvent::Kind::Failing).contains("已不存在"))
+        << events.text(TRecordWriter::TEvent::Kind::Failing).toStdString();
+    EXPECT_EQ(w.Pending(), 1u) << "the row waits, not written into the deleted file";
+    ASSERT_TRUE(QFile::copy(dir.filePath("copy.db"), file));
+    ASSERT_TRUE(WaitUntil([&] { return w.Pending() == 0; }));
+    EXPECT_EQ(w.Stop(1000ms), 0u);
+    EXPECT_EQ(storedRows(dir.path()), expected(0, 2, id)) << "into the file put back";
+}
