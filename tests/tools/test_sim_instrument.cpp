@@ -19,9 +19,11 @@ TEST(SimInstrument, RelaysFollowThresholdsWithFanHysteresis)
     in.SetMeasured({50, 40, 40, 40});
     EXPECT_EQ(in.OutputStatus() & OutputBit::Fan, 0);
     EXPECT_NE(in.OutputStatus() & OutputBit::FanAuto, 0);
+    EXPECT_EQ(in.OutputStatus() & (OutputBit::Alarm | OutputBit::Trip), OutputBit::Alarm)
+        << "healthy: the alarm bit reads 1 (shown green), the trip bit 0 (shown green)";
 
     in.SetMeasured({40, 81, 40, 40});
-    EXPECT_EQ(in.OutputStatus() & (OutputBit::Alarm | OutputBit::Trip), OutputBit::Alarm);
+    EXPECT_EQ(in.OutputStatus() & (OutputBit::Alarm | OutputBit::Trip), 0) << "in alarm the alarm bit drops";
     EXPECT_EQ(in.PhaseStatus(), PhaseBit::B);
     EXPECT_EQ(in.blackBox(), (TPhaseTemps{40, 81, 40, 40})) << "caught when the alarm came on";
     in.SetMeasured({40, 90, 40, 40});

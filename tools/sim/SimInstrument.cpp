@@ -114,7 +114,9 @@ uint8_t TSimInstrument::OutputStatus() const
     uint8_t s = 0;
     if (out(0, m_fanOn))
         s |= OutputBit::Fan;
-    if (out(1, m_alarm))
+    // The over-temperature alarm output reads 1 while all is well and 0 in alarm: the main window
+    // shows that bit green for 1 and red for 0, the opposite sense from its neighbours.
+    if (!out(1, m_alarm))
         s |= OutputBit::Alarm;
     if (out(2, m_trip))
         s |= OutputBit::Trip;
