@@ -148,6 +148,13 @@ void TFrmMain::FormShow()
         return;
     }
     startRecordWriter();
+    try {
+        if (EnsureEventJournal(m_db))
+            LogError(QStringLiteral("数据库中没有报警记录表 EventJournal，已新建（其他表未改动）"));
+    } catch (const EDatabaseError& e) {
+        // The monitoring does not depend on it.
+        LogError(QStringLiteral("无法新建报警记录表 EventJournal：") + QString::fromUtf8(e.what()));
+    }
     // A settings file that cannot be rewritten is said once the polling runs; the values in
     // memory serve meanwhile.
     for (const QString& error : writeErrors)

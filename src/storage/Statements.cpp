@@ -64,6 +64,15 @@ const char* const Schema[] = {
     " AAtoneT NUMERIC, BAtoneT NUMERIC, CAtoneT NUMERIC, DAtoneT NUMERIC, TF INTEGER, RUN INTEGER)",
 };
 
+// The alarm and event journal; an older database gets it at the program's start.
+const char* const JournalSchema[] = {
+    "CREATE TABLE EventJournal ("
+    " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " ApparatusID INTEGER, ApparatusAddress INTEGER, Kind TEXT NOT NULL, Text TEXT,"
+    " RaisedAt TEXT NOT NULL, ClearedAt TEXT, AckedAt TEXT, AckedBy TEXT)",
+    "CREATE INDEX EventJournalByTime ON EventJournal(RaisedAt)",
+};
+
 namespace Sql {
 // Ties between equal addresses go to the older row, so "the first row" is always the same one.
 const QString SelectApparatus = QStringLiteral("SELECT * FROM Apparatus ORDER BY ApparatusAddress, ID");
@@ -127,6 +136,26 @@ void CreateSchema(TDatabase& db)
 {
     for (const char* sql : Schema)
         db.Exec(QLatin1String(sql));
+    for (const char* sql : JournalSchema)
+        db.Exec(QLatin1String(sql));
+}
+
+bool EnsureEventJournal(TDatabase& db)
+{
+    TQueryResult r = db.Query(QStringLiteral("SELECT count(*) AS n FROM sqlite_master WHERE type = 'table' AND "
+                                             "name = 'EventJournal'"));
+    if (r.FieldAsInteger(QStringLiteral("n")) > 0)
+        return false;
+    db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        for (const char* sql : JournalSchema)
+            db.Exec(QLatin1String(sql));
+        db.Exec(QStringLiteral("COMMIT"));
+    } catch (const EDatabaseError&) {
+        db.Exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    return true;
 }
 
 qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool enabled, const QString& type,

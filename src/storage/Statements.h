@@ -35,8 +35,11 @@ QString ActTemperature(int phase);
 QString BlackTemperature(int phase);
 } // namespace Column
 
-// Creates the three permanent tables and the index in an empty database (zeva-initdb).
+// Creates the three permanent tables, the event journal and their indexes in an empty database
+// (zeva-initdb).
 void CreateSchema(TDatabase& db);
+// Adds the event journal to a database that lacks it, touching nothing else; true when it did.
+bool EnsureEventJournal(TDatabase& db);
 // Adds one instrument row (zeva-initdb --demo, tests); returns its ID.
 qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool enabled,
                        const QString& type = {}, const QString& implication = {});

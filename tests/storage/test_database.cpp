@@ -75,6 +75,21 @@ TEST_F(DbFixture, PragmasAndSchema)
               "ApparatusRecordByTime\n");
 }
 
+TEST_F(DbFixture, AnOlderDatabaseGetsTheEventJournalAndNothingElseChanges)
+{
+    EXPECT_FALSE(EnsureEventJournal(db)) << "a new database has it";
+    // An older database: the three permanent tables with rows, no journal.
+    InsertApparatus(db, "old", 4, true);
+    InsertRecord(db, 1, QDateTime::currentDateTime(), {1, 2, 3, 4}, {5, 6, 7, 8});
+    db.Exec("DROP TABLE EventJournal");
+    const std::string before = sqlite(".dump Apparatus") + sqlite(".dump ApparatusRecord") + sqlite(".dump ApparatusHistory");
+    EXPECT_TRUE(EnsureEventJournal(db));
+    EXPECT_EQ(sqlite(".dump Apparatus") + sqlite(".dump ApparatusRecord") + sqlite(".dump ApparatusHistory"), before);
+    EXPECT_EQ(sqlite("SELECT group_concat(name) FROM pragma_table_info('EventJournal')"),
+              "ID,ApparatusID,ApparatusAddress,Kind,Text,RaisedAt,ClearedAt,AckedAt,AckedBy\n");
+    EXPECT_FALSE(EnsureEventJournal(db)) << "once";
+}
+
 TEST_F(DbFixture, NumericAddressOrderAndLookups)
 {
     qint64 a100 = InsertApparatus(db, "c", 100, true);
