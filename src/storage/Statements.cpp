@@ -71,6 +71,8 @@ const char* const JournalSchema[] = {
     " ApparatusID INTEGER, ApparatusAddress INTEGER, Kind TEXT NOT NULL, Text TEXT,"
     " RaisedAt TEXT NOT NULL, ClearedAt TEXT, AckedAt TEXT, AckedBy TEXT)",
     "CREATE INDEX EventJournalByTime ON EventJournal(RaisedAt)",
+    "CREATE INDEX EventJournalOpen ON EventJournal(ApparatusAddress, Kind) WHERE ClearedAt IS NULL",
+    "CREATE INDEX EventJournalUnacknowledged ON EventJournal(ID) WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'",
 };
 
 namespace Sql {
@@ -111,6 +113,22 @@ const QString SelectHistory = QStringLiteral("SELECT * FROM ApparatusHistory ORD
 const QString InsertApparatus = QStringLiteral(
     "INSERT INTO Apparatus(ApparatusName,ApparatusAddress,ApparatusType,Implication,CFlag) "
     "VALUES(:name,:address,:type,:implication,:flag)");
+const QString InsertJournal = QStringLiteral(
+    "INSERT INTO EventJournal(ApparatusID,ApparatusAddress,Kind,Text,RaisedAt) VALUES(:id,:address,:kind,:text,:p1)");
+const QString ClearJournal = QStringLiteral(
+    "UPDATE EventJournal SET ClearedAt = :p1 WHERE ID = (SELECT max(ID) FROM EventJournal WHERE Kind = :kind AND "
+    "ApparatusAddress IS :address AND ClearedAt IS NULL AND Kind LIKE 'alarm.%')");
+const QString AcknowledgeJournal = QStringLiteral(
+    "UPDATE EventJournal SET AckedAt = :p1, AckedBy = :user WHERE ID = :id AND AckedAt IS NULL AND Kind LIKE 'alarm.%'");
+const QString AcknowledgeAllJournal = QStringLiteral(
+    "UPDATE EventJournal SET AckedAt = :p1, AckedBy = :user WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
+const QString CountUnacknowledged =
+    QStringLiteral("SELECT count(*) AS n FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
+const QString SelectJournal = QStringLiteral(
+    "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
+    "WHERE (:all OR ApparatusAddress IS :address) AND (:from IS NULL OR RaisedAt >= :from) AND "
+    "(:to IS NULL OR RaisedAt <= :to) "
+    "ORDER BY (Kind LIKE 'alarm.%' AND ClearedAt IS NULL) DESC, ID DESC");
 } // namespace Sql
 
 qint64 firstId(TQueryResult r)
@@ -322,6 +340,59 @@ QSqlTableModel* CreateApparatusModel(TDatabase& db, QObject* parent)
 QSqlTableModel* CreateHistoryModel(TDatabase& db, QObject* parent)
 {
     return sortedModel(db, parent, QStringLiteral("ApparatusHistory"), QSqlTableModel::OnFieldChange);
+}
+
+} // namespace zeva
+
+namespace zeva {
+
+namespace {
+
+QVariant addressValue(int address)
+{
+    return address < 0 ? QVariant() : QVariant(address);
+}
+
+QVariant timeOrNull(const QDateTime& t)
+{
+    return t.isValid() ? QVariant(DateTimeText(t)) : QVariant();
+}
+
+} // namespace
+
+void InsertJournal(TDatabase& db, int address, const QString& kind, const QString& text, const QDateTime& when)
+{
+    QVariant id = address < 0 ? QVariant() : QVariant(LookupEnabledId(db, address));
+    db.Exec(Sql::InsertJournal,
+            {{":id", id}, {":address", addressValue(address)}, {":kind", kind}, {":text", text}, {":p1", DateTimeText(when)}});
+}
+
+void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTime& when)
+{
+    db.Exec(Sql::ClearJournal, {{":p1", DateTimeText(when)}, {":kind", kind}, {":address", addressValue(address)}});
+}
+
+void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user)
+{
+    if (ids.empty()) {
+        db.Exec(Sql::AcknowledgeAllJournal, {{":p1", DateTimeText(when)}, {":user", user}});
+        return;
+    }
+    for (qint64 id : ids)
+        db.Exec(Sql::AcknowledgeJournal, {{":p1", DateTimeText(when)}, {":user", user}, {":id", id}});
+}
+
+qint64 CountUnacknowledgedAlarms(TDatabase& db)
+{
+    return db.Query(Sql::CountUnacknowledged).FieldAsInteger(QStringLiteral("n"));
+}
+
+TQueryResult SelectJournal(TDatabase& db, int address, const QDateTime& from, const QDateTime& to)
+{
+    return db.Query(Sql::SelectJournal, {{":all", address == -2 ? 1 : 0},
+                                         {":address", addressValue(address)},
+                                         {":from", timeOrNull(from)},
+                                         {":to", timeOrNull(to)}});
 }
 
 } // namespace zeva

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 class QSqlTableModel;
 class QObject;
@@ -90,6 +91,18 @@ struct THistoryRow {
 };
 void InsertHistory(TDatabase& db, const THistoryRow& row);
 TQueryResult SelectHistory(TDatabase& db);
+
+// --- EventJournal ---
+// A raised alarm or an event; the ID is looked up by address (NULL for the whole bus, address -1).
+void InsertJournal(TDatabase& db, int address, const QString& kind, const QString& text, const QDateTime& when);
+// Clears the newest open alarm of that kind and address.
+void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTime& when);
+// Acknowledges the alarms among `ids` not yet acknowledged (all of them when `ids` is empty).
+void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user);
+qint64 CountUnacknowledgedAlarms(TDatabase& db);
+// Active alarms first (not cleared), then the rest, newest first; an address of -2 means all, a
+// null date no bound.
+TQueryResult SelectJournal(TDatabase& db, int address, const QDateTime& from, const QDateTime& to);
 
 // --- grids ---
 // Editable, sorted by address; an edited row reaches the table when it is submitted.

@@ -90,6 +90,41 @@ TEST_F(DbFixture, AnOlderDatabaseGetsTheEventJournalAndNothingElseChanges)
     EXPECT_FALSE(EnsureEventJournal(db)) << "once";
 }
 
+TEST_F(DbFixture, JournalRaiseClearAcknowledgeAndList)
+{
+    qint64 four = InsertApparatus(db, "four", 4, true);
+    const QDateTime t0 = QDateTime::fromString("2026-12-09 08:00:00", "yyyy-MM-dd HH:mm:ss");
+    InsertJournal(db, 4, "alarm.door", "柜门打开", t0);
+    InsertJournal(db, 4, "event.fan", "风机控制输出：动作", t0.addSecs(1));
+    InsertJournal(db, -1, "alarm.linkdown", "串口断开", t0.addSecs(2));
+    InsertJournal(db, 4, "alarm.door", "柜门打开", t0.addSecs(3)); // a second opening, still open
+    EXPECT_EQ(CountUnacknowledgedAlarms(db), 3) << "events need none";
+    ClearJournal(db, 4, "alarm.door", t0.addSecs(4));
+    ClearJournal(db, -1, "alarm.linkdown", t0.addSecs(5));
+    ClearJournal(db, 4, "event.fan", t0.addSecs(6)); // events are never cleared
+    EXPECT_EQ(sqlite("SELECT ID, ApparatusID, ApparatusAddress, ClearedAt FROM EventJournal ORDER BY ID"),
+              "1|" + std::to_string(four) + "|4|\n2|" + std::to_string(four) +
+                  "|4|\n3|||2026-12-09 08:00:05\n4|" + std::to_string(four) + "|4|2026-12-09 08:00:04\n")
+        << "the newest open one of that kind and address";
+
+    TQueryResult all = SelectJournal(db, -2, {}, {});
+    std::vector<qint64> order;
+    for (all.First(); !all.Eof(); all.Next())
+        order.push_back(all.FieldAsInteger("ID"));
+    EXPECT_EQ(order, (std::vector<qint64>{1, 4, 3, 2})) << "the active alarm first, then newest first";
+    EXPECT_EQ(SelectJournal(db, -1, {}, {}).RecordCount(), 1) << "the bus's own";
+    EXPECT_EQ(SelectJournal(db, 4, t0.addSecs(1), t0.addSecs(3)).RecordCount(), 2) << "both ends included";
+
+    AcknowledgeJournal(db, {1, 2}, t0.addSecs(10), "operator");
+    EXPECT_EQ(CountUnacknowledgedAlarms(db), 2);
+    EXPECT_EQ(sqlite("SELECT AckedAt, AckedBy FROM EventJournal WHERE ID IN (1, 2) ORDER BY ID"),
+              "2026-12-09 08:00:10|operator\n|\n")
+        << "an event is not acknowledged";
+    AcknowledgeJournal(db, {}, t0.addSecs(20), "night");
+    EXPECT_EQ(CountUnacknowledgedAlarms(db), 0);
+    EXPECT_EQ(sqlite("SELECT AckedBy FROM EventJournal WHERE ID = 1"), "operator\n") << "kept";
+}
+
 TEST_F(DbFixture, NumericAddressOrderAndLookups)
 {
     qint64 a100 = InsertApparatus(db, "c", 100, true);
