@@ -5,6 +5,7 @@
 #include "Application.h"
 #include "ComboText.h"
 #include "Convert.h"
+#include "ErrorLog.h"
 #include "Frames.h"
 #include "FrmMain.h"
 #include "MainState.h"
@@ -81,6 +82,11 @@ void TFrmSetParm::FormCreate()
     m_commB->SetCommName(m_state.PortName.toStdString());
     m_commB->SetBaudRate(uint32_t(m_state.BaudSetting));
     Guard([this] { m_commB->OpenPort(); }); // a port held elsewhere: shown, the window still opens
+    if (!m_commB->IsOpen()) {
+        // Gone or held: tried again every 2 s while the window is open.
+        m_main.ConfigurationLink(false);
+        m_reconnectB->Start();
+    }
     m_timerB->start();
 }
 
@@ -155,8 +161,10 @@ void TFrmSetParm::TimerBTimer()
         return; // no usable address (no enabled instrument): nothing to ask
     }
     // A read's reply is due before the next one goes out.
-    if (m_readOutstanding && ++m_unansweredReads >= 3)
+    if (m_readOutstanding && ++m_unansweredReads >= 3 && !NoReply->isVisible()) {
         NoReply->show();
+        LogError(QStringLiteral("参数设置：地址 %1 无应答").arg(address));
+    }
     m_readOutstanding = true;
     TFrame request = BuildRequest(address, commands[tab]);
     m_commB->SendData(request.data(), uint16_t(request.size));
@@ -174,7 +182,10 @@ void TFrmSetParm::CommBReceiveData(TComm*, const uint8_t* Buffer, uint16_t Buffe
             continue;
         m_readOutstanding = false;
         m_unansweredReads = 0;
-        NoReply->hide();
+        if (NoReply->isVisible()) {
+            NoReply->hide();
+            LogError(QStringLiteral("参数设置：恢复应答"));
+        }
         switch (command) {
         case Cmd::ReadThresholds: {
             TThresholds t = DecodeThresholds(rx.data());

@@ -5,6 +5,8 @@
 #include "Reconnect.h"
 
 #include "Application.h"
+#include "ErrorLog.h"
+#include "FrmMain.h"
 #include "Frames.h"
 #include "WindowSupport.h"
 
@@ -205,8 +207,15 @@ void TFrmSetParm::buildControls()
     m_timerB = Named(new QTimer(this), QStringLiteral("TimerB"));
     m_timerB->setInterval(1000);
     // A pulled adapter: CommB is tried again every 2 s while the window is open.
-    m_reconnectB = new TReconnect(*m_commB, {}, this);
-    m_commB->OnRequestHangup = [this](TComm*) { m_reconnectB->Start(); };
+    m_reconnectB = new TReconnect(*m_commB, [this] {
+        LogError(QStringLiteral("参数设置：串口已重新打开"));
+        m_main.ConfigurationLink(true);
+    }, this);
+    m_commB->OnRequestHangup = [this](TComm*) {
+        LogError(QStringLiteral("参数设置：串口断开，每 2 秒重试"));
+        m_main.ConfigurationLink(false);
+        m_reconnectB->Start();
+    };
     NoReply = Named(new QLabel(QStringLiteral("无应答"), PageCtl), QStringLiteral("NoReply"));
     NoReply->setStyleSheet(QStringLiteral("color: #d02020; font-weight: bold; padding: 0 8px;"));
     NoReply->hide();

@@ -2,9 +2,13 @@
 #include "DataGrid.h"
 
 #include "GridModel.h"
+#include "IniFile.h"
 
+#include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QStringList>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -82,6 +86,49 @@ void TDataGrid::refreshFooter()
         return;
     m_footer->item(0, 0)->setText(QStringLiteral("合计"));
     m_footer->item(0, 1)->setText(QString::number(RowCount()));
+}
+
+namespace {
+
+QString csvField(QString text)
+{
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))) {
+        text.replace(QLatin1String("\""), QLatin1String("\"\""));
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    }
+    return text;
+}
+
+} // namespace
+
+bool ExportModelCsv(const QAbstractItemModel& m, const QString& fileName)
+{
+    QFile f(fileName);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QString text;
+    QStringList cells;
+    for (int c = 0; c < m.columnCount(); ++c)
+        cells << csvField(m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+    text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    for (int r = 0; r < m.rowCount(); ++r) {
+        cells.clear();
+        for (int c = 0; c < m.columnCount(); ++c)
+            cells << csvField(m.data(m.index(r, c), Qt::DisplayRole).toString());
+        text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    // The byte-order mark lets spreadsheet programs read the Chinese titles as UTF-8.
+    QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    return f.write(bytes) == bytes.size() && f.flush();
+}
+
+void ExportModelCsvAs(QWidget* parent, const QAbstractItemModel& model, const QString& suggested)
+{
+    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("导出"), suggested, QStringLiteral("CSV (*.csv)"));
+    if (name.isEmpty())
+        return;
+    if (!ExportModelCsv(model, name))
+        throw EIniFileError(("Unable to write to " + name).toStdString());
 }
 
 } // namespace zeva

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QAbstractItemModel;
 class QTableView;
 class QTableWidget;
 
@@ -31,5 +32,12 @@ private:
     QTableWidget* m_footer;
     TGridModel* m_model = nullptr;
 };
+
+// The model's rows as CSV in UTF-8 with a byte-order mark, its titles first; false when the file
+// cannot be written.
+bool ExportModelCsv(const QAbstractItemModel& model, const QString& fileName);
+// Asks for the file (suggesting `suggested`) and writes it; a file that cannot be written throws
+// "Unable to write to %s". Nothing happens when the operator cancels.
+void ExportModelCsvAs(QWidget* parent, const QAbstractItemModel& model, const QString& suggested);
 
 } // namespace zeva

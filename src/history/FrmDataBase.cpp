@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "ChartFeed.h"
 #include "Convert.h"
+#include "FrmJournal.h"
 #include "DataGrid.h"
 #include "FrmAddLine.h"
 #include "FrmApparatus.h"
@@ -252,15 +253,6 @@ std::vector<TGridColumn> detailColumns()
     return c;
 }
 
-QString csvField(QString text)
-{
-    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))) {
-        text.replace(QLatin1String("\""), QLatin1String("\"\""));
-        return QLatin1Char('"') + text + QLatin1Char('"');
-    }
-    return text;
-}
-
 } // namespace
 
 TFrmFrmDstList::TFrmFrmDstList(const TQueryResult& result, QWidget* parent) : QDialog(parent)
@@ -289,34 +281,12 @@ TFrmFrmDstList::TFrmFrmDstList(const TQueryResult& result, QWidget* parent) : QD
 
 bool TFrmFrmDstList::ExportCsv(const QString& fileName) const
 {
-    QFile f(fileName);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const TGridModel* m = Grid->model();
-    QString text;
-    QStringList cells;
-    for (int c = 0; c < m->columnCount(); ++c)
-        cells << csvField(m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
-    text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    for (int r = 0; r < m->rowCount(); ++r) {
-        cells.clear();
-        for (int c = 0; c < m->columnCount(); ++c)
-            cells << csvField(m->data(m->index(r, c), Qt::DisplayRole).toString());
-        text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    }
-    // The byte-order mark lets spreadsheet programs read the Chinese titles as UTF-8.
-    QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
-    return f.write(bytes) == bytes.size() && f.flush();
+    return ExportModelCsv(*Grid->model(), fileName);
 }
 
 void TFrmFrmDstList::ButExportClick()
 {
-    QString name = QFileDialog::getSaveFileName(this, QStringLiteral("导出"), QStringLiteral("查询明细表.csv"),
-                                                QStringLiteral("CSV (*.csv)"));
-    if (name.isEmpty())
-        return;
-    if (!ExportCsv(name))
-        throw EIniFileError(("Unable to write to " + name).toStdString());
+    ExportModelCsvAs(this, *Grid->model(), QStringLiteral("查询明细表.csv"));
 }
 
 void RegisterHistoryWindows()
@@ -328,6 +298,23 @@ void RegisterHistoryWindows()
     TFrmMain::Openers().historyCurves = [](TFrmMain& main) {
         TFrmDataBase window(main.ADOCon(), *main.State().SettingsFile, &main);
         window.exec();
+    };
+    TFrmMain::Openers().journal = [](TFrmMain& main) {
+        // One window, not modal: shown again and brought forward if it is open already.
+        auto* window = main.findChild<TFrmJournal*>(QStringLiteral("FrmJournal"), Qt::FindDirectChildrenOnly);
+        if (!window) {
+            window = new TFrmJournal(main, &main);
+            window->setAttribute(Qt::WA_DeleteOnClose);
+            main.JournalChanged = [&main] {
+                if (auto* open = main.findChild<TFrmJournal*>(QStringLiteral("FrmJournal"), Qt::FindDirectChildrenOnly))
+                    open->Reload();
+            };
+        } else {
+            window->Reload();
+        }
+        window->show();
+        window->raise();
+        window->activateWindow();
     };
 }
 

@@ -82,6 +82,27 @@ std::vector<TJournalOp> TAlarmTracker::LinkDown(bool down)
     return {op(down ? TJournalOp::What::Raise : TJournalOp::What::Clear, -1, JournalKind::LinkDown)};
 }
 
+bool TAlarmTracker::Restore(int address, const QString& code)
+{
+    if (code == QLatin1String(JournalKind::LinkDown.code)) {
+        m_linkDown = true;
+        return true;
+    }
+    if (address < 0 || address > 255)
+        return false;
+    TState& s = m_states[std::size_t(address)];
+    if (code == QLatin1String(JournalKind::Interrupted.code)) {
+        s.interrupted = true;
+        return true;
+    }
+    for (std::size_t i = 0; i < LiveAlarms.size(); ++i)
+        if (code == QLatin1String(LiveAlarms[i].code)) {
+            s.live[i] = true;
+            return true;
+        }
+    return false;
+}
+
 bool TAlarmTracker::Active(uint8_t address, const TJournalKind& kind) const
 {
     const TState& s = m_states[address];

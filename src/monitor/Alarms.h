@@ -55,6 +55,9 @@ public:
     std::vector<TJournalOp> LinkDown(bool down);
 
     bool Active(uint8_t address, const TJournalKind& kind) const;
+    // An alarm the journal still holds open from an earlier run: it is not raised again while the
+    // condition lasts, and is cleared when the first reply shows it gone. False for an unknown code.
+    bool Restore(int address, const QString& code);
 
 private:
     struct TState {

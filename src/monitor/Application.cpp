@@ -100,6 +100,8 @@ void ShowErrorBox(const QString& text, const std::function<void()>& onClosed)
     auto* box = new QMessageBox(QMessageBox::Critical, MainCaption, text, QMessageBox::Ok);
     box->setObjectName(QStringLiteral("ErrorBox"));
     box->setWindowModality(Qt::ApplicationModal);
+    // Over a window that opens after it (a dialog whose creation failed half way).
+    box->setWindowFlags(box->windowFlags() | Qt::WindowStaysOnTopHint);
     g_errorBox = box;
     g_firstError = text;
     g_latestError.clear();

@@ -153,8 +153,12 @@ void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TInser
     }
     if (advance(counter, pollInterval)) {
         if (Follow) {
-            const double width = m_chart->xAxis->range().size();
-            m_chart->xAxis->setRange(key - width, key);
+            // The drawn live curve is followed; the black-box counter runs apart and its series
+            // are not drawn.
+            if (firstSeries == 0) {
+                const double width = m_chart->xAxis->range().size();
+                m_chart->xAxis->setRange(key - width, key);
+            }
         } else {
             ScrollBottomAxis(m_chart, pollInterval / 2.0);
         }

@@ -29,8 +29,8 @@ public:
 
     int32_t LiveX = 0;
     int32_t BlackBoxX = 0;
-    // Each feed puts the newest point at the time axis's right edge, keeping its width (instead
-    // of moving the axis on by half an interval).
+    // Each live feed puts the newest live point at the time axis's right edge, keeping its width
+    // (instead of every feed moving the axis on by half an interval).
     bool Follow = false;
 
     // Points for live A..C at LiveX (black box A..D at BlackBoxX), then the counter and the time

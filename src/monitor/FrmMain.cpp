@@ -7,6 +7,7 @@
 #include "Faults.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
+#include "Notify.h"
 #include "Platform.h"
 #include "Reconnect.h"
 #include "ReplyHandling.h"
@@ -15,6 +16,7 @@
 #include "Statements.h"
 #include "WindowSupport.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -155,6 +157,7 @@ void TFrmMain::FormShow()
         // The monitoring does not depend on it.
         LogError(QStringLiteral("无法新建报警记录表 EventJournal：") + QString::fromUtf8(e.what()));
     }
+    restoreOpenAlarms();
     // A settings file that cannot be rewritten is said once the polling runs; the values in
     // memory serve meanwhile.
     for (const QString& error : writeErrors)
@@ -198,6 +201,7 @@ void TFrmMain::FormShow()
     m_recorder.RecordToggle = 0;
     m_healthTimer->start();
     HealthTimerTimer();
+    RefreshAlarmBanner();
     m_startedUp = true;
 }
 
@@ -219,6 +223,15 @@ void TFrmMain::recordWriterEvent(const TRecordWriter::TEvent& event)
     switch (event.kind) {
     case TRecordWriter::TEvent::Kind::Failing: ShowErrorBox(RecordingFailingText(event.text)); break;
     case TRecordWriter::TEvent::Kind::Dropped: ShowErrorBox(RecordingDroppedText(event.count)); break;
+    case TRecordWriter::TEvent::Kind::Journaled: {
+        // Only now, with the alarms stored, are they shown.
+        QStringList raised;
+        raised.swap(m_raisedNotShown);
+        newAlarms(raised);
+        if (JournalChanged)
+            Guard(JournalChanged);
+        break;
+    }
     case TRecordWriter::TEvent::Kind::Recovered:
         // The box that said so, if still open, says it is over; the writer's own line is on stderr.
         AmendErrorBox(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
@@ -245,6 +258,9 @@ void TFrmMain::TimerATimer()
     const bool passStart = m_poll.NextStartsPass();
     TFrame request = m_poll.Tick();
     m_health.RequestSent(request[0], passStart);
+    if (passStart) // where an instrument may have become 中断
+        for (uint8_t a : m_health.Polled())
+            syncInterrupted(a);
     m_comM->SendData(request.data(), uint16_t(request.size)); // a closed port loses it silently
 }
 
@@ -265,15 +281,18 @@ void TFrmMain::showStatus(const TStatusView& v)
 void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLength)
 {
     TChunkOutcome out = HandleChunk(m_state, m_rx, Buffer, BufferLength);
-    if (out.kind == TMonitorReply::Model || out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox)
+    if (out.kind == TMonitorReply::Model || out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox) {
         m_health.ReplyAccepted(out.address, QDateTime::currentMSecsSinceEpoch());
-    else if (BufferLength > 0)
-        m_health.ChunkRejected(Buffer[0]);
+        syncInterrupted(out.address);
+    } else if (BufferLength > 0) {
+        m_health.ChunkRejected();
+    }
     if (out.kind == TMonitorReply::Live) {
-        // The displays and lamps now show this instrument; a fresh reply is never stale.
+        journal(m_alarms.Live(out.address, out.temps, out.phaseStatus, out.outputStatus));
+        // The displays and lamps now show this instrument.
         m_shownAddress = out.address;
-        if (m_stale)
-            setStale(false);
+        if (m_stale != staleNow())
+            setStale(!m_stale);
     }
     switch (out.kind) {
     case TMonitorReply::Ignored: return; // wrong marker: not even the recording step
@@ -374,6 +393,7 @@ void TFrmMain::ComMRequestHangup()
     // The adapter is gone: polling stands still where it is and the port is tried every 2 s.
     m_timerA->stop();
     m_health.Hangup(QDateTime::currentDateTime());
+    journal(m_alarms.LinkDown(true));
     m_reconnect->Start();
     HealthTimerTimer();
 }
@@ -381,8 +401,21 @@ void TFrmMain::ComMRequestHangup()
 void TFrmMain::reopened()
 {
     m_health.Reconnected(QDateTime::currentDateTime());
+    journal(m_alarms.LinkDown(false));
     if (m_poll.PollCount() > 0)
         m_timerA->start();
+    HealthTimerTimer();
+}
+
+void TFrmMain::ConfigurationLink(bool up)
+{
+    // The configuration window's port stands for the link while it holds it.
+    const QDateTime now = QDateTime::currentDateTime();
+    if (up && m_health.Link() == TLinkState::Disconnected)
+        m_health.Reconnected(now);
+    else if (!up)
+        m_health.Hangup(now);
+    journal(m_alarms.LinkDown(!up));
     HealthTimerTimer();
 }
 
@@ -400,13 +433,90 @@ void TFrmMain::ResumeAfterConfiguration()
     } catch (const std::exception& e) {
         // Shown as before; the port is then tried every 2 s and the polling waits for it.
         m_health.Hangup(QDateTime::currentDateTime());
+        journal(m_alarms.LinkDown(true));
         m_reconnect->Start();
         ShowErrorBox(QString::fromUtf8(e.what()));
         return;
     }
-    if (m_health.Link() == TLinkState::Disconnected)
+    if (m_health.Link() == TLinkState::Disconnected) {
         m_health.Reconnected(QDateTime::currentDateTime());
+        journal(m_alarms.LinkDown(false));
+    }
     m_timerA->start();
+}
+
+void TFrmMain::syncInterrupted(uint8_t address)
+{
+    journal(m_alarms.Interrupted(address, m_health.State(address) == TInstrumentState::Interrupted));
+}
+
+void TFrmMain::journal(const std::vector<TJournalOp>& ops)
+{
+    if (ops.empty() || !m_writer)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const TJournalOp& op : ops) {
+        TJournalEntry e;
+        e.what = op.what == TJournalOp::What::Raise   ? TJournalEntry::What::Raise
+                 : op.what == TJournalOp::What::Clear ? TJournalEntry::What::Clear
+                                                      : TJournalEntry::What::Event;
+        e.when = now;
+        e.address = op.address;
+        e.kind = op.kind;
+        e.text = op.text;
+        m_writer->Post(e);
+        if (op.what == TJournalOp::What::Raise)
+            m_raisedNotShown << (op.address < 0 ? op.text : QStringLiteral("地址 %1：%2").arg(op.address).arg(op.text));
+    }
+}
+
+void TFrmMain::restoreOpenAlarms()
+{
+    try {
+        TQueryResult open = m_db.Query(QStringLiteral(
+            "SELECT ApparatusAddress, Kind FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%'"));
+        for (open.First(); !open.Eof(); open.Next()) {
+            QVariant address = open.Field(QStringLiteral("ApparatusAddress"));
+            m_alarms.Restore(address.isNull() ? -1 : int(address.toLongLong()), open.FieldAsString(QStringLiteral("Kind")));
+        }
+    } catch (const EDatabaseError& e) {
+        LogError(QString::fromUtf8(e.what()));
+    }
+    // The port is open: a link-down alarm left by an earlier run is over.
+    journal(m_alarms.LinkDown(false));
+}
+
+void TFrmMain::newAlarms(const QStringList& texts)
+{
+    RefreshAlarmBanner();
+    if (texts.isEmpty())
+        return;
+    for (const QString& t : texts)
+        LogError(QStringLiteral("报警：") + t);
+    if (m_state.SettingsFile && m_state.SettingsFile->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0)
+        QApplication::beep();
+    NotifyDesktop(MainCaption, texts.join(QLatin1Char('\n')));
+}
+
+void TFrmMain::RefreshAlarmBanner()
+{
+    try {
+        m_unacknowledged = CountUnacknowledgedAlarms(m_db);
+    } catch (const EDatabaseError& e) {
+        LogError(QString::fromUtf8(e.what())); // the banner keeps what it showed
+    }
+    AlarmBanner->setText(QStringLiteral("%1 条未确认报警").arg(m_unacknowledged));
+    AlarmBanner->setVisible(m_unacknowledged > 0);
+    if (m_unacknowledged > 0 && !m_blinkTimer->isActive())
+        m_blinkTimer->start();
+    else if (m_unacknowledged == 0)
+        m_blinkTimer->stop();
+}
+
+void TFrmMain::ButAlarmsClick()
+{
+    if (Openers().journal)
+        Openers().journal(*this);
 }
 
 void TFrmMain::fillCommStatus()
@@ -443,10 +553,14 @@ void TFrmMain::HealthTimerTimer()
     const qint64 age = std::max<qint64>(0, m_health.LinkSince().secsTo(now));
     LinkState->setText(QStringLiteral("链路：%1（%2）").arg(StateText(m_health.Link()), AgeText(age)));
     LinkState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(m_health.Link()).name()));
-    const bool stale = m_health.Link() != TLinkState::Connected ||
-                       (m_shownAddress >= 0 && m_health.State(uint8_t(m_shownAddress)) == TInstrumentState::Interrupted);
-    if (stale != m_stale)
-        setStale(stale);
+    if (staleNow() != m_stale)
+        setStale(!m_stale);
+}
+
+bool TFrmMain::staleNow() const
+{
+    return m_health.Link() != TLinkState::Connected ||
+           (m_shownAddress >= 0 && m_health.State(uint8_t(m_shownAddress)) == TInstrumentState::Interrupted);
 }
 
 void TFrmMain::setStale(bool stale)
@@ -456,8 +570,11 @@ void TFrmMain::setStale(bool stale)
         lcd->SetOnColor(stale ? clGray : clRed);
     for (TLamp* lamp : {AShape, BShape, CShape, DShape, D1Shape, D2Shape, D3Shape, D6Shape})
         lamp->SetDimmed(stale);
+    for (QLabel* text : {GShape, D4Shape, D5Shape})
+        text->setStyleSheet(stale ? QStringLiteral("color: gray;") : QString());
     StaleDisplays->setVisible(stale);
-    StaleLamps->setVisible(stale);
+    // Its row keeps its height, so nothing below it moves.
+    StaleLamps->setText(stale ? QStringLiteral("数据过期") : QString());
     Panel2->adjustSize();
     placePanel2();
 }
@@ -489,6 +606,7 @@ void TFrmMain::FormClose()
         ShowTaskbar();
     m_timerA->stop();
     m_healthTimer->stop();
+    m_blinkTimer->stop();
     m_reconnect->Stop();
     m_comM->ClosePort(); // no serial thread outlives the window
     if (m_writer)

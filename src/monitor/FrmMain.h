@@ -2,6 +2,7 @@
 // the trend chart and the recording of readings.
 #pragma once
 
+#include "Alarms.h"
 #include "ChartFeed.h"
 #include "Comm.h"
 #include "Health.h"
@@ -45,6 +46,7 @@ public:
         std::function<void(TFrmMain&)> configuration; // 参数设置
         std::function<void(TFrmMain&, int listMode)> apparatus; // 仪表一览 (1), 参数历史 (2)
         std::function<void(TFrmMain&)> historyCurves; // 温度曲线查询
+        std::function<void(TFrmMain&)> journal;       // 报警记录 (not modal)
     };
     static TOpeners& Openers();
 
@@ -66,11 +68,20 @@ public:
     // Link and instrument health; the port's reopening after a hang-up.
     const THealth& Health() const { return m_health; }
     TReconnect* Reconnect() const { return m_reconnect; }
+    // Alarms raised and cleared by the replies; unacknowledged alarms in the journal (as last read).
+    const TAlarmTracker& Alarms() const { return m_alarms; }
+    qint64 UnacknowledgedAlarms() const { return m_unacknowledged; }
+    // Reads the count of unacknowledged alarms again and shows or hides the banner.
+    void RefreshAlarmBanner();
+    // Runs when journal entries have been stored (the journal window reads its rows again).
+    std::function<void()> JournalChanged;
     // True while the displays and lamps are drawn as stale.
     bool ShowsStale() const { return m_stale; }
     // The configuration window takes the port over and gives it back.
     void SuspendForConfiguration();
     void ResumeAfterConfiguration();
+    // The configuration window's own port went down (false) or is open again (true).
+    void ConfigurationLink(bool up);
     // Rows not yet stored may wait this long at the close step before they count as lost.
     static constexpr std::chrono::milliseconds CloseFlushLimit{1200};
 
@@ -92,6 +103,7 @@ public:
     void ComMRequestHangup();
     void HealthTimerTimer();
     void FollowLatestClick();
+    void ButAlarmsClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,9 +120,14 @@ private:
     void startRecordWriter();
     void reopened();
     void setStale(bool stale);
+    bool staleNow() const;
     // `keep`: the choice is written to Data.ini.
     void setFollow(bool follow, bool keep = true);
     void fillCommStatus();
+    void journal(const std::vector<TJournalOp>& ops);
+    void syncInterrupted(uint8_t address);
+    void restoreOpenAlarms();
+    void newAlarms(const QStringList& texts);
     void recordWriterEvent(const TRecordWriter::TEvent& event);
 
     TMainState m_state;
@@ -128,6 +145,10 @@ private:
     QTimer* m_healthTimer = nullptr;
     int m_shownAddress = -1; // the instrument the displays and lamps show
     bool m_stale = false;
+    TAlarmTracker m_alarms;
+    qint64 m_unacknowledged = 0;
+    QStringList m_raisedNotShown; // raised alarms posted, not yet committed
+    QTimer* m_blinkTimer = nullptr;
     std::unique_ptr<TRecordWriter> m_writer;
 
     TComm* m_comM = nullptr;
@@ -179,6 +200,8 @@ public:
     QLabel* StaleDisplays = nullptr;
     QLabel* StaleLamps = nullptr;
     QCheckBox* FollowLatest = nullptr;
+    QLabel* AlarmBanner = nullptr;     // "N 条未确认报警", blinking
+    QPushButton* ButAlarms = nullptr;  // 报警记录(&A)
 };
 
 } // namespace zeva

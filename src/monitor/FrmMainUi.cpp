@@ -41,6 +41,13 @@ void TFrmMain::buildControls()
 
     TitleLabel = Named(BigTitle(MainCaption, this, 6), "TitleLabel");
     root->addWidget(TitleLabel);
+    // While unacknowledged alarms exist; it blinks and never takes the focus.
+    AlarmBanner = Named(new QLabel(this), "AlarmBanner");
+    AlarmBanner->setAlignment(Qt::AlignCenter);
+    AlarmBanner->setFocusPolicy(Qt::NoFocus);
+    AlarmBanner->setStyleSheet(QStringLiteral("background: #d01010; color: white; font-weight: bold; padding: 2px;"));
+    AlarmBanner->hide();
+    root->addWidget(AlarmBanner);
 
     auto* body = new QHBoxLayout;
     root->addLayout(body, 1);
@@ -67,7 +74,8 @@ void TFrmMain::buildControls()
     PramSetHist = Named(new QPushButton(QStringLiteral("参数历史(&H)"), this), "PramSetHist");
     Button1 = Named(new QPushButton(QStringLiteral("仪表一览(&V)"), this), "Button1");
     ButS = Named(new QPushButton(QStringLiteral("温度曲线查询(&S)"), this), "ButS");
-    for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS}) {
+    ButAlarms = Named(new QPushButton(QStringLiteral("报警记录(&A)"), this), "ButAlarms");
+    for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS, ButAlarms}) {
         b->setMinimumHeight(34);
         left->addWidget(b);
     }
@@ -160,10 +168,10 @@ void TFrmMain::buildControls()
     body->addWidget(Panel1);
     auto* right = new QGridLayout(Panel1);
     int row = 0;
-    StaleLamps = Named(new QLabel(QStringLiteral("数据过期"), Panel1), "StaleLamps");
+    StaleLamps = Named(new QLabel(Panel1), "StaleLamps"); // "数据过期" while stale, its row always there
     StaleLamps->setStyleSheet(QStringLiteral("color: #b07000; font-weight: bold;"));
     StaleLamps->setAlignment(Qt::AlignCenter);
-    StaleLamps->hide();
+    StaleLamps->setFixedHeight(StaleLamps->fontMetrics().height() + 4);
     right->addWidget(StaleLamps, row++, 0, 1, 2);
     auto lamp = [&](TLamp*& slot, const char* name, const char* text, TColor initial) {
         slot = Named(new TLamp(initial, Panel1), QLatin1String(name));
@@ -225,6 +233,8 @@ void TFrmMain::buildControls()
     m_timerA->setTimerType(Qt::PreciseTimer);
     m_healthTimer = Named(new QTimer(this), "HealthTimer");
     m_healthTimer->setInterval(1000);
+    m_blinkTimer = Named(new QTimer(this), "BlinkTimer");
+    m_blinkTimer->setInterval(1000);
     m_reconnect = new TReconnect(*m_comM, [this] { Guard([this] { reopened(); }); }, this);
 
     // The operator's typing or choosing only: setting a text from code runs no handler.
@@ -244,6 +254,14 @@ void TFrmMain::buildControls()
     ConnectGuarded(m_timerA, &QTimer::timeout, this, [this] { TimerATimer(); });
     ConnectGuarded(m_healthTimer, &QTimer::timeout, this, [this] { HealthTimerTimer(); });
     ConnectGuarded(FollowLatest, &QCheckBox::clicked, this, [this] { FollowLatestClick(); });
+    ConnectGuarded(ButAlarms, &QPushButton::clicked, this, [this] { ButAlarmsClick(); });
+    ConnectGuarded(m_blinkTimer, &QTimer::timeout, this, [this] {
+        // Blinks by its colours, so the layout never moves.
+        static bool bright = true;
+        bright = !bright;
+        AlarmBanner->setStyleSheet(bright ? QStringLiteral("background: #d01010; color: white; font-weight: bold; padding: 2px;")
+                                          : QStringLiteral("background: #600000; color: #ffb0b0; font-weight: bold; padding: 2px;"));
+    });
     m_comM->OnRequestHangup = [this](TComm*) { Guard([this] { ComMRequestHangup(); }); };
     m_comM->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
         Guard([&] { ComMReceiveData(sender, buffer, length); });

@@ -37,6 +37,9 @@ QString AgeText(qint64 s)
 void THealth::SetPolled(const std::vector<uint8_t>& addresses, const std::vector<QString>& names)
 {
     m_polled = addresses;
+    m_isPolled.fill(false);
+    for (uint8_t a : addresses)
+        m_isPolled[a] = true;
     for (std::size_t i = 0; i < addresses.size() && i < names.size(); ++i)
         m_names[addresses[i]] = names[i];
 }
@@ -75,15 +78,20 @@ void THealth::ReplyAccepted(uint8_t address, qint64 nowMs)
     h.unanswered = 0;
     h.outstanding = false;
     h.replyPass = m_pass;
-    m_anyReplyPass = m_pass;
     setState(address, TInstrumentState::Normal);
+    // A reply from an address nobody asked (another master, a stray instrument) says nothing of
+    // the polled bus.
+    if (!m_isPolled[address])
+        return;
+    m_anyReplyPass = m_pass;
     if (m_link == TLinkState::Silent)
         setLink(TLinkState::Connected, QDateTime::fromMSecsSinceEpoch(nowMs));
 }
 
-void THealth::ChunkRejected(uint8_t address)
+void THealth::ChunkRejected()
 {
-    ++m_health[address].rejected;
+    if (m_asked >= 0)
+        ++m_health[std::size_t(m_asked)].rejected;
 }
 
 void THealth::Hangup(const QDateTime& now)

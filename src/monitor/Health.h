@@ -52,7 +52,8 @@ public:
     void RequestSent(uint8_t address, bool passStart);
     // `nowMs`: QDateTime::currentMSecsSinceEpoch(), cheap enough for every chunk.
     void ReplyAccepted(uint8_t address, qint64 nowMs);
-    void ChunkRejected(uint8_t address);
+    // A chunk that was no accepted reply: charged to the instrument asked last.
+    void ChunkRejected();
     void Hangup(const QDateTime& now);
     void Reconnected(const QDateTime& now);
 
@@ -69,6 +70,7 @@ private:
     TReport m_report;
     std::vector<uint8_t> m_polled;
     std::array<QString, 256> m_names{};
+    std::array<bool, 256> m_isPolled{};
     std::array<TInstrumentHealth, 256> m_health{};
     int64_t m_pass = 0;
     int64_t m_anyReplyPass = 0;

@@ -18,6 +18,7 @@ struct TAddressReadings {
     std::optional<TPhaseTemps> live;
     std::optional<TPhaseTemps> blackBox;
     std::optional<TPhaseTemps> highest;
+    std::optional<std::array<uint8_t, 2>> status; // phase and output status of the newest live reply
 };
 
 struct TMainState {

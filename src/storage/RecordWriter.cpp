@@ -32,16 +32,31 @@ void TRecordWriter::Start()
 
 void TRecordWriter::Post(TRecordRow row)
 {
+    push(std::move(row));
+}
+
+void TRecordWriter::Post(TJournalEntry entry)
+{
+    push(std::move(entry));
+}
+
+void TRecordWriter::push(std::variant<TRecordRow, TJournalEntry> item)
+{
     bool sayDropped = false;
     {
         std::lock_guard lock(m_mutex);
-        if (m_queue.size() >= m_options.capacity && !m_queue.empty()) {
-            m_queue.pop_front();
-            ++m_dropped;
-            sayDropped = !m_droppedSaid;
-            m_droppedSaid = true;
+        if (m_queue.size() >= m_options.capacity) {
+            // The oldest reading goes; journal entries stay (few, and an alarm must not be lost).
+            auto oldest = std::find_if(m_queue.begin(), m_queue.end(),
+                                       [](const TQueued& q) { return std::holds_alternative<TRecordRow>(q.item); });
+            if (oldest != m_queue.end()) {
+                m_queue.erase(oldest);
+                ++m_dropped;
+                sayDropped = !m_droppedSaid;
+                m_droppedSaid = true;
+            }
         }
-        m_queue.push_back(TQueued{m_nextSeq++, Clock::now(), std::move(row)});
+        m_queue.push_back(TQueued{m_nextSeq++, Clock::now(), std::move(item)});
     }
     m_wake.notify_all();
     if (sayDropped && m_report)
@@ -107,8 +122,17 @@ void TRecordWriter::run()
             // The write lock is taken first, so the look-ups and inserts of a batch see one state.
             db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
             try {
-                for (const TQueued& q : batch)
-                    InsertRecord(db, LookupEnabledId(db, q.row.address), q.row.when, q.row.live, q.row.blackBox);
+                for (const TQueued& q : batch) {
+                    if (const auto* r = std::get_if<TRecordRow>(&q.item)) {
+                        InsertRecord(db, LookupEnabledId(db, r->address), r->when, r->live, r->blackBox);
+                        continue;
+                    }
+                    const TJournalEntry& j = std::get<TJournalEntry>(q.item);
+                    if (j.what == TJournalEntry::What::Clear)
+                        ClearJournal(db, j.address, j.kind, j.when);
+                    else
+                        InsertJournal(db, j.address, j.kind, j.text, j.when);
+                }
                 db.Exec(QStringLiteral("COMMIT"));
             } catch (const EDatabaseError&) {
                 try {
@@ -134,7 +158,12 @@ void TRecordWriter::run()
                 waiting = m_queue.size();
                 m_droppedSaid = false;
             }
-            m_written += batch.size();
+            const auto journaled = std::count_if(batch.begin(), batch.end(), [](const TQueued& q) {
+                return std::holds_alternative<TJournalEntry>(q.item);
+            });
+            m_written += batch.size() - std::size_t(journaled);
+            if (journaled > 0 && m_report)
+                m_report({TEvent::Kind::Journaled, {}, std::size_t(journaled)});
             if (m_failing.exchange(false)) {
                 LogError(QStringLiteral("数据库恢复写入，暂存的读数继续写入（尚余 %1 条）").arg(waiting));
                 if (m_report)

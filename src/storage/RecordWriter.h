@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <variant>
 
 namespace zeva {
 
@@ -26,6 +27,16 @@ struct TRecordRow {
     TPhaseTemps blackBox{};
 };
 
+// A line of the event journal: an alarm raised or cleared, or an event.
+struct TJournalEntry {
+    enum class What { Raise, Clear, Event };
+    What what = What::Event;
+    QDateTime when;
+    int address = -1; // -1: the whole bus
+    QString kind;
+    QString text;
+};
+
 class TRecordWriter {
 public:
     // What the owner hears of, on the writer's thread.
@@ -34,6 +45,7 @@ public:
             Failing,   // rows have waited Patience for the database; text: the explained error
             Dropped,   // the waiting rows reached Capacity: the oldest go (once per outage)
             Recovered, // the database took the waiting rows again; count: rows written
+            Journaled, // journal entries are committed; count: how many
         };
         Kind kind;
         QString text;
@@ -61,6 +73,8 @@ public:
     void Start();
     // Queues a row; takes the queue's lock only for the push.
     void Post(TRecordRow row);
+    // Queues a journal entry, in order with the rows; never dropped for capacity.
+    void Post(TJournalEntry entry);
     // Writes what waits until `limit` has passed, then ends the thread. Returns the rows left
     // unwritten (also written to the standard error output).
     std::size_t Stop(std::chrono::milliseconds limit);
@@ -74,8 +88,9 @@ private:
     struct TQueued {
         uint64_t seq;
         std::chrono::steady_clock::time_point posted;
-        TRecordRow row;
+        std::variant<TRecordRow, TJournalEntry> item;
     };
+    void push(std::variant<TRecordRow, TJournalEntry> item);
     void run();
 
     QString m_dataPath;

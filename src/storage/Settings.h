@@ -21,6 +21,9 @@ inline constexpr int HistoryLineCount = 8;
 // The live chart follows its newest point (1) or not (0, missing).
 inline const QString Chart = QStringLiteral("Chart");
 inline const QString Follow = QStringLiteral("Follow");
+// A new alarm beeps (1, missing) or not (0).
+inline const QString Alarm = QStringLiteral("Alarm");
+inline const QString Beep = QStringLiteral("Beep");
 // HistoryLine0 .. HistoryLine7
 QString HistoryLineKey(int index);
 } // namespace SettingsKey

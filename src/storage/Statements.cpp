@@ -126,8 +126,9 @@ const QString CountUnacknowledged =
     QStringLiteral("SELECT count(*) AS n FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
 const QString SelectJournal = QStringLiteral(
     "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
-    "WHERE (:all OR ApparatusAddress IS :address) AND (:from IS NULL OR RaisedAt >= :from) AND "
-    "(:to IS NULL OR RaisedAt <= :to) "
+    "WHERE (:all OR ApparatusAddress IS :address) AND ("
+    "(Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR AckedAt IS NULL)) OR "
+    "((:from IS NULL OR RaisedAt >= :from) AND (:to IS NULL OR RaisedAt <= :to))) "
     "ORDER BY (Kind LIKE 'alarm.%' AND ClearedAt IS NULL) DESC, ID DESC");
 } // namespace Sql
 

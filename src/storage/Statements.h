@@ -101,7 +101,7 @@ void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTi
 void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user);
 qint64 CountUnacknowledgedAlarms(TDatabase& db);
 // Active alarms first (not cleared), then the rest, newest first; an address of -2 means all, a
-// null date no bound.
+// null date no bound. Alarms still active or not yet acknowledged show whatever their date.
 TQueryResult SelectJournal(TDatabase& db, int address, const QDateTime& from, const QDateTime& to);
 
 // --- grids ---

@@ -359,6 +359,8 @@ TEST_F(ConfigFixture, APortHeldElsewhereIsShownAndNothingIsSent)
     EXPECT_FALSE(blocked->CommB()->IsOpen());
     const uint8_t ask[] = {0x03, 0x3F, 0x11, 0xAD};
     EXPECT_FALSE(blocked->CommB()->SendData(ask, 4)) << "a closed component queues nothing";
+    EXPECT_TRUE(blocked->ReconnectB()->Active()) << "tried again every 2 s";
+    EXPECT_EQ(main->Health().Link(), TLinkState::Disconnected) << "the main window shows the link down";
     int shown = boxes->boxes.size();
     blocked->close();
     EXPECT_FALSE(main->ComM()->IsOpen()) << "the other program still holds the port";

@@ -139,3 +139,19 @@ TEST_F(ChartFixture, TheCapDropsTheOldestWhateverTheKeysDo)
     EXPECT_EQ(points(0), 100);
     EXPECT_EQ(values(0), newest);
 }
+
+TEST_F(ChartFixture, FollowingKeepsTheNewestLivePointAtTheRightEdgeWhateverTheBlackBoxDoes)
+{
+    TChartFeed feed(&chart);
+    feed.Follow = true;
+    SetAxisRange(chart.xAxis, 0, 30);
+    // Replies of the selected instrument with one black-box reply lost: the counters part.
+    for (int i = 0; i < 5; ++i) {
+        feed.FeedLive({20, 21, 22, 23}, 1);
+        if (i != 2)
+            feed.FeedBlackBox({30, 31, 32, 33}, 1);
+        EXPECT_DOUBLE_EQ(chart.xAxis->range().upper, feed.LiveX - 1) << i;
+        EXPECT_DOUBLE_EQ(chart.xAxis->range().size(), 30) << i;
+    }
+    EXPECT_NE(feed.LiveX, feed.BlackBoxX);
+}

@@ -105,9 +105,17 @@ TEST(Health, TheLinkIsSilentWhenNobodyAnswersForThreePassesAndDownOnAHangup)
     h.RequestSent(1, true);
     EXPECT_EQ(h.Link(), TLinkState::Connected) << "the passes count afresh after a reconnect";
 
-    h.ChunkRejected(1);
-    h.ChunkRejected(1);
-    EXPECT_EQ(h.Of(1).rejected, 2u);
+    h.ChunkRejected();
+    h.ChunkRejected();
+    EXPECT_EQ(h.Of(1).rejected, 2u) << "charged to the instrument asked last";
+
+    // A reply from an address nobody polls says nothing of the bus.
+    for (int i = 0; i < 4; ++i)
+        pass(h, {1}, {});
+    h.RequestSent(1, true);
+    ASSERT_EQ(h.Link(), TLinkState::Silent);
+    h.ReplyAccepted(7, QDateTime::currentMSecsSinceEpoch());
+    EXPECT_EQ(h.Link(), TLinkState::Silent);
     EXPECT_EQ(AgeText(5), "5秒");
     EXPECT_EQ(AgeText(125), "2分05秒");
     EXPECT_EQ(AgeText(7260), "2小时01分");
@@ -171,7 +179,8 @@ TEST_F(HealthFixture, AnInstrumentThatFallsSilentIsShownAndItsValuesDimmed)
     Answer(5000, {});
     ASSERT_TRUE(WaitUntil([&] { return w->ShowsStale(); }, 2000));
     EXPECT_TRUE(w->StaleDisplays->isVisible());
-    EXPECT_TRUE(w->StaleLamps->isVisible());
+    EXPECT_EQ(w->StaleLamps->text(), "数据过期");
+    EXPECT_EQ(w->GShape->styleSheet(), "color: gray;");
     EXPECT_TRUE(w->AShape->Dimmed());
     EXPECT_EQ(w->AShape->Color(), 255u) << "the lamp keeps its colour underneath";
     EXPECT_EQ(w->LCDATP->OnColor(), clGray);

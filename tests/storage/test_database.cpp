@@ -113,7 +113,9 @@ TEST_F(DbFixture, JournalRaiseClearAcknowledgeAndList)
         order.push_back(all.FieldAsInteger("ID"));
     EXPECT_EQ(order, (std::vector<qint64>{1, 4, 3, 2})) << "the active alarm first, then newest first";
     EXPECT_EQ(SelectJournal(db, -1, {}, {}).RecordCount(), 1) << "the bus's own";
-    EXPECT_EQ(SelectJournal(db, 4, t0.addSecs(1), t0.addSecs(3)).RecordCount(), 2) << "both ends included";
+    EXPECT_EQ(SelectJournal(db, 4, t0.addSecs(1), t0.addSecs(3)).RecordCount(), 3)
+        << "both ends included, and the unacknowledged alarm of t0 whatever its date";
+    EXPECT_EQ(SelectJournal(db, 4, t0.addSecs(1), t0.addSecs(1)).RecordCount(), 3) << "the fan event, and two alarms";
 
     AcknowledgeJournal(db, {1, 2}, t0.addSecs(10), "operator");
     EXPECT_EQ(CountUnacknowledgedAlarms(db), 2);
