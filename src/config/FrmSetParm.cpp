@@ -237,6 +237,7 @@ void TFrmSetParm::ButT1Click()
     TFrame f = BuildThresholdWrite(address, t);
     m_commB->SendData(f.data(), uint16_t(f.size));
     writeHistory();
+    m_main.JournalEvent(address, JournalKind::ParameterWrite, QStringLiteral("温度参数 T1–T7"));
 }
 
 void TFrmSetParm::ButAClick()
@@ -248,6 +249,7 @@ void TFrmSetParm::ButAClick()
     TFrame f = BuildCompensationWrite(address, c);
     m_commB->SendData(f.data(), uint16_t(f.size));
     writeHistory();
+    m_main.JournalEvent(address, JournalKind::ParameterWrite, QStringLiteral("补偿温度"));
 }
 
 void TFrmSetParm::ButJGClick()
@@ -258,6 +260,7 @@ void TFrmSetParm::ButJGClick()
     TFrame f = BuildFanTimingWrite(address, tf, run);
     m_commB->SendData(f.data(), uint16_t(f.size));
     writeHistory();
+    m_main.JournalEvent(address, JournalKind::ParameterWrite, QStringLiteral("风机时间"));
 }
 
 void TFrmSetParm::ButAddClick()
@@ -268,6 +271,8 @@ void TFrmSetParm::ButAddClick()
     TFrame f = BuildLinkWrite(address, newAddress, baud);
     m_commB->SendData(f.data(), uint16_t(f.size));
     writeHistory();
+    m_main.JournalEvent(address, JournalKind::ParameterWrite,
+                        QStringLiteral("地址与波特率：%1，%2").arg(newAddress).arg(baud));
 }
 
 void TFrmSetParm::writeHistory()
@@ -308,8 +313,10 @@ void TFrmSetParm::writeHistory()
 
 void TFrmSetParm::ButClearClick()
 {
-    TFrame f = BuildBlackBoxClear(busAddress());
+    const uint8_t address = busAddress();
+    TFrame f = BuildBlackBoxClear(address);
     m_commB->SendData(f.data(), uint16_t(f.size));
+    m_main.JournalEvent(address, JournalKind::BlackBoxClear, {});
 }
 
 void TFrmSetParm::ButOutClick()
@@ -319,6 +326,8 @@ void TFrmSetParm::ButOutClick()
     uint8_t action = OutputActionOf(OUTTypeEdit->currentText().trimmed().toStdString());
     TFrame f = BuildForceOutput(address, kind, action);
     m_commB->SendData(f.data(), uint16_t(f.size));
+    m_main.JournalEvent(address, JournalKind::ForceOutput,
+                        OUTEdit->currentText().trimmed() + QLatin1Char(' ') + OUTTypeEdit->currentText().trimmed());
 }
 
 void TFrmSetParm::ButSetTClick()

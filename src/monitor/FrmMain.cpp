@@ -6,6 +6,7 @@
 #include "ErrorLog.h"
 #include "Faults.h"
 #include "Lamp.h"
+#include "MarkStrip.h"
 #include "LcdDisplay.h"
 #include "Notify.h"
 #include "Platform.h"
@@ -188,7 +189,7 @@ void TFrmMain::FormShow()
     m_poll.Fill(addresses);
     m_health.SetPolled(polled, names);
     m_health.SetReport([](const QString& change) { LogError(change); });
-    fillCommStatus();
+    fillOverview();
     setFollow(s.SettingsFile->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0, false);
 
     m_poll.PollTick = 0;
@@ -290,6 +291,8 @@ void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLen
     if (out.kind == TMonitorReply::Live) {
         journal(m_alarms.Live(out.address, out.temps, out.phaseStatus, out.outputStatus));
         // The displays and lamps now show this instrument.
+        if (m_shownAddress != out.address)
+            ShownAddress->setText(QStringLiteral("显示：地址 %1").arg(out.address));
         m_shownAddress = out.address;
         if (m_stale != staleNow())
             setStale(!m_stale);
@@ -470,6 +473,14 @@ void TFrmMain::journal(const std::vector<TJournalOp>& ops)
     }
 }
 
+void TFrmMain::JournalEvent(int address, const TJournalKind& kind, const QString& detail)
+{
+    QString text = QString::fromUtf8(kind.text);
+    if (!detail.isEmpty())
+        text += QStringLiteral("：") + detail;
+    journal({TJournalOp{TJournalOp::What::Event, address, QString::fromLatin1(kind.code), text}});
+}
+
 void TFrmMain::restoreOpenAlarms()
 {
     try {
@@ -519,37 +530,69 @@ void TFrmMain::ButAlarmsClick()
         Openers().journal(*this);
 }
 
-void TFrmMain::fillCommStatus()
+void TFrmMain::fillOverview()
 {
     const std::vector<uint8_t>& polled = m_health.Polled();
-    CommStatus->setRowCount(int(polled.size()));
+    Overview->setRowCount(int(polled.size()));
     for (int r = 0; r < int(polled.size()); ++r) {
-        for (int c = 0; c < CommStatus->columnCount(); ++c) {
+        for (int c = 0; c < Overview->columnCount(); ++c) {
             auto* item = new QTableWidgetItem;
             item->setTextAlignment(c == 1 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
-            CommStatus->setItem(r, c, item);
+            if (c >= 2 && c <= 5)
+                item->setFont(m_overviewLarge);
+            Overview->setItem(r, c, item);
         }
-        CommStatus->item(r, 0)->setText(QString::number(polled[std::size_t(r)]));
+        Overview->item(r, 0)->setText(QString::number(polled[std::size_t(r)]));
         const QString name = m_health.NameOf(polled[std::size_t(r)]);
-        CommStatus->item(r, 1)->setText(name);
-        CommStatus->item(r, 1)->setToolTip(name);
+        Overview->item(r, 1)->setText(name);
+        Overview->item(r, 1)->setToolTip(name);
+        Overview->setCellWidget(r, 6, new TMarkStrip(Overview));
     }
+}
+
+void TFrmMain::refreshOverview()
+{
+    const std::vector<uint8_t>& polled = m_health.Polled();
+    const bool linkUp = m_health.Link() == TLinkState::Connected;
+    for (int r = 0; r < int(polled.size()) && r < Overview->rowCount(); ++r) {
+        const uint8_t address = polled[std::size_t(r)];
+        const TInstrumentHealth& h = m_health.Of(address);
+        const TAddressReadings& readings = m_state.ByAddress[address];
+        const bool stale = !linkUp || h.state == TInstrumentState::Interrupted;
+        const QBrush text = stale ? QBrush(Qt::gray) : QBrush(QPalette().color(QPalette::Text));
+        for (int p = 0; p < 4; ++p) {
+            QTableWidgetItem* item = Overview->item(r, 2 + p);
+            item->setText(readings.live ? PhaseText((*readings.live)[std::size_t(p)]) : QStringLiteral("—"));
+            item->setForeground(text);
+        }
+        if (readings.status)
+            static_cast<TMarkStrip*>(Overview->cellWidget(r, 6))
+                ->Set(StatusMarks((*readings.status)[0], (*readings.status)[1]), stale);
+        QTableWidgetItem* state = Overview->item(r, 7);
+        state->setText(StateText(h.state));
+        state->setBackground(HealthColor(h.state));
+        Overview->item(r, 8)->setText(h.lastReplyMs == 0 ? QStringLiteral("—")
+                                                         : QDateTime::fromMSecsSinceEpoch(h.lastReplyMs)
+                                                               .toString(QStringLiteral("HH:mm:ss")));
+        Overview->item(r, 9)->setText(QStringLiteral("%1/%2").arg(h.accepted).arg(h.sent));
+        for (int c : {0, 1, 8, 9})
+            Overview->item(r, c)->setForeground(text);
+    }
+}
+
+void TFrmMain::OverviewDoubleClick(int row)
+{
+    QTableWidgetItem* address = Overview->item(row, 0);
+    if (!address)
+        return;
+    ComAddress->setEditText(address->text());
+    ComAddressChange();
 }
 
 void TFrmMain::HealthTimerTimer()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    const std::vector<uint8_t>& polled = m_health.Polled();
-    for (int r = 0; r < int(polled.size()) && r < CommStatus->rowCount(); ++r) {
-        const TInstrumentHealth& h = m_health.Of(polled[std::size_t(r)]);
-        QTableWidgetItem* state = CommStatus->item(r, 2);
-        state->setText(StateText(h.state));
-        state->setBackground(HealthColor(h.state));
-        CommStatus->item(r, 3)->setText(h.lastReplyMs == 0 ? QStringLiteral("—")
-                                                           : QDateTime::fromMSecsSinceEpoch(h.lastReplyMs)
-                                                                 .toString(QStringLiteral("HH:mm:ss")));
-        CommStatus->item(r, 4)->setText(QStringLiteral("%1/%2").arg(h.accepted).arg(h.sent));
-    }
+    refreshOverview();
     const qint64 age = std::max<qint64>(0, m_health.LinkSince().secsTo(now));
     LinkState->setText(QStringLiteral("链路：%1（%2）").arg(StateText(m_health.Link()), AgeText(age)));
     LinkState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(m_health.Link()).name()));

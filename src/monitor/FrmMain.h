@@ -14,6 +14,7 @@
 #include "RxBuffer.h"
 #include "SharedTexts.h"
 
+#include <QFont>
 #include <QWidget>
 
 #include <functional>
@@ -73,6 +74,8 @@ public:
     qint64 UnacknowledgedAlarms() const { return m_unacknowledged; }
     // Reads the count of unacknowledged alarms again and shows or hides the banner.
     void RefreshAlarmBanner();
+    // An event of the configuration window (a parameter write, a black-box clear, a forced output).
+    void JournalEvent(int address, const TJournalKind& kind, const QString& detail);
     // Runs when journal entries have been stored (the journal window reads its rows again).
     std::function<void()> JournalChanged;
     // True while the displays and lamps are drawn as stale.
@@ -104,6 +107,9 @@ public:
     void HealthTimerTimer();
     void FollowLatestClick();
     void ButAlarmsClick();
+    // Selects the instrument of that overview row as choosing its address would.
+    void OverviewDoubleClick(int row);
+    static constexpr int OverviewColumns = 10;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -123,7 +129,8 @@ private:
     bool staleNow() const;
     // `keep`: the choice is written to Data.ini.
     void setFollow(bool follow, bool keep = true);
-    void fillCommStatus();
+    void fillOverview();
+    void refreshOverview();
     void journal(const std::vector<TJournalOp>& ops);
     void syncInterrupted(uint8_t address);
     void restoreOpenAlarms();
@@ -149,6 +156,7 @@ private:
     qint64 m_unacknowledged = 0;
     QStringList m_raisedNotShown; // raised alarms posted, not yet committed
     QTimer* m_blinkTimer = nullptr;
+    QFont m_overviewLarge;
     std::unique_ptr<TRecordWriter> m_writer;
 
     TComm* m_comM = nullptr;
@@ -195,7 +203,8 @@ public:
     TLamp* D6Shape = nullptr;
     QPushButton* ButCanel = nullptr;
     // Beyond the fixed controls: health, stale marks, following the newest point.
-    QTableWidget* CommStatus = nullptr;
+    QTableWidget* Overview = nullptr; // 仪表总览
+    QLabel* ShownAddress = nullptr;   // "显示：地址 N" beside the displays
     QLabel* LinkState = nullptr;
     QLabel* StaleDisplays = nullptr;
     QLabel* StaleLamps = nullptr;

@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
+#include "ReplyHandling.h"
 #include "Reconnect.h"
 #include "WindowSupport.h"
 
@@ -132,6 +133,10 @@ void TFrmMain::buildControls()
         lcds->addWidget(caption(QString::fromUtf8(phaseCaptions[i]), Panel2), i, 0);
         lcds->addWidget(d, i, 1);
     }
+    // Whose values the displays show at this moment.
+    ShownAddress = Named(new QLabel(Panel2), "ShownAddress");
+    ShownAddress->setAlignment(Qt::AlignCenter);
+    lcds->addWidget(ShownAddress, 4, 0, 1, 2);
     // Said beside the displays when what they show is no longer fresh.
     StaleDisplays = Named(new QLabel(QStringLiteral("数据过期"), Panel2), "StaleDisplays");
     StaleDisplays->setStyleSheet(QStringLiteral("color: #ffd000; font-weight: bold;"));
@@ -146,6 +151,31 @@ void TFrmMain::buildControls()
     CTP = Named(new QLineEdit(this), "CTP");
     for (QLineEdit* e : {ATP, BTP, CTP})
         e->hide();
+
+    // Every polled instrument at a glance, under the chart; it never takes the focus.
+    auto* overviewTitle = new QLabel(QStringLiteral("仪表总览"), this);
+    centre->addWidget(overviewTitle);
+    Overview = Named(new QTableWidget(0, OverviewColumns, this), "Overview");
+    Overview->setHorizontalHeaderLabels({QStringLiteral("地址"), QStringLiteral("名称"), QStringLiteral("A相"),
+                                         QStringLiteral("B相"), QStringLiteral("C相"), QStringLiteral("D相"),
+                                         QStringLiteral("状态"), QStringLiteral("通讯"), QStringLiteral("最后应答"),
+                                         QStringLiteral("应答/发送")});
+    Overview->setFocusPolicy(Qt::NoFocus);
+    Overview->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Overview->setSelectionMode(QAbstractItemView::NoSelection);
+    Overview->verticalHeader()->hide();
+    Overview->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    Overview->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    QFont large = Overview->font();
+    large.setPointSizeF(large.pointSizeF() * 2.2); // readable from a few metres
+    large.setBold(true);
+    m_overviewLarge = large;
+    Overview->verticalHeader()->setDefaultSectionSize(QFontMetrics(large).height() + 6);
+    Overview->setMaximumHeight(QFontMetrics(large).height() * 4 + 40);
+    Overview->setMinimumHeight(QFontMetrics(large).height() * 2 + 36);
+    Overview->setToolTip(QStringLiteral("状态灯：") + QString::fromUtf8(StatusMarkNames) +
+                         QStringLiteral("；双击一行选定该仪表"));
+    centre->addWidget(Overview);
 
     auto* shifts = new QHBoxLayout;
     Button3 = Named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
@@ -201,25 +231,6 @@ void TFrmMain::buildControls()
     note->setWordWrap(true);
     right->addWidget(note, row++, 0, 1, 2);
 
-    // Every polled instrument's health, refreshed once a second; it never takes the focus.
-    right->addWidget(caption(QStringLiteral("通讯状态"), Panel1), row++, 0, 1, 2);
-    CommStatus = Named(new QTableWidget(0, 5, Panel1), "CommStatus");
-    CommStatus->setHorizontalHeaderLabels(
-        {QStringLiteral("地址"), QStringLiteral("名称"), QStringLiteral("状态"), QStringLiteral("最后应答"),
-         QStringLiteral("应答/发送")});
-    CommStatus->setFocusPolicy(Qt::NoFocus);
-    CommStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    CommStatus->setSelectionMode(QAbstractItemView::NoSelection);
-    CommStatus->verticalHeader()->hide();
-    CommStatus->verticalHeader()->setDefaultSectionSize(20);
-    CommStatus->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    CommStatus->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    CommStatus->horizontalHeader()->setMinimumSectionSize(24);
-    QFont small = CommStatus->font();
-    small.setPointSizeF(small.pointSizeF() * 0.9);
-    CommStatus->setFont(small);
-    CommStatus->horizontalHeader()->setFont(small);
-    right->addWidget(CommStatus, row, 0, 1, 2);
     right->setRowStretch(row++, 1);
     ButCanel = Named(new QPushButton(QStringLiteral("退出(&C)"), Panel1), "ButCanel");
     ButCanel->setMinimumHeight(34);
@@ -232,7 +243,7 @@ void TFrmMain::buildControls()
     // A coarse timer may run 5 % short (325 ms for 333): the pace must hold for months.
     m_timerA->setTimerType(Qt::PreciseTimer);
     m_healthTimer = Named(new QTimer(this), "HealthTimer");
-    m_healthTimer->setInterval(1000);
+    m_healthTimer->setInterval(250); // the overview follows the replies closely
     m_blinkTimer = Named(new QTimer(this), "BlinkTimer");
     m_blinkTimer->setInterval(1000);
     m_reconnect = new TReconnect(*m_comM, [this] { Guard([this] { reopened(); }); }, this);
@@ -255,6 +266,8 @@ void TFrmMain::buildControls()
     ConnectGuarded(m_healthTimer, &QTimer::timeout, this, [this] { HealthTimerTimer(); });
     ConnectGuarded(FollowLatest, &QCheckBox::clicked, this, [this] { FollowLatestClick(); });
     ConnectGuarded(ButAlarms, &QPushButton::clicked, this, [this] { ButAlarmsClick(); });
+    connect(Overview, &QTableWidget::cellDoubleClicked, this,
+            [this](int row, int) { Guard([this, row] { OverviewDoubleClick(row); }); });
     ConnectGuarded(m_blinkTimer, &QTimer::timeout, this, [this] {
         // Blinks by its colours, so the layout never moves.
         static bool bright = true;

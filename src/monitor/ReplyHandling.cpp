@@ -26,6 +26,14 @@ QString TempText(double value)
     return QString::fromStdString(TempToText(value));
 }
 
+std::vector<TColor> StatusMarks(uint8_t ps, uint8_t os)
+{
+    TStatusView v = StatusView(ps, os);
+    return {v.phase[0], v.phase[1], v.phase[2],
+            v.phase[3], (ps & PhaseBit::Door) ? LampRed : LampGreen,
+            v.fan,      v.alarm,    v.trip,     v.fault};
+}
+
 QString PhaseText(double value)
 {
     if (value > 255 || value < -30)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 namespace zeva {
 
@@ -23,6 +24,10 @@ struct TStatusView {
     QString buzzer;                 // D5Shape
 };
 TStatusView StatusView(uint8_t phaseStatus, uint8_t outputStatus);
+// The overview's marks of one instrument, in the lamps' order: phases A..D, door (red when open),
+// fan, alarm, trip, fault; the colours are the lamps' own.
+std::vector<TColor> StatusMarks(uint8_t phaseStatus, uint8_t outputStatus);
+inline constexpr const char* StatusMarkNames = "A相 B相 C相 D相 柜门 风机 超温报警 超温跳闸 故障";
 
 // A phase temperature as the displays show it: "ERR" above 255 or below -30.
 QString PhaseText(double value);

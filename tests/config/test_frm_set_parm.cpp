@@ -209,6 +209,15 @@ TEST_F(ConfigFixture, EveryButtonOfAGroupSendsTheWholeGroup)
             EXPECT_EQ(Next(8), bytes(BuildForceOutput(1, kinds[k], actionBytes[a]))) << k << " " << a;
         }
     EXPECT_EQ(HistoryRows(), 8) << "one row per group write, none for the clear or the outputs";
+    // Each of them an event in the journal, in order: 8 writes, a clear, 29 forced outputs.
+    ASSERT_TRUE(WaitUntil([&] { return main->RecordWriter()->Pending() == 0; }));
+    TQueryResult j = main->ADOCon().Query(
+        "SELECT Kind, count(*) AS n FROM EventJournal WHERE ApparatusAddress = 1 GROUP BY Kind ORDER BY Kind");
+    QStringList journaled;
+    for (j.First(); !j.Eof(); j.Next())
+        journaled << (j.FieldAsString("Kind") + "=" + j.FieldAsString("n"));
+    EXPECT_EQ(journaled.join(' '), "event.blackbox=1 event.force=29 event.write=8");
+    EXPECT_EQ(main->UnacknowledgedAlarms(), 0) << "events need no acknowledgement";
 }
 
 TEST_F(ConfigFixture, HistoryRowHoldsWhatTheWindowShowedWithNullForEmptyBoxes)

@@ -3,6 +3,7 @@
 #include "Frames.h"
 #include "Health.h"
 #include "Lamp.h"
+#include "MarkStrip.h"
 #include "LcdDisplay.h"
 #include "MainFixture.h"
 #include "Reconnect.h"
@@ -145,7 +146,8 @@ protected:
             }
         }
     }
-    static QString cell(TFrmMain& w, int row, int column) { return w.CommStatus->item(row, column)->text(); }
+    static QString cell(TFrmMain& w, int row, int column) { return w.Overview->item(row, column)->text(); }
+    static constexpr int Name = 1, PhaseA = 2, Marks = 6, State = 7, Counts = 9;
 };
 
 } // namespace
@@ -156,23 +158,32 @@ TEST_F(HealthFixture, AnInstrumentThatFallsSilentIsShownAndItsValuesDimmed)
     MakeDatabase({{1, "一号"}, {2, "二号"}});
     auto w = Start();
     ASSERT_TRUE(w->StartedUp());
-    ASSERT_EQ(w->CommStatus->rowCount(), 2);
-    EXPECT_EQ(w->CommStatus->focusPolicy(), Qt::NoFocus);
-    EXPECT_EQ(cell(*w, 1, 1), "二号");
+    ASSERT_EQ(w->Overview->rowCount(), 2);
+    EXPECT_EQ(w->Overview->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(cell(*w, 1, Name), "二号");
 
     Answer(2600, {1, 2});
-    EXPECT_EQ(cell(*w, 0, 2), "正常");
-    EXPECT_EQ(cell(*w, 1, 2), "正常");
+    EXPECT_EQ(cell(*w, 0, State), "正常");
+    EXPECT_EQ(cell(*w, 1, State), "正常");
+    EXPECT_EQ(cell(*w, 0, PhaseA), "41.5") << "each instrument's own newest values";
+    EXPECT_GE(w->Overview->item(0, PhaseA)->font().pointSizeF(), 2 * w->font().pointSizeF()) << "large";
+    auto* marks = static_cast<TMarkStrip*>(w->Overview->cellWidget(0, Marks));
+    ASSERT_EQ(marks->Colors().size(), 9u);
+    EXPECT_EQ(marks->Colors()[0], 255u) << "phase A's bit set: red, as its lamp";
+    EXPECT_EQ(marks->Colors()[5], 255u) << "the fan runs: red";
+    EXPECT_EQ(w->ShownAddress->text().left(6), "显示：地址 ");
     EXPECT_FALSE(w->ShowsStale());
 
     // Only 1 answers: 2 goes 超时 within its second pass, 中断 after three whole passes (4 ticks
     // of 333 ms each); the displays show 2's values only while it answered last.
     Answer(2100, {1});
     Answer(1100, {1}); // the table's refresh
-    EXPECT_EQ(cell(*w, 1, 2), "超时");
+    EXPECT_EQ(cell(*w, 1, State), "超时");
     Answer(4100, {1});
-    EXPECT_EQ(cell(*w, 1, 2), "中断");
-    EXPECT_EQ(w->CommStatus->item(1, 2)->background().color(), QColor(230, 40, 40));
+    EXPECT_EQ(cell(*w, 1, State), "中断");
+    EXPECT_EQ(w->Overview->item(1, State)->background().color(), QColor(230, 40, 40));
+    EXPECT_EQ(w->Overview->item(1, PhaseA)->foreground().color(), QColor(Qt::gray)) << "its row greyed";
+    EXPECT_TRUE(static_cast<TMarkStrip*>(w->Overview->cellWidget(1, Marks))->Dimmed());
     EXPECT_FALSE(w->ShowsStale()) << "the displays show 1, which answers";
 
     // Now 1 falls silent too and 2 never came back: the displays (last 1's) go stale.
@@ -194,7 +205,7 @@ TEST_F(HealthFixture, AnInstrumentThatFallsSilentIsShownAndItsValuesDimmed)
     EXPECT_EQ(w->LCDATP->OnColor(), clRed);
     EXPECT_EQ(w->Health().Link(), TLinkState::Connected);
     Answer(1100, {1});
-    const QString counts = cell(*w, 0, 4);
+    const QString counts = cell(*w, 0, Counts);
     EXPECT_TRUE(counts.contains('/'));
     EXPECT_LT(counts.section('/', 0, 0).toInt(), counts.section('/', 1, 1).toInt());
 }
@@ -247,4 +258,17 @@ TEST_F(HealthFixture, TheChartFollowsItsNewestPointWhenAsked)
     QTest::mouseClick(w->FollowLatest, Qt::LeftButton);
     EXPECT_TRUE(w->ChartFeed().Follow);
     EXPECT_NE(IniText().find("Follow=1"), std::string::npos);
+}
+
+TEST_F(HealthFixture, DoubleClickingAnOverviewRowSelectsThatInstrument)
+{
+    WriteIni("Interval_S=1\r\nApparatusAddress=1\r\n");
+    MakeDatabase({{1, "一号"}, {2, "二号"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    ASSERT_EQ(w->State().SelectedAddress, 1);
+    emit w->Overview->cellDoubleClicked(1, 3);
+    EXPECT_EQ(w->State().SelectedAddress, 2);
+    EXPECT_EQ(w->MCapition->currentText(), "二号");
+    EXPECT_NE(IniText().find("ApparatusAddress=2"), std::string::npos) << "as choosing the address writes it";
 }
