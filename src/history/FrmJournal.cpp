@@ -29,30 +29,36 @@ const char* const Titles[] = {"类别", "地址", "内容", "发生时间", "消
 
 } // namespace
 
-void TJournalModel::SetResult(TQueryResult result)
+void TJournalModel::SetIds(std::vector<qint64> ids)
 {
     beginResetModel();
-    m_result = std::move(result);
-    auto column = [this](const char* name) { return int(m_result.columns().indexOf(QLatin1String(name))); };
-    m_id = column("ID");
-    m_kind = column("Kind");
-    m_address = column("ApparatusAddress");
-    m_text = column("Text");
-    m_raised = column("RaisedAt");
-    m_cleared = column("ClearedAt");
-    m_acked = column("AckedAt");
-    m_by = column("AckedBy");
+    m_ids = std::move(ids);
+    m_pages.clear();
     endResetModel();
 }
 
-qint64 TJournalModel::IdAt(int row) const
+const QVariantList* TJournalModel::rowAt(int row) const
 {
-    return m_result.rows()[std::size_t(row)][m_id].toLongLong();
+    const int page = row / PageRows;
+    auto it = m_pages.find(page);
+    if (it == m_pages.end()) {
+        const std::size_t first = std::size_t(page) * PageRows;
+        const std::size_t last = std::min(m_ids.size(), first + PageRows);
+        std::vector<qint64> ids(m_ids.begin() + std::ptrdiff_t(first), m_ids.begin() + std::ptrdiff_t(last));
+        try {
+            it = m_pages.emplace(page, SelectJournalRows(m_db, ids)).first;
+        } catch (const EDatabaseError&) {
+            return nullptr; // shown empty; the next paint asks again
+        }
+    }
+    const std::size_t i = std::size_t(row % PageRows);
+    const auto& rows = it->second.rows();
+    return i < rows.size() ? &rows[i] : nullptr;
 }
 
 int TJournalModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_result.RecordCount();
+    return parent.isValid() ? 0 : int(m_ids.size());
 }
 
 int TJournalModel::columnCount(const QModelIndex& parent) const
@@ -64,11 +70,16 @@ QVariant TJournalModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
         return {};
-    const QVariantList& r = m_result.rows()[std::size_t(index.row())];
-    const bool alarm = IsAlarmKind(r[m_kind].toString());
-    if (role == Qt::ForegroundRole && alarm && r[m_cleared].isNull())
+    const QVariantList* row = rowAt(index.row());
+    if (!row)
+        return {};
+    // The columns of SelectJournalRows.
+    enum { Id, ApparatusId, Address, Kind, Text, Raised, Cleared, Acked, By };
+    const QVariantList& r = *row;
+    const bool alarm = IsAlarmKind(r[Kind].toString());
+    if (role == Qt::ForegroundRole && alarm && r[Cleared].isNull())
         return QColor(200, 0, 0); // still active
-    if (role == Qt::FontRole && alarm && r[m_acked].isNull()) {
+    if (role == Qt::FontRole && alarm && r[Acked].isNull()) {
         QFont bold;
         bold.setBold(true); // not yet acknowledged
         return bold;
@@ -77,12 +88,12 @@ QVariant TJournalModel::data(const QModelIndex& index, int role) const
         return {};
     switch (index.column()) {
     case 0: return alarm ? QStringLiteral("报警") : QStringLiteral("事件");
-    case 1: return r[m_address].isNull() ? QStringLiteral("总线") : r[m_address].toString();
-    case 2: return r[m_text];
-    case 3: return r[m_raised];
-    case 4: return r[m_cleared];
-    case 5: return r[m_acked];
-    case 6: return r[m_by];
+    case 1: return r[Address].isNull() ? QStringLiteral("总线") : r[Address].toString();
+    case 2: return r[Text];
+    case 3: return r[Raised];
+    case 4: return r[Cleared];
+    case 5: return r[Acked];
+    case 6: return r[By];
     }
     return {};
 }
@@ -94,7 +105,8 @@ QVariant TJournalModel::headerData(int section, Qt::Orientation orientation, int
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-TFrmJournal::TFrmJournal(TFrmMain& main, QWidget* parent) : QDialog(parent), m_main(main), m_model(new TJournalModel(this))
+TFrmJournal::TFrmJournal(TFrmMain& main, QWidget* parent)
+    : QDialog(parent), m_main(main), m_model(new TJournalModel(main.ADOCon(), this))
 {
     setObjectName(QStringLiteral("FrmJournal"));
     setWindowTitle(QStringLiteral("报警记录"));
@@ -172,7 +184,7 @@ void TFrmJournal::Reload()
     const int address = Instrument->currentData().toInt();
     const QDateTime from(DateFrom->date(), QTime(0, 0, 0));
     const QDateTime to(DateTo->date(), QTime(23, 59, 59));
-    m_model->SetResult(SelectJournal(m_main.ADOCon(), address, from, to));
+    m_model->SetIds(SelectJournalIds(m_main.ADOCon(), address, from, to));
     Footer->setText(QStringLiteral("共 %1 条").arg(m_model->rowCount()));
 }
 

@@ -7,6 +7,9 @@
 #include <QAbstractTableModel>
 #include <QDialog>
 
+#include <unordered_map>
+#include <vector>
+
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -17,21 +20,25 @@ namespace zeva {
 
 class TFrmMain;
 
-// The journal's rows as the window shows them.
+// The journal's rows as the window shows them: the IDs of the filter at once, each row's columns
+// read a page at a time when the view first shows it (100,000 rows open in a blink).
 class TJournalModel : public QAbstractTableModel {
 public:
-    using QAbstractTableModel::QAbstractTableModel;
-    void SetResult(TQueryResult result);
-    const TQueryResult& Result() const { return m_result; }
-    qint64 IdAt(int row) const;
+    static constexpr int PageRows = 200;
+    TJournalModel(TDatabase& db, QObject* parent) : QAbstractTableModel(parent), m_db(db) {}
+    void SetIds(std::vector<qint64> ids);
+    qint64 IdAt(int row) const { return m_ids[std::size_t(row)]; }
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    TQueryResult m_result;
-    int m_kind = -1, m_address = -1, m_text = -1, m_raised = -1, m_cleared = -1, m_acked = -1, m_by = -1, m_id = -1;
+    const QVariantList* rowAt(int row) const;
+
+    TDatabase& m_db;
+    std::vector<qint64> m_ids;
+    mutable std::unordered_map<int, TQueryResult> m_pages;
 };
 
 class TFrmJournal : public QDialog {

@@ -6,6 +6,8 @@
 #include <QSqlError>
 #include <QSqlTableModel>
 
+#include <unordered_map>
+
 namespace zeva {
 
 QString Column::T(int i)
@@ -124,12 +126,20 @@ const QString AcknowledgeAllJournal = QStringLiteral(
     "UPDATE EventJournal SET AckedAt = :p1, AckedBy = :user WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
 const QString CountUnacknowledged =
     QStringLiteral("SELECT count(*) AS n FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
-const QString SelectJournal = QStringLiteral(
+// Two passes, each in the key's order (no sort of the whole table): the active alarms, then the
+// rest that the filters let through (an alarm not yet acknowledged whatever its date). The IDs
+// only: the window reads the rows it shows, a page at a time.
+const QString SelectJournalActiveIds = QStringLiteral(
+    "SELECT ID FROM EventJournal "
+    "WHERE (:all OR ApparatusAddress IS :address) AND Kind LIKE 'alarm.%' AND ClearedAt IS NULL ORDER BY ID DESC");
+const QString SelectJournalRestIds = QStringLiteral(
+    "SELECT ID FROM EventJournal "
+    "WHERE (:all OR ApparatusAddress IS :address) AND NOT (Kind LIKE 'alarm.%' AND ClearedAt IS NULL) AND ("
+    "(Kind LIKE 'alarm.%' AND AckedAt IS NULL) OR "
+    "((:from IS NULL OR RaisedAt >= :from) AND (:to IS NULL OR RaisedAt <= :to))) ORDER BY ID DESC");
+const QString SelectJournalRows = QStringLiteral(
     "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
-    "WHERE (:all OR ApparatusAddress IS :address) AND ("
-    "(Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR AckedAt IS NULL)) OR "
-    "((:from IS NULL OR RaisedAt >= :from) AND (:to IS NULL OR RaisedAt <= :to))) "
-    "ORDER BY (Kind LIKE 'alarm.%' AND ClearedAt IS NULL) DESC, ID DESC");
+    "WHERE ID IN (SELECT value FROM json_each(:ids))");
 } // namespace Sql
 
 qint64 firstId(TQueryResult r)
@@ -388,12 +398,43 @@ qint64 CountUnacknowledgedAlarms(TDatabase& db)
     return db.Query(Sql::CountUnacknowledged).FieldAsInteger(QStringLiteral("n"));
 }
 
+std::vector<qint64> SelectJournalIds(TDatabase& db, int address, const QDateTime& from, const QDateTime& to)
+{
+    const QVariant all = address == -2 ? 1 : 0;
+    std::vector<qint64> ids;
+    for (const TQueryResult& part :
+         {db.Query(Sql::SelectJournalActiveIds, {{":all", all}, {":address", addressValue(address)}}),
+          db.Query(Sql::SelectJournalRestIds, {{":all", all},
+                                               {":address", addressValue(address)},
+                                               {":from", timeOrNull(from)},
+                                               {":to", timeOrNull(to)}})})
+        for (const QVariantList& row : part.rows())
+            ids.push_back(row.front().toLongLong());
+    return ids;
+}
+
+TQueryResult SelectJournalRows(TDatabase& db, const std::vector<qint64>& ids)
+{
+    QStringList list;
+    list.reserve(qsizetype(ids.size()));
+    for (qint64 id : ids)
+        list << QString::number(id);
+    TQueryResult r = db.Query(Sql::SelectJournalRows, {{":ids", QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}});
+    // In the order asked for.
+    std::unordered_map<qint64, std::size_t> at;
+    for (std::size_t i = 0; i < r.rows().size(); ++i)
+        at.emplace(r.rows()[i].front().toLongLong(), i);
+    std::vector<QVariantList> rows;
+    rows.reserve(ids.size());
+    for (qint64 id : ids)
+        if (auto it = at.find(id); it != at.end())
+            rows.push_back(r.rows()[it->second]);
+    return TQueryResult(r.columns(), std::move(rows));
+}
+
 TQueryResult SelectJournal(TDatabase& db, int address, const QDateTime& from, const QDateTime& to)
 {
-    return db.Query(Sql::SelectJournal, {{":all", address == -2 ? 1 : 0},
-                                         {":address", addressValue(address)},
-                                         {":from", timeOrNull(from)},
-                                         {":to", timeOrNull(to)}});
+    return SelectJournalRows(db, SelectJournalIds(db, address, from, to));
 }
 
 } // namespace zeva

@@ -103,6 +103,9 @@ qint64 CountUnacknowledgedAlarms(TDatabase& db);
 // Active alarms first (not cleared), then the rest, newest first; an address of -2 means all, a
 // null date no bound. Alarms still active or not yet acknowledged show whatever their date.
 TQueryResult SelectJournal(TDatabase& db, int address, const QDateTime& from, const QDateTime& to);
+// The same as IDs in that order, and the rows of some IDs in the order given.
+std::vector<qint64> SelectJournalIds(TDatabase& db, int address, const QDateTime& from, const QDateTime& to);
+TQueryResult SelectJournalRows(TDatabase& db, const std::vector<qint64>& ids);
 
 // --- grids ---
 // Editable, sorted by address; an edited row reaches the table when it is submitted.
