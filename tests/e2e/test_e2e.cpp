@@ -396,3 +396,61 @@ TEST(EndToEnd, TheAdapterPulledForTenSecondsAndPutBackResumesThePolling)
     int status = st.StopMonitor();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
+
+TEST(EndToEnd, AlarmsComeAndGoInTheJournalOnceEachUnderSplitAndCorruptReplies)
+{
+    Station st("zeva-e2e-alarms");
+    st.InitDb(true);
+    st.Ini("Interval_S=1\r\nRunTimer=60\r\nApparatusAddress=1\r\n");
+    // Thresholds of model 2: T3 (alarm) 80. Replies split and corrupted now and then.
+    st.StartSim({"--instrument", "1:2:45", "--instrument", "2:6:55", "--instrument", "3:10:65", "--split", "0.2",
+                 "--corrupt", "0.2", "--seed", "7"});
+    st.StartMonitor();
+    std::this_thread::sleep_for(seconds(3));
+    auto journal = [&] {
+        return st.Sql("SELECT ApparatusAddress || ' ' || Kind || (CASE WHEN ClearedAt IS NULL THEN '' ELSE ' cleared' "
+                      "END) FROM EventJournal WHERE Kind LIKE 'alarm.%' ORDER BY ApparatusAddress, Kind");
+    };
+    ASSERT_EQ(journal(), "") << "all well at start";
+
+    st.Control("temp 1 90 45 45 45"); // over T3
+    st.Control("door 2 open");
+    std::this_thread::sleep_for(seconds(4));
+    st.Control("temp 1 45 45 45 45");
+    st.Control("door 2 closed");
+    st.Control("fault 3 on A"); // an open sensor: phase A reads 6553.5 (ERR), the fault output on
+    std::this_thread::sleep_for(seconds(4));
+    st.Control("fault 3 off");
+    st.Control("present 2 off"); // silent: 中断 after three passes (3 instruments: 6 s)
+    std::this_thread::sleep_for(seconds(9));
+    st.Control("present 2 on");
+    std::this_thread::sleep_for(seconds(4));
+    // The open sensor reads above every threshold, so 3's relays act too.
+    EXPECT_EQ(journal(), "1 alarm.overtemp cleared\n1 alarm.phaseA cleared\n2 alarm.door cleared\n"
+                         "2 alarm.interrupted cleared\n3 alarm.errA cleared\n3 alarm.fault cleared\n"
+                         "3 alarm.overtemp cleared\n3 alarm.phaseA cleared\n3 alarm.trip cleared\n")
+        << "each condition raised once and cleared once";
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE ClearedAt < RaisedAt"), "0\n");
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.overtemp' AND ApparatusAddress = 1 AND "
+                     "(julianday(ClearedAt) - julianday(RaisedAt)) * 86400 BETWEEN 2 AND 6"),
+              "1\n")
+        << "raised and cleared at the times the temperature crossed";
+
+    // Pulled adapter: the bus's own alarm. Then a kill -9: what was raised is stored.
+    st.Control("unplug");
+    std::this_thread::sleep_for(seconds(2));
+    kill(st.monitor, SIGKILL);
+    waitpid(st.monitor, nullptr, 0);
+    st.monitor = -1;
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.linkdown' AND ApparatusAddress IS NULL "
+                     "AND ClearedAt IS NULL"),
+              "1\n");
+    // Started again with the adapter back: the link alarm of the killed run is cleared, nothing doubled.
+    st.Control("plug");
+    st.StartMonitor();
+    std::this_thread::sleep_for(seconds(4));
+    EXPECT_EQ(st.Sql("SELECT count(*) || ' ' || count(ClearedAt) FROM EventJournal WHERE Kind = 'alarm.linkdown'"),
+              "1 1\n");
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind LIKE 'alarm.%' AND AckedAt IS NULL"), "10\n")
+        << "all still to acknowledge";
+}
