@@ -72,21 +72,40 @@ static void BM_ChartAppendAndScroll(benchmark::State& state)
 }
 BENCHMARK(BM_ChartAppendAndScroll)->Unit(benchmark::kMicrosecond);
 
-static void BM_ReceivedChunkWithoutDatabase(benchmark::State& state)
+namespace {
+
+// Two live replies of the selected instrument in turn; the recording step runs but never stores.
+void receiveChunks(benchmark::State& state, const TFrame& first, const TFrame& second)
 {
     TFrmMain w;
     w.State().SelectedAddress = 1;
     w.State().PollInterval = 1;
-    w.State().RecordCycle = 0; // the recording step runs but never stores
-    const TFrame replies[2] = {BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0x01, 0x28),
-                               BuildLiveReply(1, {85.5, 255.1, 12, 0}, 0x1F, 0x00)};
+    w.State().RecordCycle = 0;
+    const TFrame* replies[2] = {&first, &second};
     int i = 0;
     for (auto _ : state) {
-        const TFrame& f = replies[i++ & 1];
+        const TFrame& f = *replies[i++ & 1];
         w.ComMReceiveData(w.ComM(), f.data(), uint16_t(f.size));
     }
 }
+
+} // namespace
+
+// Every reply changes every lamp: the worst case, with journal entries to make each time.
+static void BM_ReceivedChunkWithoutDatabase(benchmark::State& state)
+{
+    receiveChunks(state, BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0x01, 0x28),
+                  BuildLiveReply(1, {85.5, 255.1, 12, 0}, 0x1F, 0x00));
+}
 BENCHMARK(BM_ReceivedChunkWithoutDatabase)->Unit(benchmark::kMicrosecond);
+
+// The usual case: the temperatures move, the lamps stay as they are (no journal entry).
+static void BM_ReceivedChunkSteadyStatus(benchmark::State& state)
+{
+    receiveChunks(state, BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0x01, 0x28),
+                  BuildLiveReply(1, {85.5, 200, 12, 0}, 0x01, 0x28));
+}
+BENCHMARK(BM_ReceivedChunkSteadyStatus)->Unit(benchmark::kMicrosecond);
 
 namespace {
 
