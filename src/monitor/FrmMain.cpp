@@ -222,7 +222,10 @@ void TFrmMain::startRecordWriter()
 void TFrmMain::recordWriterEvent(const TRecordWriter::TEvent& event)
 {
     switch (event.kind) {
-    case TRecordWriter::TEvent::Kind::Failing: ShowErrorBox(RecordingFailingText(event.text)); break;
+    case TRecordWriter::TEvent::Kind::Failing:
+        RefreshAlarmBanner();
+        ShowErrorBox(RecordingFailingText(event.text));
+        break;
     case TRecordWriter::TEvent::Kind::Dropped: ShowErrorBox(RecordingDroppedText(event.count)); break;
     case TRecordWriter::TEvent::Kind::Journaled: {
         // Only now, with the alarms stored, are they shown.
@@ -471,6 +474,9 @@ void TFrmMain::journal(const std::vector<TJournalOp>& ops)
         if (op.what == TJournalOp::What::Raise)
             m_raisedNotShown << (op.address < 0 ? op.text : QStringLiteral("地址 %1：%2").arg(op.address).arg(op.text));
     }
+    // While the database takes nothing, an alarm is not kept from the operator until it does.
+    if (m_writer->Failing())
+        RefreshAlarmBanner();
 }
 
 void TFrmMain::JournalEvent(int address, const TJournalKind& kind, const QString& detail)
@@ -516,11 +522,15 @@ void TFrmMain::RefreshAlarmBanner()
     } catch (const EDatabaseError& e) {
         LogError(QString::fromUtf8(e.what())); // the banner keeps what it showed
     }
-    AlarmBanner->setText(QStringLiteral("%1 条未确认报警").arg(m_unacknowledged));
-    AlarmBanner->setVisible(m_unacknowledged > 0);
-    if (m_unacknowledged > 0 && !m_blinkTimer->isActive())
+    // Alarms raised while the database takes nothing are counted too, and said to be waiting.
+    const qint64 waiting = m_writer && m_writer->Failing() ? m_raisedNotShown.size() : 0;
+    const qint64 shown = m_unacknowledged + waiting;
+    AlarmBanner->setText(QStringLiteral("%1 条未确认报警").arg(shown) +
+                         (waiting > 0 ? QStringLiteral("（其中 %1 条尚未存入数据库）").arg(waiting) : QString()));
+    AlarmBanner->setVisible(shown > 0);
+    if (shown > 0 && !m_blinkTimer->isActive())
         m_blinkTimer->start();
-    else if (m_unacknowledged == 0)
+    else if (shown == 0)
         m_blinkTimer->stop();
 }
 

@@ -126,3 +126,21 @@ TEST_F(JournalFixture, AnAlarmPresentAtStartIsRaisedOnceAcrossARestart)
     EXPECT_EQ(Journal(), "3 alarm.door cleared\n");
     EXPECT_EQ(w->UnacknowledgedAlarms(), 1) << "still to acknowledge after the restart";
 }
+
+TEST_F(JournalFixture, AnAlarmWhileTheDatabaseIsLockedIsShownAndStoredOnceItTakesRowsAgain)
+{
+    StartOn({{3, "三号"}});
+    Live(3, {40, 40, 40, 40}, 0, Healthy);
+    {
+        TDbLock lock(TDatabase::FileFor(dir.path()).toStdString(), 8);
+        ASSERT_TRUE(lock.Held());
+        Reply(BuildLiveReply(3, {40, 40, 40, 40}, PhaseBit::Door, Healthy));
+        // Once the writer has waited its patience, the banner counts the alarm that waits.
+        ASSERT_TRUE(WaitUntil([&] { return w->AlarmBanner->isVisible(); }, 7000));
+        EXPECT_EQ(w->AlarmBanner->text(), "1 条未确认报警（其中 1 条尚未存入数据库）");
+        lock.Wait();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return w->AlarmBanner->text() == "1 条未确认报警"; }, 3000))
+        << w->AlarmBanner->text().toStdString();
+    EXPECT_EQ(Journal(), "3 alarm.door\n");
+}
