@@ -176,7 +176,17 @@ TFrmJournal::TFrmJournal(TFrmMain& main, QWidget* parent)
     ConnectGuarded(ButAckAll, &QPushButton::clicked, this, [this] { ButAckAllClick(); });
     ConnectGuarded(ButExport, &QPushButton::clicked, this, [this] { ButExportClick(); });
     connect(ButClose, &QPushButton::clicked, this, [this] { close(); });
+    // The keyboard starts in the rows: Tab goes on to 确认, then to the other buttons and the filters.
+    setTabOrder(Grid, ButAck);
+    setTabOrder(ButAck, ButAckAll);
+    setTabOrder(ButAckAll, ButExport);
+    setTabOrder(ButExport, ButClose);
+    setTabOrder(ButClose, Instrument);
+    setTabOrder(Instrument, DateFrom);
+    setTabOrder(DateFrom, DateTo);
+    setTabOrder(DateTo, ButQuery);
     Reload();
+    Grid->setFocus();
 }
 
 void TFrmJournal::Reload()
@@ -186,6 +196,8 @@ void TFrmJournal::Reload()
     const QDateTime to(DateTo->date(), QTime(23, 59, 59));
     m_model->SetIds(SelectJournalIds(m_main.ADOCon(), address, from, to));
     Footer->setText(QStringLiteral("共 %1 条").arg(m_model->rowCount()));
+    if (m_model->rowCount() > 0)
+        Grid->setCurrentIndex(m_model->index(0, 0)); // the newest active alarm, ready for 确认
 }
 
 void TFrmJournal::ButQueryClick()

@@ -28,6 +28,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <qcustomplot.h>
@@ -231,7 +232,9 @@ void TFrmMain::recordWriterEvent(const TRecordWriter::TEvent& event)
         // Only now, with the alarms stored, are they shown.
         QStringList raised;
         raised.swap(m_raisedNotShown);
-        newAlarms(raised);
+        // Those already alerted while the database took nothing are not alerted again.
+        newAlarms(raised.mid(std::min<qsizetype>(m_alertedEarly, raised.size())));
+        m_alertedEarly = 0;
         if (JournalChanged)
             Guard(JournalChanged);
         break;
@@ -475,8 +478,11 @@ void TFrmMain::journal(const std::vector<TJournalOp>& ops)
             m_raisedNotShown << (op.address < 0 ? op.text : QStringLiteral("地址 %1：%2").arg(op.address).arg(op.text));
     }
     // While the database takes nothing, an alarm is not kept from the operator until it does.
-    if (m_writer->Failing())
+    if (m_writer->Failing() && m_raisedNotShown.size() > m_alertedEarly) {
+        alert(m_raisedNotShown.mid(m_alertedEarly));
+        m_alertedEarly = int(m_raisedNotShown.size());
         RefreshAlarmBanner();
+    }
 }
 
 void TFrmMain::JournalEvent(int address, const TJournalKind& kind, const QString& detail)
@@ -506,6 +512,11 @@ void TFrmMain::restoreOpenAlarms()
 void TFrmMain::newAlarms(const QStringList& texts)
 {
     RefreshAlarmBanner();
+    alert(texts);
+}
+
+void TFrmMain::alert(const QStringList& texts)
+{
     if (texts.isEmpty())
         return;
     for (const QString& t : texts)
@@ -517,13 +528,17 @@ void TFrmMain::newAlarms(const QStringList& texts)
 
 void TFrmMain::RefreshAlarmBanner()
 {
-    try {
-        m_unacknowledged = CountUnacknowledgedAlarms(m_db);
-    } catch (const EDatabaseError& e) {
-        LogError(QString::fromUtf8(e.what())); // the banner keeps what it showed
+    // A database that takes nothing is not asked either: the count of the last answer stands.
+    const bool failing = m_writer && m_writer->Failing();
+    if (!failing) {
+        try {
+            m_unacknowledged = CountUnacknowledgedAlarms(m_db);
+        } catch (const EDatabaseError& e) {
+            LogError(QString::fromUtf8(e.what())); // the banner keeps what it showed
+        }
     }
     // Alarms raised while the database takes nothing are counted too, and said to be waiting.
-    const qint64 waiting = m_writer && m_writer->Failing() ? m_raisedNotShown.size() : 0;
+    const qint64 waiting = failing ? m_raisedNotShown.size() : 0;
     const qint64 shown = m_unacknowledged + waiting;
     AlarmBanner->setText(QStringLiteral("%1 条未确认报警").arg(shown) +
                          (waiting > 0 ? QStringLiteral("（其中 %1 条尚未存入数据库）").arg(waiting) : QString()));
@@ -557,6 +572,16 @@ void TFrmMain::fillOverview()
         Overview->item(r, 1)->setText(name);
         Overview->item(r, 1)->setToolTip(name);
         Overview->setCellWidget(r, 6, new TMarkStrip(Overview));
+    }
+    // Room for up to 8 rows under the chart, taken from the chart's height; the rest scrolls.
+    if (auto* split = findChild<QSplitter*>(QStringLiteral("ChartSplitter"))) {
+        const int rows = std::clamp(Overview->rowCount(), 2, 8);
+        const int want = Overview->horizontalHeader()->sizeHint().height() +
+                         rows * Overview->verticalHeader()->defaultSectionSize() + 2 * Overview->frameWidth() +
+                         Overview->fontMetrics().height() + 8;
+        const int total = split->height();
+        const int chart = std::max(ChartView->minimumHeight(), total - want);
+        split->setSizes({chart, std::max(0, total - chart)});
     }
 }
 

@@ -135,6 +135,7 @@ private:
     void syncInterrupted(uint8_t address);
     void restoreOpenAlarms();
     void newAlarms(const QStringList& texts);
+    void alert(const QStringList& texts);
     void recordWriterEvent(const TRecordWriter::TEvent& event);
 
     TMainState m_state;
@@ -155,6 +156,7 @@ private:
     TAlarmTracker m_alarms;
     qint64 m_unacknowledged = 0;
     QStringList m_raisedNotShown; // raised alarms posted, not yet committed
+    int m_alertedEarly = 0;       // of those, alerted already because the database took nothing
     QTimer* m_blinkTimer = nullptr;
     QFont m_overviewLarge;
     std::unique_ptr<TRecordWriter> m_writer;

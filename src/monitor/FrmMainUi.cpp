@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -108,7 +109,11 @@ void TFrmMain::buildControls()
     ChartView->installEventFilter(this); // keeps Panel2 near the chart's right edge
     SetupLiveChart(ChartView);
     m_feed = TChartFeed(ChartView);
-    centre->addWidget(ChartView, 1);
+    // The chart and the overview share the height; the operator may move the line between them.
+    auto* split = Named(new QSplitter(Qt::Vertical, this), "ChartSplitter");
+    split->setChildrenCollapsible(false);
+    centre->addWidget(split, 1);
+    split->addWidget(ChartView);
 
     Panel2 = Named(new QFrame(ChartView), "Panel2");
     Panel2->setFrameShape(QFrame::Box);
@@ -153,9 +158,11 @@ void TFrmMain::buildControls()
         e->hide();
 
     // Every polled instrument at a glance, under the chart; it never takes the focus.
-    auto* overviewTitle = new QLabel(QStringLiteral("仪表总览"), this);
-    centre->addWidget(overviewTitle);
-    Overview = Named(new QTableWidget(0, OverviewColumns, this), "Overview");
+    auto* overviewBox = new QWidget(split);
+    auto* overviewLayout = new QVBoxLayout(overviewBox);
+    overviewLayout->setContentsMargins(0, 2, 0, 0);
+    overviewLayout->addWidget(new QLabel(QStringLiteral("仪表总览"), overviewBox));
+    Overview = Named(new QTableWidget(0, OverviewColumns, overviewBox), "Overview");
     Overview->setHorizontalHeaderLabels({QStringLiteral("地址"), QStringLiteral("名称"), QStringLiteral("A相"),
                                          QStringLiteral("B相"), QStringLiteral("C相"), QStringLiteral("D相"),
                                          QStringLiteral("状态"), QStringLiteral("通讯"), QStringLiteral("最后应答"),
@@ -170,12 +177,16 @@ void TFrmMain::buildControls()
     large.setPointSizeF(large.pointSizeF() * 2.2); // readable from a few metres
     large.setBold(true);
     m_overviewLarge = large;
-    Overview->verticalHeader()->setDefaultSectionSize(QFontMetrics(large).height() + 6);
-    Overview->setMaximumHeight(QFontMetrics(large).height() * 4 + 40);
+    Overview->verticalHeader()->setDefaultSectionSize(QFontMetrics(large).height() + 4);
     Overview->setMinimumHeight(QFontMetrics(large).height() * 2 + 36);
+    Overview->setWordWrap(false); // a long name is cut, whole in its tooltip
+    Overview->setTextElideMode(Qt::ElideRight);
     Overview->setToolTip(QStringLiteral("状态灯：") + QString::fromUtf8(StatusMarkNames) +
                          QStringLiteral("；双击一行选定该仪表"));
-    centre->addWidget(Overview);
+    overviewLayout->addWidget(Overview);
+    split->addWidget(overviewBox);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
 
     auto* shifts = new QHBoxLayout;
     Button3 = Named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
