@@ -578,7 +578,7 @@ void TFrmMain::fillOverview()
         const int rows = std::clamp(Overview->rowCount(), 2, 8);
         const int want = Overview->horizontalHeader()->sizeHint().height() +
                          rows * Overview->verticalHeader()->defaultSectionSize() + 2 * Overview->frameWidth() +
-                         Overview->fontMetrics().height() + 8;
+                         Overview->fontMetrics().height() + Overview->verticalHeader()->defaultSectionSize() / 2 + 12;
         const int total = split->height();
         const int chart = std::max(ChartView->minimumHeight(), total - want);
         split->setSizes({chart, std::max(0, total - chart)});
