@@ -6,11 +6,27 @@
 #include "FrmDataBase.h"
 #include "FrmSetParm.h"
 
+#include "ProgramInfo.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
+namespace {
+
+const char* const Help =
+    "usage: zeva-monitor [--help | --version]\n"
+    "  Monitors the ZEVA5000/5001/5002 temperature controllers on one serial bus: polls, shows, records.\n"
+    "  Its configuration is Data.ini in the folder it is started in (section Info: Path, Port, Bate,\n"
+    "  Interval_S, RunTimer, ApparatusAddress); the database is Path/DataBase/Data.db (zeva-initdb).\n"
+    "  Exit codes: 0 closed or stopped by SIGTERM/SIGINT, 2 the port cannot be opened, 3 no database.\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    // Answered before a display is needed or Data.ini is read.
+    if (zeva::AnswerInfoOption(argc, argv, "zeva-monitor", Help))
+        return 0;
     zeva::CatchStopSignals(); // a stop in the first milliseconds is a clean stop too
     zeva::TApplication app(argc, argv);
     zeva::RegisterConfigurationWindow();

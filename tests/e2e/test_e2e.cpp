@@ -1,5 +1,6 @@
 // zeva-monitor as a program: started in a temporary folder against zeva-sim, checked by the
 // simulator's log of the wire, the rows in the database and the text of Data.ini.
+#include "ProgramInfo.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -453,4 +454,22 @@ TEST(EndToEnd, AlarmsComeAndGoInTheJournalOnceEachUnderSplitAndCorruptReplies)
               "1 1\n");
     EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind LIKE 'alarm.%' AND AckedAt IS NULL"), "10\n")
         << "all still to acknowledge";
+}
+
+TEST(EndToEnd, EveryProgramAnswersHelpAndVersionWithoutStartingAnything)
+{
+    // No display, an empty folder: nothing may start and no Data.ini may appear.
+    const fs::path dir = fs::temp_directory_path() / ("zeva-e2e-info-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const char* program : {ZEVA_MONITOR, ZEVA_SIM, ZEVA_INITDB}) {
+        const std::string name = fs::path(program).filename().string();
+        std::string run = "cd '" + dir.string() + "' && env -u DISPLAY -u QT_QPA_PLATFORM '" + program + "' ";
+        EXPECT_EQ(zeva::test::Shell(run + "--version; echo rc=$?"), name + " " + zeva::ProgramVersion + "\nrc=0\n");
+        std::string help = zeva::test::Shell(run + "--help; echo rc=$?");
+        EXPECT_EQ(help.rfind("usage: " + name, 0), 0u) << help;
+        EXPECT_NE(help.find("rc=0\n"), std::string::npos) << help;
+    }
+    EXPECT_TRUE(fs::is_empty(dir)) << "nothing written";
+    fs::remove_all(dir);
 }

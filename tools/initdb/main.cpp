@@ -7,17 +7,21 @@
 #include <QDir>
 #include <QFile>
 
+#include "ProgramInfo.h"
+
 #include <cstdio>
 
 using namespace zeva;
 
 namespace {
 
+const char* const Help = "usage: zeva-initdb PATH [--demo]\n"
+                        "  creates PATH/DataBase/Data.db; an existing file is never touched\n"
+                        "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: zeva-initdb PATH [--demo]\n"
-                         "  creates PATH/DataBase/Data.db; an existing file is never touched\n"
-                         "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n");
+    std::fputs(Help, stderr);
     return 2;
 }
 
@@ -46,6 +50,8 @@ void addDemo(TDatabase& db)
 
 int main(int argc, char** argv)
 {
+    if (AnswerInfoOption(argc, argv, "zeva-initdb", Help))
+        return 0;
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     bool demo = args.removeAll(QStringLiteral("--demo")) > 0;

@@ -1,4 +1,5 @@
 // zeva-sim: a bus of simulated temperature controllers behind a pseudo-terminal.
+#include "ProgramInfo.h"
 #include "SimServer.h"
 
 #include <csignal>
@@ -17,20 +18,20 @@ void onSignal(int)
     g_stop = 1;
 }
 
+const char* const Help =
+    "usage: zeva-sim --link PATH --instrument ADDR[:MODEL[:TEMP[:BAUD]]] ... [--log FILE]\n"
+    "                [--control FIFO] [--drop P] [--corrupt P] [--split P] [--noise P]\n"
+    "                [--delay MS] [--seed N]\n"
+    "  ADDR 0-255, MODEL 0-255 (default 2), TEMP the base temperature (default 55),\n"
+    "  BAUD the instrument's line speed (default 9600): it answers only a PC at that speed\n"
+    "  P is a share 0..1 of replies: dropped, sent with a wrong checksum, split in two\n"
+    "  by a 150 ms pause, or followed within 200 ms by noise bytes\n"
+    "  FIFO: a control channel, one command per line (temp, wander, door, fault, present,\n"
+    "  baud, drop, corrupt, split, noise, delay, burst, send, unplug, plug)\n";
+
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(stderr,
-                 "zeva-sim: %s\n"
-                 "usage: zeva-sim --link PATH --instrument ADDR[:MODEL[:TEMP[:BAUD]]] ... [--log FILE]\n"
-                 "                [--control FIFO] [--drop P] [--corrupt P] [--split P] [--noise P]\n"
-                 "                [--delay MS] [--seed N]\n"
-                 "  ADDR 0-255, MODEL 0-255 (default 2), TEMP the base temperature (default 55),\n"
-                 "  BAUD the instrument's line speed (default 9600): it answers only a PC at that speed\n"
-                 "  P is a share 0..1 of replies: dropped, sent with a wrong checksum, split in two\n"
-                 "  by a 150 ms pause, or followed within 200 ms by noise bytes\n"
-                 "  FIFO: a control channel, one command per line (temp, wander, door, fault, present,\n"
-                 "  baud, drop, corrupt, split, noise, delay, burst, send, unplug, plug)\n",
-                 why);
+    std::fprintf(stderr, "zeva-sim: %s\n%s", why, Help);
     std::exit(2);
 }
 
@@ -116,6 +117,8 @@ TSimOptions parse(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (zeva::AnswerInfoOption(argc, argv, "zeva-sim", Help))
+        return 0;
     TSimOptions opt = parse(argc, argv);
     struct sigaction sa{};
     sa.sa_handler = onSignal;
