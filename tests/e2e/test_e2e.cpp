@@ -472,4 +472,8 @@ TEST(EndToEnd, EveryProgramAnswersHelpAndVersionWithoutStartingAnything)
     }
     EXPECT_TRUE(fs::is_empty(dir)) << "nothing written";
     fs::remove_all(dir);
+    // The desktop entry as desktop environments read it: no error, no warning, no hint.
+    EXPECT_EQ(zeva::test::Shell("desktop-file-validate '" + std::string(ZEVA_SOURCE_DIR) +
+                                "/data/zeva-monitor.desktop' 2>&1; echo rc=$?"),
+              "rc=0\n");
 }
