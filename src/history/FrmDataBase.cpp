@@ -22,7 +22,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>

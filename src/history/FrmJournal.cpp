@@ -5,14 +5,12 @@
 #include "Application.h"
 #include "DataGrid.h"
 #include "FrmMain.h"
-#include "IniFile.h"
 #include "Notify.h"
 #include "Statements.h"
 #include "WindowSupport.h"
 
 #include <QComboBox>
 #include <QDateEdit>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>

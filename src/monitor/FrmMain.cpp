@@ -295,7 +295,8 @@ void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLen
         m_health.ChunkRejected();
     }
     if (out.kind == TMonitorReply::Live) {
-        journal(m_alarms.Live(out.address, out.temps, out.phaseStatus, out.outputStatus));
+        const TAddressReadings& r = m_state.ByAddress[out.address]; // just filled by this reply
+        journal(m_alarms.Live(out.address, *r.live, (*r.status)[0], (*r.status)[1]));
         // The displays and lamps now show this instrument.
         if (m_shownAddress != out.address)
             ShownAddress->setText(QStringLiteral("显示：地址 %1").arg(out.address));
@@ -401,24 +402,20 @@ void TFrmMain::ComMRequestHangup()
 {
     // The adapter is gone: polling stands still where it is and the port is tried every 2 s.
     m_timerA->stop();
-    m_health.Hangup(QDateTime::currentDateTime());
-    journal(m_alarms.LinkDown(true));
+    setLinkUp(false);
     m_reconnect->Start();
-    HealthTimerTimer();
 }
 
 void TFrmMain::reopened()
 {
-    m_health.Reconnected(QDateTime::currentDateTime());
-    journal(m_alarms.LinkDown(false));
+    setLinkUp(true);
     if (m_poll.PollCount() > 0)
         m_timerA->start();
-    HealthTimerTimer();
 }
 
-void TFrmMain::ConfigurationLink(bool up)
+void TFrmMain::setLinkUp(bool up)
 {
-    // The configuration window's port stands for the link while it holds it.
+    // The one place where the port's coming and going reaches the health, the journal and the view.
     const QDateTime now = QDateTime::currentDateTime();
     if (up && m_health.Link() == TLinkState::Disconnected)
         m_health.Reconnected(now);
@@ -426,6 +423,12 @@ void TFrmMain::ConfigurationLink(bool up)
         m_health.Hangup(now);
     journal(m_alarms.LinkDown(!up));
     HealthTimerTimer();
+}
+
+void TFrmMain::ConfigurationLink(bool up)
+{
+    // The configuration window's port stands for the link while it holds it.
+    setLinkUp(up);
 }
 
 void TFrmMain::SuspendForConfiguration()
@@ -441,16 +444,13 @@ void TFrmMain::ResumeAfterConfiguration()
         m_comM->OpenPort();
     } catch (const std::exception& e) {
         // Shown as before; the port is then tried every 2 s and the polling waits for it.
-        m_health.Hangup(QDateTime::currentDateTime());
-        journal(m_alarms.LinkDown(true));
+        setLinkUp(false);
         m_reconnect->Start();
         ShowErrorBox(QString::fromUtf8(e.what()));
         return;
     }
-    if (m_health.Link() == TLinkState::Disconnected) {
-        m_health.Reconnected(QDateTime::currentDateTime());
-        journal(m_alarms.LinkDown(false));
-    }
+    if (m_health.Link() == TLinkState::Disconnected)
+        setLinkUp(true);
     m_timerA->start();
 }
 

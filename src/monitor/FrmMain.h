@@ -125,6 +125,7 @@ private:
     void storeRow(const TRecorder::TRow& row);
     void startRecordWriter();
     void reopened();
+    void setLinkUp(bool up);
     void setStale(bool stale);
     bool staleNow() const;
     // `keep`: the choice is written to Data.ini.
@@ -158,6 +159,7 @@ private:
     QStringList m_raisedNotShown; // raised alarms posted, not yet committed
     int m_alertedEarly = 0;       // of those, alerted already because the database took nothing
     QTimer* m_blinkTimer = nullptr;
+    bool m_bannerBright = true;
     QFont m_overviewLarge;
     std::unique_ptr<TRecordWriter> m_writer;
 

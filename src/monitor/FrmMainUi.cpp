@@ -281,9 +281,8 @@ void TFrmMain::buildControls()
             [this](int row, int) { Guard([this, row] { OverviewDoubleClick(row); }); });
     ConnectGuarded(m_blinkTimer, &QTimer::timeout, this, [this] {
         // Blinks by its colours, so the layout never moves.
-        static bool bright = true;
-        bright = !bright;
-        AlarmBanner->setStyleSheet(bright ? QStringLiteral("background: #d01010; color: white; font-weight: bold; padding: 2px;")
+        m_bannerBright = !m_bannerBright;
+        AlarmBanner->setStyleSheet(m_bannerBright ? QStringLiteral("background: #d01010; color: white; font-weight: bold; padding: 2px;")
                                           : QStringLiteral("background: #600000; color: #ffb0b0; font-weight: bold; padding: 2px;"));
     });
     m_comM->OnRequestHangup = [this](TComm*) { Guard([this] { ComMRequestHangup(); }); };

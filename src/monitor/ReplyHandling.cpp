@@ -61,9 +61,6 @@ TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, const uint8_t* chunk
         state.LiveTemps = r.temps;
         mine.live = r.temps;
         out.status = StatusView(r.PhaseStatus, r.OutputStatus);
-        out.temps = r.temps;
-        out.phaseStatus = r.PhaseStatus;
-        out.outputStatus = r.OutputStatus;
         mine.status = {r.PhaseStatus, r.OutputStatus};
         for (std::size_t i = 0; i < 3; ++i)
             out.phaseTexts[i] = PhaseText(r.temps[i]);

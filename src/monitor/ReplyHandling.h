@@ -39,9 +39,6 @@ struct TChunkOutcome {
     QString typeName;               // model reply
     std::array<QString, 3> phaseTexts; // live reply: phases A, B, C
     TStatusView status;             // live reply
-    TPhaseTemps temps{};            // live reply: all four phases
-    uint8_t phaseStatus = 0;        // live reply
-    uint8_t outputStatus = 0;       // live reply
     bool feedsChart = false;        // from the selected instrument
 };
 

@@ -129,7 +129,7 @@ bool TDatabase::Open(const QString& dataPath)
         db.setDatabaseName(url.toString(QUrl::FullyEncoded));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
         if (!db.open()) {
-            m_openError = ExplainDatabaseError(EDatabaseError::From(db.lastError()).Fault(), db.lastError().text());
+            m_openError = QString::fromUtf8(EDatabaseError::From(db.lastError()).what());
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(m_connectionName);
             return false;

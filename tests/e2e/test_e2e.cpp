@@ -438,8 +438,12 @@ TEST(EndToEnd, AlarmsComeAndGoInTheJournalOnceEachUnderSplitAndCorruptReplies)
         << "raised and cleared at the times the temperature crossed";
 
     // Pulled adapter: the bus's own alarm. Then a kill -9: what was raised is stored.
+    // Killed as soon as the alarm was shown (its stderr line comes with the banner): it is stored.
     st.Control("unplug");
-    std::this_thread::sleep_for(seconds(2));
+    const fs::path out = st.dir / "monitor.out";
+    for (int i = 0; i < 100 && readText(out).find("报警：串口断开") == std::string::npos; ++i)
+        std::this_thread::sleep_for(milliseconds(50));
+    ASSERT_NE(readText(out).find("报警：串口断开"), std::string::npos) << readText(out);
     kill(st.monitor, SIGKILL);
     waitpid(st.monitor, nullptr, 0);
     st.monitor = -1;
@@ -449,7 +453,9 @@ TEST(EndToEnd, AlarmsComeAndGoInTheJournalOnceEachUnderSplitAndCorruptReplies)
     // Started again with the adapter back: the link alarm of the killed run is cleared, nothing doubled.
     st.Control("plug");
     st.StartMonitor();
-    std::this_thread::sleep_for(seconds(4));
+    const std::string cleared = "SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.linkdown' AND ClearedAt IS NULL";
+    for (int i = 0; i < 100 && st.Sql(cleared) != "0\n"; ++i)
+        std::this_thread::sleep_for(milliseconds(50));
     EXPECT_EQ(st.Sql("SELECT count(*) || ' ' || count(ClearedAt) FROM EventJournal WHERE Kind = 'alarm.linkdown'"),
               "1 1\n");
     EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind LIKE 'alarm.%' AND AckedAt IS NULL"), "10\n")

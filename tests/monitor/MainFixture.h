@@ -6,11 +6,14 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,25 @@ struct TInstrument {
     QString name;
     bool enabled = true;
     QString type = QStringLiteral("ZEVA5000-S");
+};
+
+// Answers the requests the window sends on the pty while the event loop runs, as instruments at
+// the polled addresses would (only those of `answering` when it is set), and keeps the times the
+// requests arrived (ms since the responder was made).
+class TResponder {
+public:
+    explicit TResponder(TPty& pty) : m_pty(pty) { m_clock.start(); }
+    void Run(int ms);
+    // The largest departure of a gap between two requests from the polling period.
+    double WorstGapError(double period) const;
+
+    std::optional<std::set<uint8_t>> answering;
+    std::vector<double> at;
+
+private:
+    TPty& m_pty;
+    QElapsedTimer m_clock;
+    std::vector<uint8_t> m_pending;
 };
 
 class MainFixture : public ::testing::Test {

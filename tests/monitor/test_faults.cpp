@@ -27,11 +27,6 @@ namespace {
 
 using V = std::vector<uint8_t>;
 
-V bytesOf(const TFrame& f)
-{
-    return V(f.data(), f.data() + f.size);
-}
-
 std::vector<QMessageBox*> openBoxes()
 {
     std::vector<QMessageBox*> list;
@@ -58,45 +53,6 @@ struct StderrCapture {
         ::close(saved);
     }
     std::string text() const { return ReadText(path); }
-};
-
-// Answers every request on the pty as an instrument at each polled address would; the times the
-// requests arrived (ms since `clock` started).
-struct Responder {
-    TPty& pty;
-    QElapsedTimer clock;
-    std::vector<double> at;
-    std::vector<uint8_t> addresses;
-    V pending;
-    explicit Responder(TPty& p) : pty(p) { clock.start(); }
-    void run(int ms)
-    {
-        QDeadlineTimer end(ms);
-        while (!end.hasExpired()) {
-            V got = pty.Read(2, 1);
-            pending.insert(pending.end(), got.begin(), got.end());
-            while (pending.size() >= 4) {
-                V f(pending.begin(), pending.begin() + 4);
-                pending.erase(pending.begin(), pending.begin() + 4);
-                at.push_back(double(clock.nsecsElapsed()) / 1e6);
-                addresses.push_back(f[0]);
-                if (f[2] == 0xAA)
-                    pty.Write(bytesOf(BuildLiveReply(f[0], {20.0 + double(at.size()), 21, 22, 23}, 0, 0)));
-                else if (f[2] == 0xEE)
-                    pty.Write(bytesOf(BuildBlackBoxReply(f[0], {30, 31, 32, 33}, {0, 0, 0, 0})));
-                else
-                    pty.Write(bytesOf(BuildModelReply(f[0], 1)));
-            }
-        }
-    }
-    // The largest departure of a request's gap from the polling period.
-    double worstGapError(double period) const
-    {
-        double worst = 0;
-        for (std::size_t i = 1; i < at.size(); ++i)
-            worst = std::max(worst, std::abs(at[i] - at[i - 1] - period));
-        return worst;
-    }
 };
 
 class FaultFixture : public MainFixture {};
@@ -184,9 +140,9 @@ TEST_F(FaultFixture, SigtermClosesBoxesAndWindowsAndEndsWithinTwoSeconds)
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     watchdog.start(10000);
-    Responder instrument(*pty);
+    TResponder instrument(*pty);
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] { instrument.run(3); });
+    QObject::connect(&answer, &QTimer::timeout, [&] { instrument.Run(3); });
     answer.start(5);
     int rc = QCoreApplication::exec();
     if (w->isVisible())
@@ -310,8 +266,8 @@ TEST_F(FaultFixture, ALockedDatabaseNeitherStallsThePollingNorLosesARow)
     MakeDatabase({{1, "one"}, {2, "two"}, {3, "three"}});
     auto w = Start();
     ASSERT_TRUE(w->StartedUp());
-    Responder instrument(*pty);
-    instrument.run(1000);
+    TResponder instrument(*pty);
+    instrument.Run(1000);
     // Another program takes the write lock for 8 s.
     TDbLock lock(TDatabase::FileFor(dir.path()).toStdString(), 8);
     ASSERT_TRUE(lock.Held());
@@ -325,13 +281,13 @@ TEST_F(FaultFixture, ALockedDatabaseNeitherStallsThePollingNorLosesARow)
     heart.setTimerType(Qt::PreciseTimer);
     QObject::connect(&heart, &QTimer::timeout, [&] { worstBeat = std::max(worstBeat, beat.restart()); });
     heart.start(5);
-    instrument.run(8000);
+    instrument.Run(8000);
     EXPECT_GT(w->RecordWriter()->Pending(), 5u) << "rows were due while the lock was held";
     lock.Wait();
-    instrument.run(1500);
+    instrument.Run(1500);
     heart.stop();
     EXPECT_LE(worstBeat, 20) << "the user-interface thread stalled " << worstBeat << " ms";
-    EXPECT_LE(instrument.worstGapError(1000.0 / 3), 50) << "a polling gap off by more than 50 ms";
+    EXPECT_LE(instrument.WorstGapError(1000.0 / 3), 50) << "a polling gap off by more than 50 ms";
 
     // Every reply was answered and handled: the rows due follow from the recording step alone.
     w->TimerA()->stop();

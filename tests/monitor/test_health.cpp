@@ -130,22 +130,12 @@ protected:
     // Answers each request of the listed addresses within the event loop for `ms`.
     void Answer(int ms, const std::set<uint8_t>& answering)
     {
-        QDeadlineTimer end(ms);
-        std::vector<uint8_t> pending;
-        while (!end.hasExpired()) {
-            std::vector<uint8_t> got = pty->Read(5, 1);
-            pending.insert(pending.end(), got.begin(), got.end());
-            while (pending.size() >= 4) {
-                uint8_t address = pending[0], command = pending[2];
-                pending.erase(pending.begin(), pending.begin() + 4);
-                if (!answering.count(address))
-                    continue;
-                TFrame f = command == 0xAA ? BuildLiveReply(address, {41.5, 42, 43, 0}, 0x01, 0x01)
-                                           : BuildBlackBoxReply(address, {50, 50, 50, 50}, {60, 60, 60, 60});
-                pty->Write(std::vector<uint8_t>(f.data(), f.data() + f.size));
-            }
-        }
+        if (!m_responder)
+            m_responder = std::make_unique<TResponder>(*pty);
+        m_responder->answering = answering;
+        m_responder->Run(ms);
     }
+    std::unique_ptr<TResponder> m_responder;
     static QString cell(TFrmMain& w, int row, int column) { return w.Overview->item(row, column)->text(); }
     static constexpr int Name = 1, PhaseA = 2, Marks = 6, State = 7, Counts = 9;
 };
