@@ -3,9 +3,7 @@
 
 namespace zeva {
 
-namespace {
-
-TJournalOp op(TJournalOp::What what, int address, const TJournalKind& kind, const QString& detail = {})
+TJournalOp MakeJournalOp(TJournalOp::What what, int address, const TJournalKind& kind, const QString& detail)
 {
     QString text = QString::fromUtf8(kind.text);
     if (!detail.isEmpty())
@@ -13,7 +11,6 @@ TJournalOp op(TJournalOp::What what, int address, const TJournalKind& kind, cons
     return {what, address, QString::fromLatin1(kind.code), text};
 }
 
-} // namespace
 
 bool IsAlarmKind(const QString& code)
 {
@@ -43,20 +40,20 @@ std::vector<TJournalOp> TAlarmTracker::Live(uint8_t address, const TPhaseTemps& 
     const std::bitset<12> now = LiveConditions(temps, ps, os);
     for (std::size_t i = 0; i < now.size(); ++i) {
         if (now[i] && !s.live[i])
-            ops.push_back(op(TJournalOp::What::Raise, address, LiveAlarms[i]));
+            ops.push_back(MakeJournalOp(TJournalOp::What::Raise, address, LiveAlarms[i]));
         else if (!now[i] && s.live[i])
-            ops.push_back(op(TJournalOp::What::Clear, address, LiveAlarms[i]));
+            ops.push_back(MakeJournalOp(TJournalOp::What::Clear, address, LiveAlarms[i]));
     }
     if (s.known) {
         const uint8_t changed = uint8_t(s.outputs ^ os);
         if (changed & OutputBit::Fan)
-            ops.push_back(op(TJournalOp::What::Event, address, JournalKind::Fan,
+            ops.push_back(MakeJournalOp(TJournalOp::What::Event, address, JournalKind::Fan,
                              (os & OutputBit::Fan) ? QStringLiteral("动作") : QStringLiteral("复归")));
         if (changed & OutputBit::FanAuto)
-            ops.push_back(op(TJournalOp::What::Event, address, JournalKind::FanMode,
+            ops.push_back(MakeJournalOp(TJournalOp::What::Event, address, JournalKind::FanMode,
                              (os & OutputBit::FanAuto) ? QStringLiteral("自动") : QStringLiteral("手动")));
         if (changed & OutputBit::BuzzerMute)
-            ops.push_back(op(TJournalOp::What::Event, address, JournalKind::Buzzer,
+            ops.push_back(MakeJournalOp(TJournalOp::What::Event, address, JournalKind::Buzzer,
                              (os & OutputBit::BuzzerMute) ? QStringLiteral("静音") : QStringLiteral("不静音")));
     }
     s.known = true;
@@ -71,7 +68,7 @@ std::vector<TJournalOp> TAlarmTracker::Interrupted(uint8_t address, bool interru
     if (s.interrupted == interrupted)
         return {};
     s.interrupted = interrupted;
-    return {op(interrupted ? TJournalOp::What::Raise : TJournalOp::What::Clear, address, JournalKind::Interrupted)};
+    return {MakeJournalOp(interrupted ? TJournalOp::What::Raise : TJournalOp::What::Clear, address, JournalKind::Interrupted)};
 }
 
 std::vector<TJournalOp> TAlarmTracker::LinkDown(bool down)
@@ -79,7 +76,7 @@ std::vector<TJournalOp> TAlarmTracker::LinkDown(bool down)
     if (m_linkDown == down)
         return {};
     m_linkDown = down;
-    return {op(down ? TJournalOp::What::Raise : TJournalOp::What::Clear, -1, JournalKind::LinkDown)};
+    return {MakeJournalOp(down ? TJournalOp::What::Raise : TJournalOp::What::Clear, -1, JournalKind::LinkDown)};
 }
 
 bool TAlarmTracker::Restore(int address, const QString& code)

@@ -40,6 +40,9 @@ struct TJournalOp {
     QString text;
 };
 
+// An entry of that kind, its text the kind's own followed by "：detail" when there is one.
+TJournalOp MakeJournalOp(TJournalOp::What what, int address, const TJournalKind& kind, const QString& detail = {});
+
 class TAlarmTracker {
 public:
     // The alarm conditions a live reply shows, as bits in the order of LiveAlarms below.

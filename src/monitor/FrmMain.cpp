@@ -487,10 +487,7 @@ void TFrmMain::journal(const std::vector<TJournalOp>& ops)
 
 void TFrmMain::JournalEvent(int address, const TJournalKind& kind, const QString& detail)
 {
-    QString text = QString::fromUtf8(kind.text);
-    if (!detail.isEmpty())
-        text += QStringLiteral("：") + detail;
-    journal({TJournalOp{TJournalOp::What::Event, address, QString::fromLatin1(kind.code), text}});
+    journal({MakeJournalOp(TJournalOp::What::Event, address, kind, detail)});
 }
 
 void TFrmMain::restoreOpenAlarms()
