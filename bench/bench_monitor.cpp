@@ -3,6 +3,7 @@
 // and the CPU of the running program polling 21 instruments at the fastest pace.
 #include "Application.h"
 #include "ChartFeed.h"
+#include "AxisRange.h"
 #include "FrmJournal.h"
 #include "FrmMain.h"
 #include "Frames.h"
@@ -85,7 +86,7 @@ void receiveChunks(benchmark::State& state, const TFrame& first, const TFrame& s
     int i = 0;
     for (auto _ : state) {
         const TFrame& f = *replies[i++ & 1];
-        w.ComMReceiveData(w.ComM(), f.data(), uint16_t(f.size));
+        w.Core().ComMReceiveData(w.ComM(), f.data(), uint16_t(f.size));
     }
 }
 

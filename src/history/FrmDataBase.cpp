@@ -2,7 +2,7 @@
 #include "FrmDataBase.h"
 
 #include "Application.h"
-#include "ChartFeed.h"
+#include "AxisRange.h"
 #include "Convert.h"
 #include "FrmJournal.h"
 #include "DataGrid.h"

@@ -13,8 +13,6 @@ namespace zeva {
 
 // Moves the time axis by `amount`; an error of the chart is swallowed and gives false.
 bool ScrollBottomAxis(QCustomPlot* chart, double amount);
-// Two bounds in either order: the smaller becomes the minimum.
-void SetAxisRange(QCPAxis* axis, double a, double b);
 
 // Black background, title, axis titles, legend, and the eight series in their order and colours.
 void SetupLiveChart(QCustomPlot* chart);

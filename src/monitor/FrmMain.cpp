@@ -2,6 +2,7 @@
 #include "FrmMain.h"
 
 #include "Application.h"
+#include "AxisRange.h"
 #include "Convert.h"
 #include "ErrorLog.h"
 #include "Faults.h"
@@ -10,8 +11,8 @@
 #include "LcdDisplay.h"
 #include "Notify.h"
 #include "Platform.h"
-#include "Reconnect.h"
 #include "ReplyHandling.h"
+#include "StatusView.h"
 #include "Selection.h"
 #include "Settings.h"
 #include "Statements.h"
@@ -25,7 +26,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -79,7 +79,8 @@ TFrmMain::~TFrmMain()
 {
     // The port closes before anything it reports to goes away, and no control's last signals
     // (a combo box losing the focus as it is destroyed) reach handlers whose state is gone.
-    m_comM->ClosePort();
+    m_core->Hooks = {};
+    m_core->ComM()->ClosePort();
     BlockChildSignals(this);
 }
 
@@ -117,21 +118,10 @@ void TFrmMain::showEvent(QShowEvent* event)
 
 void TFrmMain::FormShow()
 {
-    TMainState& s = m_state;
-    s.StartDir = QDir::currentPath();
-    s.SettingsFile = std::make_unique<TIniFile>(s.StartDir + QLatin1Char('/') + SettingsFileName);
-    TStartupSettings st = ReadStartupSettings(*s.SettingsFile, s.StartDir);
-    s.DataPath = st.DataPath;
-    s.BaudSetting = st.BaudSetting;
-    s.PollInterval = st.PollInterval;
-    s.RecordCycle = st.RecordCycle;
-    s.PortName = st.PortName;
-    QStringList writeErrors = st.WriteErrors;
-
+    TMainState& s = m_core->State();
+    m_core->ReadSettings(QDir::currentPath());
     try {
-        m_comM->SetCommName(s.PortName.toStdString());
-        m_comM->SetBaudRate(uint32_t(s.BaudSetting));
-        m_comM->OpenPort();
+        m_core->OpenPort();
     } catch (const std::exception& e) {
         m_exitCode = ExitPortFailed;
         ShowFriendlyMessage(this, QStringLiteral("串口 ") + s.PortName + QStringLiteral("已经打开。"), PortCauseText(e));
@@ -139,136 +129,53 @@ void TFrmMain::FormShow()
         return;
     }
 
-    s.SelectedAddress = ReadSelectedAddress(*s.SettingsFile, writeErrors);
+    m_core->ReadSelection();
     SetAxisRange(ChartView->xAxis, 0, 1800);
     SetAxisRange(ChartView->yAxis, -30, 250);
     ChartView->replot();
 
-    if (!m_db.Open(s.DataPath)) {
+    if (!m_core->OpenDatabase()) {
         m_exitCode = ExitDatabaseFailed;
         ShowFriendlyMessage(this, QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下。"),
-                            TDatabase::FileFor(s.DataPath) + QStringLiteral("：") + m_db.OpenError());
+                            TDatabase::FileFor(s.DataPath) + QStringLiteral("：") + m_core->OpenError());
         close();
         return;
     }
-    startRecordWriter();
-    try {
-        if (EnsureEventJournal(m_db))
-            LogError(QStringLiteral("数据库中没有报警记录表 EventJournal，已新建（其他表未改动）"));
-    } catch (const EDatabaseError& e) {
-        // The monitoring does not depend on it.
-        LogError(QStringLiteral("无法新建报警记录表 EventJournal：") + QString::fromUtf8(e.what()));
-    }
-    restoreOpenAlarms();
     // A settings file that cannot be rewritten is said once the polling runs; the values in
     // memory serve meanwhile.
-    for (const QString& error : writeErrors)
+    for (const QString& error : m_core->TakeWriteErrors())
         QTimer::singleShot(0, this, [error] { ShowErrorBox(error); });
 
-    TQueryResult all = SelectApparatus(m_db);
+    TQueryResult all = SelectApparatus(m_core->Db());
     // The fields end on the highest address, not on the selected one.
     FillSelectors(all, ComAddress, MCapition, EditType, [&s](const TQueryResult& row) {
         if (row.FieldAsInteger(Column::ApparatusAddress) == s.SelectedAddress)
             s.SelectedID = row.FieldAsInteger(Column::ID);
     });
 
-    m_adoRecord = SelectEnabledApparatus(m_db);
-    std::vector<int64_t> addresses;
-    std::vector<uint8_t> polled;
-    std::vector<QString> names;
-    for (m_adoRecord.First(); !m_adoRecord.Eof(); m_adoRecord.Next()) {
-        int64_t address = m_adoRecord.FieldAsInteger(Column::ApparatusAddress);
-        polled.push_back(uint8_t(address & 0xFF));
-        names.push_back(m_adoRecord.FieldAsString(Column::ApparatusName));
-        if (address < 0 || address > 255)
-            LogError(QStringLiteral("仪表“%1”的地址 %2 超出 0..255，按其低 8 位 %3 轮询")
-                         .arg(m_adoRecord.FieldAsString(Column::ApparatusName))
-                         .arg(address)
-                         .arg(address & 0xFF));
-        addresses.push_back(address);
-    }
-    m_poll.Fill(addresses);
-    m_health.SetPolled(polled, names);
-    m_health.SetReport([](const QString& change) { LogError(change); });
-    fillOverview();
-    setFollow(s.SettingsFile->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0, false);
-
-    m_poll.PollTick = 0;
     m_feed.LiveX = 0;
     m_feed.BlackBoxX = 0;
-    m_recorder.RecordCounter = 0;
-    m_timerA->setInterval(TPollTable::TimerIntervalMs(s.PollInterval));
-    if (m_poll.PollCount() > 0)
-        m_timerA->start();
-    m_recorder.RecordToggle = 0;
+    m_core->StartPolling();
+    fillOverview();
+    setFollow(s.SettingsFile->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0, false);
     m_healthTimer->start();
     HealthTimerTimer();
     RefreshAlarmBanner();
     m_startedUp = true;
 }
 
-void TFrmMain::startRecordWriter()
-{
-    QPointer<TFrmMain> self(this);
-    m_writer = std::make_unique<TRecordWriter>(m_state.DataPath, [self](const TRecordWriter::TEvent& event) {
-        // Heard on the writer's thread; shown on the user-interface thread.
-        QMetaObject::invokeMethod(qApp, [self, event] {
-            if (self)
-                self->recordWriterEvent(event);
-        }, Qt::QueuedConnection);
-    });
-    m_writer->Start();
-}
-
-void TFrmMain::recordWriterEvent(const TRecordWriter::TEvent& event)
-{
-    switch (event.kind) {
-    case TRecordWriter::TEvent::Kind::Failing:
-        RefreshAlarmBanner();
-        ShowErrorBox(RecordingFailingText(event.text));
-        break;
-    case TRecordWriter::TEvent::Kind::Dropped: ShowErrorBox(RecordingDroppedText(event.count)); break;
-    case TRecordWriter::TEvent::Kind::Journaled: {
-        // Only now, with the alarms stored, are they shown.
-        QStringList raised;
-        raised.swap(m_raisedNotShown);
-        // Those already alerted while the database took nothing are not alerted again.
-        newAlarms(raised.mid(std::min<qsizetype>(m_alertedEarly, raised.size())));
-        m_alertedEarly = 0;
-        if (JournalChanged)
-            Guard(JournalChanged);
-        break;
-    }
-    case TRecordWriter::TEvent::Kind::Recovered:
-        // The box that said so, if still open, says it is over; the writer's own line is on stderr.
-        AmendErrorBox(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
-        break;
-    }
-}
-
 void TFrmMain::ComAddressChange()
 {
-    if (std::optional<int> address = FollowAddress(m_adoRecord, ComAddress, MCapition, EditType)) {
-        m_state.SettingsFile->WriteInteger(SettingsKey::Info, SettingsKey::ApparatusAddress, *address);
-        m_state.SelectedAddress = *address;
+    if (std::optional<int> address = FollowAddress(m_core->Enabled(), ComAddress, MCapition, EditType)) {
+        State().SettingsFile->WriteInteger(SettingsKey::Info, SettingsKey::ApparatusAddress, *address);
+        State().SelectedAddress = *address;
     }
 }
 
 void TFrmMain::MCapitionChange()
 {
     // Choosing by name changes only what the fields show.
-    FollowName(m_adoRecord, MCapition, ComAddress, EditType);
-}
-
-void TFrmMain::TimerATimer()
-{
-    const bool passStart = m_poll.NextStartsPass();
-    TFrame request = m_poll.Tick();
-    m_health.RequestSent(request[0], passStart);
-    if (passStart) // where an instrument may have become 中断
-        for (uint8_t a : m_health.Polled())
-            syncInterrupted(a);
-    m_comM->SendData(request.data(), uint16_t(request.size)); // a closed port loses it silently
+    FollowName(m_core->Enabled(), MCapition, ComAddress, EditType);
 }
 
 void TFrmMain::showStatus(const TStatusView& v)
@@ -285,30 +192,18 @@ void TFrmMain::showStatus(const TStatusView& v)
     D6Shape->SetColor(v.fault);
 }
 
-void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLength)
+void TFrmMain::showReply(const TChunkOutcome& out)
 {
-    TChunkOutcome out = HandleChunk(m_state, m_rx, Buffer, BufferLength);
-    if (out.kind == TMonitorReply::Model || out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox) {
-        m_health.ReplyAccepted(out.address, QDateTime::currentMSecsSinceEpoch());
-        syncInterrupted(out.address);
-    } else if (BufferLength > 0) {
-        m_health.ChunkRejected();
-    }
-    if (out.kind == TMonitorReply::Live) {
-        const TAddressReadings& r = m_state.ByAddress[out.address]; // just filled by this reply
-        journal(m_alarms.Live(out.address, *r.live, (*r.status)[0], (*r.status)[1]));
+    switch (out.kind) {
+    case TMonitorReply::Model: EditType->setText(out.typeName); break;
+    case TMonitorReply::Live: {
         // The displays and lamps now show this instrument.
         if (m_shownAddress != out.address)
             ShownAddress->setText(QStringLiteral("显示：地址 %1").arg(out.address));
         m_shownAddress = out.address;
         if (m_stale != staleNow())
             setStale(!m_stale);
-    }
-    switch (out.kind) {
-    case TMonitorReply::Ignored: return; // wrong marker: not even the recording step
-    case TMonitorReply::Model: EditType->setText(out.typeName); break;
-    case TMonitorReply::Live: {
-        showStatus(out.status);
+        showStatus(StatusView(out.phaseStatus, out.outputStatus));
         QLineEdit* texts[3] = {ATP, BTP, CTP};
         TLcdDisplay* lcds[3] = {LCDATP, LCDBTP, LCDCTP};
         for (int i = 0; i < 3; ++i)
@@ -316,24 +211,16 @@ void TFrmMain::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLen
         for (int i = 0; i < 3; ++i)
             lcds[i]->SetValue(texts[i]->text().trimmed());
         if (out.feedsChart)
-            m_feed.FeedLive(m_state.LiveTemps, m_state.PollInterval);
+            m_feed.FeedLive(State().LiveTemps, State().PollInterval);
         break;
     }
     case TMonitorReply::BlackBox:
         if (out.feedsChart)
-            m_feed.FeedBlackBox(m_state.BlackBoxTemps, m_state.PollInterval);
+            m_feed.FeedBlackBox(State().BlackBoxTemps, State().PollInterval);
         break;
+    case TMonitorReply::Ignored:
     case TMonitorReply::Unrecognised: break;
     }
-    m_recorder.Step(out.kind, out.address, m_poll.PollCount(), m_state.RecordCycle, m_state,
-                    [this](const TRecorder::TRow& row) { storeRow(row); });
-}
-
-void TFrmMain::storeRow(const TRecorder::TRow& row)
-{
-    // The time of storing is taken now; the writer looks the ID up and inserts, off this thread.
-    if (m_writer)
-        m_writer->Post({QDateTime::currentDateTime(), row.address, row.live, row.blackBox});
 }
 
 void TFrmMain::Button3Click()
@@ -398,147 +285,21 @@ void TFrmMain::ButCanelClick()
     close();
 }
 
-void TFrmMain::ComMRequestHangup()
-{
-    // The adapter is gone: polling stands still where it is and the port is tried every 2 s.
-    m_timerA->stop();
-    setLinkUp(false);
-    m_reconnect->Start();
-}
-
-void TFrmMain::reopened()
-{
-    setLinkUp(true);
-    if (m_poll.PollCount() > 0)
-        m_timerA->start();
-}
-
-void TFrmMain::setLinkUp(bool up)
-{
-    // The one place where the port's coming and going reaches the health, the journal and the view.
-    const QDateTime now = QDateTime::currentDateTime();
-    if (up && m_health.Link() == TLinkState::Disconnected)
-        m_health.Reconnected(now);
-    else if (!up)
-        m_health.Hangup(now);
-    journal(m_alarms.LinkDown(!up));
-    HealthTimerTimer();
-}
-
-void TFrmMain::ConfigurationLink(bool up)
-{
-    // The configuration window's port stands for the link while it holds it.
-    setLinkUp(up);
-}
-
-void TFrmMain::SuspendForConfiguration()
-{
-    m_reconnect->Stop();
-    m_comM->ClosePort();
-    m_timerA->stop();
-}
-
-void TFrmMain::ResumeAfterConfiguration()
-{
-    try {
-        m_comM->OpenPort();
-    } catch (const std::exception& e) {
-        // Shown as before; the port is then tried every 2 s and the polling waits for it.
-        setLinkUp(false);
-        m_reconnect->Start();
-        ShowErrorBox(QString::fromUtf8(e.what()));
-        return;
-    }
-    if (m_health.Link() == TLinkState::Disconnected)
-        setLinkUp(true);
-    m_timerA->start();
-}
-
-void TFrmMain::syncInterrupted(uint8_t address)
-{
-    journal(m_alarms.Interrupted(address, m_health.State(address) == TInstrumentState::Interrupted));
-}
-
-void TFrmMain::journal(const std::vector<TJournalOp>& ops)
-{
-    if (ops.empty() || !m_writer)
-        return;
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const TJournalOp& op : ops) {
-        TJournalEntry e;
-        e.what = op.what == TJournalOp::What::Raise   ? TJournalEntry::What::Raise
-                 : op.what == TJournalOp::What::Clear ? TJournalEntry::What::Clear
-                                                      : TJournalEntry::What::Event;
-        e.when = now;
-        e.address = op.address;
-        e.kind = op.kind;
-        e.text = op.text;
-        m_writer->Post(e);
-        if (op.what == TJournalOp::What::Raise)
-            m_raisedNotShown << (op.address < 0 ? op.text : QStringLiteral("地址 %1：%2").arg(op.address).arg(op.text));
-    }
-    // While the database takes nothing, an alarm is not kept from the operator until it does.
-    if (m_writer->Failing() && m_raisedNotShown.size() > m_alertedEarly) {
-        alert(m_raisedNotShown.mid(m_alertedEarly));
-        m_alertedEarly = int(m_raisedNotShown.size());
-        RefreshAlarmBanner();
-    }
-}
-
-void TFrmMain::JournalEvent(int address, const TJournalKind& kind, const QString& detail)
-{
-    journal({MakeJournalOp(TJournalOp::What::Event, address, kind, detail)});
-}
-
-void TFrmMain::restoreOpenAlarms()
-{
-    try {
-        TQueryResult open = m_db.Query(QStringLiteral(
-            "SELECT ApparatusAddress, Kind FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%'"));
-        for (open.First(); !open.Eof(); open.Next()) {
-            QVariant address = open.Field(QStringLiteral("ApparatusAddress"));
-            m_alarms.Restore(address.isNull() ? -1 : int(address.toLongLong()), open.FieldAsString(QStringLiteral("Kind")));
-        }
-    } catch (const EDatabaseError& e) {
-        LogError(QString::fromUtf8(e.what()));
-    }
-    // The port is open: a link-down alarm left by an earlier run is over.
-    journal(m_alarms.LinkDown(false));
-}
-
-void TFrmMain::newAlarms(const QStringList& texts)
-{
-    RefreshAlarmBanner();
-    alert(texts);
-}
-
 void TFrmMain::alert(const QStringList& texts)
 {
-    if (texts.isEmpty())
-        return;
-    for (const QString& t : texts)
-        LogError(QStringLiteral("报警：") + t);
-    if (m_state.SettingsFile && m_state.SettingsFile->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0)
+    // The core has put them on the standard error output.
+    if (State().SettingsFile && State().SettingsFile->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0)
         QApplication::beep();
     NotifyDesktop(MainCaption, texts.join(QLatin1Char('\n')));
 }
 
 void TFrmMain::RefreshAlarmBanner()
 {
-    // A database that takes nothing is not asked either: the count of the last answer stands.
-    const bool failing = m_writer && m_writer->Failing();
-    if (!failing) {
-        try {
-            m_unacknowledged = CountUnacknowledgedAlarms(m_db);
-        } catch (const EDatabaseError& e) {
-            LogError(QString::fromUtf8(e.what())); // the banner keeps what it showed
-        }
-    }
     // Alarms raised while the database takes nothing are counted too, and said to be waiting.
-    const qint64 waiting = failing ? m_raisedNotShown.size() : 0;
-    const qint64 shown = m_unacknowledged + waiting;
+    const TMonitorCore::TAlarmCount count = m_core->CountAlarms();
+    const qint64 shown = count.stored + count.waiting;
     AlarmBanner->setText(QStringLiteral("%1 条未确认报警").arg(shown) +
-                         (waiting > 0 ? QStringLiteral("（其中 %1 条尚未存入数据库）").arg(waiting) : QString()));
+                         (count.waiting > 0 ? QStringLiteral("（其中 %1 条尚未存入数据库）").arg(count.waiting) : QString()));
     AlarmBanner->setVisible(shown > 0);
     if (shown > 0 && !m_blinkTimer->isActive())
         m_blinkTimer->start();
@@ -554,7 +315,7 @@ void TFrmMain::ButAlarmsClick()
 
 void TFrmMain::fillOverview()
 {
-    const std::vector<uint8_t>& polled = m_health.Polled();
+    const std::vector<uint8_t>& polled = Health().Polled();
     Overview->setRowCount(int(polled.size()));
     for (int r = 0; r < int(polled.size()); ++r) {
         for (int c = 0; c < Overview->columnCount(); ++c) {
@@ -565,7 +326,7 @@ void TFrmMain::fillOverview()
             Overview->setItem(r, c, item);
         }
         Overview->item(r, 0)->setText(QString::number(polled[std::size_t(r)]));
-        const QString name = m_health.NameOf(polled[std::size_t(r)]);
+        const QString name = Health().NameOf(polled[std::size_t(r)]);
         Overview->item(r, 1)->setText(name);
         Overview->item(r, 1)->setToolTip(name);
         Overview->setCellWidget(r, 6, new TMarkStrip(Overview));
@@ -584,12 +345,12 @@ void TFrmMain::fillOverview()
 
 void TFrmMain::refreshOverview()
 {
-    const std::vector<uint8_t>& polled = m_health.Polled();
-    const bool linkUp = m_health.Link() == TLinkState::Connected;
+    const std::vector<uint8_t>& polled = Health().Polled();
+    const bool linkUp = Health().Link() == TLinkState::Connected;
     for (int r = 0; r < int(polled.size()) && r < Overview->rowCount(); ++r) {
         const uint8_t address = polled[std::size_t(r)];
-        const TInstrumentHealth& h = m_health.Of(address);
-        const TAddressReadings& readings = m_state.ByAddress[address];
+        const TInstrumentHealth& h = Health().Of(address);
+        const TAddressReadings& readings = m_core->State().ByAddress[address];
         const bool stale = !linkUp || h.state == TInstrumentState::Interrupted;
         const QBrush text = stale ? QBrush(Qt::gray) : QBrush(QPalette().color(QPalette::Text));
         for (int p = 0; p < 4; ++p) {
@@ -625,17 +386,18 @@ void TFrmMain::HealthTimerTimer()
 {
     const QDateTime now = QDateTime::currentDateTime();
     refreshOverview();
-    const qint64 age = std::max<qint64>(0, m_health.LinkSince().secsTo(now));
-    LinkState->setText(QStringLiteral("链路：%1（%2）").arg(StateText(m_health.Link()), AgeText(age)));
-    LinkState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(m_health.Link()).name()));
+    const THealth& health = Health();
+    const qint64 age = std::max<qint64>(0, health.LinkSince().secsTo(now));
+    LinkState->setText(QStringLiteral("链路：%1（%2）").arg(StateText(health.Link()), AgeText(age)));
+    LinkState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(health.Link()).name()));
     if (staleNow() != m_stale)
         setStale(!m_stale);
 }
 
 bool TFrmMain::staleNow() const
 {
-    return m_health.Link() != TLinkState::Connected ||
-           (m_shownAddress >= 0 && m_health.State(uint8_t(m_shownAddress)) == TInstrumentState::Interrupted);
+    return Health().Link() != TLinkState::Connected ||
+           (m_shownAddress >= 0 && Health().State(uint8_t(m_shownAddress)) == TInstrumentState::Interrupted);
 }
 
 void TFrmMain::setStale(bool stale)
@@ -660,8 +422,8 @@ void TFrmMain::setFollow(bool follow, bool keep)
     if (m_feed.Follow == follow)
         return;
     m_feed.Follow = follow;
-    if (keep && m_state.SettingsFile)
-        m_state.SettingsFile->WriteInteger(SettingsKey::Chart, SettingsKey::Follow, follow ? 1 : 0);
+    if (keep && State().SettingsFile)
+        State().SettingsFile->WriteInteger(SettingsKey::Chart, SettingsKey::Follow, follow ? 1 : 0);
 }
 
 void TFrmMain::FollowLatestClick()
@@ -679,13 +441,9 @@ void TFrmMain::FormClose()
 {
     if (m_taskbarHidden)
         ShowTaskbar();
-    m_timerA->stop();
     m_healthTimer->stop();
     m_blinkTimer->stop();
-    m_reconnect->Stop();
-    m_comM->ClosePort(); // no serial thread outlives the window
-    if (m_writer)
-        m_writer->Stop(CloseFlushLimit); // the last rows are committed before the program ends
+    m_core->Stop(); // polling stops, the port closes, the last rows are committed
 }
 
 } // namespace zeva

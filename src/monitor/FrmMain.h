@@ -1,17 +1,9 @@
-// TFrmMain: the main window. Start-up, instrument selection, polling, the live display,
-// the trend chart and the recording of readings.
+// TFrmMain: the main window over the monitoring core. Start-up, instrument selection, the live
+// display, the trend chart, the overview and the alarm banner; the core polls and records.
 #pragma once
 
-#include "Alarms.h"
 #include "ChartFeed.h"
-#include "Comm.h"
-#include "Health.h"
-#include "Database.h"
-#include "MainState.h"
-#include "PollCycle.h"
-#include "Recording.h"
-#include "RecordWriter.h"
-#include "RxBuffer.h"
+#include "MonitorCore.h"
 #include "SharedTexts.h"
 
 #include <QFont>
@@ -52,48 +44,45 @@ public:
     static TOpeners& Openers();
 
     // Shared with the other windows.
-    TMainState& State() { return m_state; }
-    TDatabase& ADOCon() { return m_db; }
-    TComm* ComM() const { return m_comM; }
-    QTimer* TimerA() const { return m_timerA; }
-    TPollTable& PollTable() { return m_poll; }
-    TRecorder& Recorder() { return m_recorder; }
+    TMonitorCore& Core() { return *m_core; }
+    TMainState& State() { return m_core->State(); }
+    TDatabase& ADOCon() { return m_core->Db(); }
+    TComm* ComM() const { return m_core->ComM(); }
+    QTimer* TimerA() const { return m_core->TimerA(); }
+    TPollTable& PollTable() { return m_core->PollTable(); }
+    TRecorder& Recorder() { return m_core->Recorder(); }
     TChartFeed& ChartFeed() { return m_feed; }
-    const TQueryResult& ADORecord() const { return m_adoRecord; }
+    const TQueryResult& ADORecord() const { return m_core->Enabled(); }
     // True once the start-up sequence has run to its end.
     bool StartedUp() const { return m_startedUp; }
     // The program's exit code: non-zero when the port (2) or the database (3) could not be opened.
     int ExitCode() const { return m_exitCode; }
-    // Stores the recorded readings off the user-interface thread; null until the database is open.
-    TRecordWriter* RecordWriter() const { return m_writer.get(); }
-    // Link and instrument health; the port's reopening after a hang-up.
-    const THealth& Health() const { return m_health; }
-    TReconnect* Reconnect() const { return m_reconnect; }
-    // Alarms raised and cleared by the replies; unacknowledged alarms in the journal (as last read).
-    const TAlarmTracker& Alarms() const { return m_alarms; }
-    qint64 UnacknowledgedAlarms() const { return m_unacknowledged; }
+    TRecordWriter* RecordWriter() const { return m_core->RecordWriter(); }
+    const THealth& Health() const { return m_core->Health(); }
+    TReconnect* Reconnect() const { return m_core->Reconnect(); }
+    const TAlarmTracker& Alarms() const { return m_core->Alarms(); }
+    qint64 UnacknowledgedAlarms() const { return m_core->StoredUnacknowledged(); }
     // Reads the count of unacknowledged alarms again and shows or hides the banner.
     void RefreshAlarmBanner();
-    // An event of the configuration window (a parameter write, a black-box clear, a forced output).
-    void JournalEvent(int address, const TJournalKind& kind, const QString& detail);
+    void JournalEvent(int address, const TJournalKind& kind, const QString& detail)
+    {
+        m_core->JournalEvent(address, kind, detail);
+    }
     // Runs when journal entries have been stored (the journal window reads its rows again).
     std::function<void()> JournalChanged;
     // True while the displays and lamps are drawn as stale.
     bool ShowsStale() const { return m_stale; }
     // The configuration window takes the port over and gives it back.
-    void SuspendForConfiguration();
-    void ResumeAfterConfiguration();
-    // The configuration window's own port went down (false) or is open again (true).
-    void ConfigurationLink(bool up);
-    // Rows not yet stored may wait this long at the close step before they count as lost.
-    static constexpr std::chrono::milliseconds CloseFlushLimit{1200};
+    void SuspendForConfiguration() { m_core->SuspendForConfiguration(); }
+    void ResumeAfterConfiguration() { m_core->ResumeAfterConfiguration(); }
+    // The configuration window's own port went down (false) or is open again (true): it stands
+    // for the link while it holds it.
+    void ConfigurationLink(bool up) { m_core->SetLinkUp(up); }
 
     // Handlers, named after control and event.
     void FormShow();
     void ComAddressChange();
     void MCapitionChange();
-    void TimerATimer();
-    void ComMReceiveData(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength);
     void Button3Click();
     void Button4Click();
     void BXClick();
@@ -103,7 +92,6 @@ public:
     void PramSetHistClick();
     void ButSClick();
     void ButCanelClick();
-    void ComMRequestHangup();
     void HealthTimerTimer();
     void FollowLatestClick();
     void ButAlarmsClick();
@@ -122,49 +110,26 @@ private:
     void buildControls();
     void placePanel2();
     void showStatus(const struct TStatusView& view);
-    void storeRow(const TRecorder::TRow& row);
-    void startRecordWriter();
-    void reopened();
-    void setLinkUp(bool up);
+    void showReply(const TChunkOutcome& out);
     void setStale(bool stale);
     bool staleNow() const;
     // `keep`: the choice is written to Data.ini.
     void setFollow(bool follow, bool keep = true);
     void fillOverview();
     void refreshOverview();
-    void journal(const std::vector<TJournalOp>& ops);
-    void syncInterrupted(uint8_t address);
-    void restoreOpenAlarms();
-    void newAlarms(const QStringList& texts);
     void alert(const QStringList& texts);
-    void recordWriterEvent(const TRecordWriter::TEvent& event);
 
-    TMainState m_state;
-    TDatabase m_db;
-    TRxBuffer m_rx;
-    TPollTable m_poll;
-    TRecorder m_recorder;
-    TQueryResult m_adoRecord;
+    TMonitorCore* m_core = nullptr;
     bool m_shown = false;
     bool m_startedUp = false;
     bool m_taskbarHidden = false;
     int m_exitCode = 0;
-    THealth m_health;
-    TReconnect* m_reconnect = nullptr;
     QTimer* m_healthTimer = nullptr;
     int m_shownAddress = -1; // the instrument the displays and lamps show
     bool m_stale = false;
-    TAlarmTracker m_alarms;
-    qint64 m_unacknowledged = 0;
-    QStringList m_raisedNotShown; // raised alarms posted, not yet committed
-    int m_alertedEarly = 0;       // of those, alerted already because the database took nothing
     QTimer* m_blinkTimer = nullptr;
     bool m_bannerBright = true;
     QFont m_overviewLarge;
-    std::unique_ptr<TRecordWriter> m_writer;
-
-    TComm* m_comM = nullptr;
-    QTimer* m_timerA = nullptr;
     TChartFeed m_feed{nullptr};
 
 public:

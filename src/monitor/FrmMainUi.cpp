@@ -5,7 +5,7 @@
 #include "Lamp.h"
 #include "LcdDisplay.h"
 #include "ReplyHandling.h"
-#include "Reconnect.h"
+#include "StatusView.h"
 #include "WindowSupport.h"
 
 #include <QCheckBox>
@@ -247,17 +247,22 @@ void TFrmMain::buildControls()
     ButCanel->setMinimumHeight(34);
     right->addWidget(ButCanel, row++, 0, 1, 2);
 
-    // Not visible: the serial component and the polling timer.
-    m_comM = Named(new TComm(this), "ComM");
-    SetInstrumentBusProperties(*m_comM);
-    m_timerA = Named(new QTimer(this), "TimerA");
-    // A coarse timer may run 5 % short (325 ms for 333): the pace must hold for months.
-    m_timerA->setTimerType(Qt::PreciseTimer);
+    // Not visible: the monitoring core (the serial component ComM and the polling timer TimerA).
+    m_core = new TMonitorCore(this);
+    m_core->Hooks.reply = [this](const TChunkOutcome& out) { showReply(out); };
+    m_core->Hooks.linkChanged = [this] { HealthTimerTimer(); };
+    m_core->Hooks.error = [](const QString& text) { ShowErrorBox(text); };
+    m_core->Hooks.recovered = [](const QString& text) { AmendErrorBox(text); };
+    m_core->Hooks.alert = [this](const QStringList& texts) { alert(texts); };
+    m_core->Hooks.alarmsChanged = [this] { RefreshAlarmBanner(); };
+    m_core->Hooks.journalStored = [this] {
+        if (JournalChanged)
+            Guard(JournalChanged);
+    };
     m_healthTimer = Named(new QTimer(this), "HealthTimer");
     m_healthTimer->setInterval(250); // the overview follows the replies closely
     m_blinkTimer = Named(new QTimer(this), "BlinkTimer");
     m_blinkTimer->setInterval(1000);
-    m_reconnect = new TReconnect(*m_comM, [this] { Guard([this] { reopened(); }); }, this);
 
     // The operator's typing or choosing only: setting a text from code runs no handler.
     ConnectGuarded(ComAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { ComAddressChange(); });
@@ -273,7 +278,6 @@ void TFrmMain::buildControls()
     ConnectGuarded(BX, &QPushButton::clicked, this, [this] { BXClick(); });
     ConnectGuarded(BY, &QPushButton::clicked, this, [this] { BYClick(); });
     ConnectGuarded(ButCanel, &QPushButton::clicked, this, [this] { ButCanelClick(); });
-    ConnectGuarded(m_timerA, &QTimer::timeout, this, [this] { TimerATimer(); });
     ConnectGuarded(m_healthTimer, &QTimer::timeout, this, [this] { HealthTimerTimer(); });
     ConnectGuarded(FollowLatest, &QCheckBox::clicked, this, [this] { FollowLatestClick(); });
     ConnectGuarded(ButAlarms, &QPushButton::clicked, this, [this] { ButAlarmsClick(); });
@@ -285,10 +289,6 @@ void TFrmMain::buildControls()
         AlarmBanner->setStyleSheet(m_bannerBright ? QStringLiteral("background: #d01010; color: white; font-weight: bold; padding: 2px;")
                                           : QStringLiteral("background: #600000; color: #ffb0b0; font-weight: bold; padding: 2px;"));
     });
-    m_comM->OnRequestHangup = [this](TComm*) { Guard([this] { ComMRequestHangup(); }); };
-    m_comM->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
-        Guard([&] { ComMReceiveData(sender, buffer, length); });
-    };
 }
 
 } // namespace zeva

@@ -109,15 +109,19 @@ void THealth::Reconnected(const QDateTime& now)
     setLink(TLinkState::Connected, now);
 }
 
+QString THealth::InstrumentText(uint8_t address) const
+{
+    const QString& name = m_names[address];
+    return QStringLiteral("仪表 %1").arg(address) + (name.isEmpty() ? QString() : QStringLiteral("（%1）").arg(name));
+}
+
 void THealth::setState(uint8_t address, TInstrumentState state)
 {
     TInstrumentHealth& h = m_health[address];
     if (h.state == state)
         return;
-    if (m_report) {
-        QString name = m_names[address].isEmpty() ? QString() : QStringLiteral("（%1）").arg(m_names[address]);
-        m_report(QStringLiteral("仪表 %1%2：%3 → %4").arg(address).arg(name, StateText(h.state), StateText(state)));
-    }
+    if (m_report)
+        m_report(QStringLiteral("%1：%2 → %3").arg(InstrumentText(address), StateText(h.state), StateText(state)));
     h.state = state;
 }
 

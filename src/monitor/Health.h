@@ -47,6 +47,8 @@ public:
     void SetPolled(const std::vector<uint8_t>& addresses, const std::vector<QString>& names = {});
     const std::vector<uint8_t>& Polled() const { return m_polled; }
     QString NameOf(uint8_t address) const { return m_names[address]; }
+    // "仪表 3（1号变压器）": an instrument as the reports and log lines name it.
+    QString InstrumentText(uint8_t address) const;
 
     // A request goes out; `passStart` when it is the first of a polling pass.
     void RequestSent(uint8_t address, bool passStart);

@@ -5,6 +5,7 @@
 #include "FrmMain.h"
 #include "FrmDataBase.h"
 #include "FrmSetParm.h"
+#include "StopSignals.h"
 
 #include "ProgramInfo.h"
 
@@ -31,7 +32,7 @@ int main(int argc, char** argv)
     zeva::TApplication app(argc, argv);
     zeva::RegisterConfigurationWindow();
     zeva::RegisterHistoryWindows();
-    zeva::InstallStopSignals();
+    zeva::InstallStopSignals([] { zeva::StopApplication(0); });
     zeva::TFrmMain window;
 
     // Maximised; without a window manager (Xvfb) only an explicit geometry fills the screen.

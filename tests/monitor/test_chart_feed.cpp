@@ -1,5 +1,6 @@
 // The live chart: series set-up, the feed of replies, axis moves and the point cap.
 #include "ChartFeed.h"
+#include "AxisRange.h"
 #include "SharedTexts.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // Faults without damage: boxes that never stack, a stop by signal whatever is open, recording that
 // never stalls the polling, start-up that goes on without a writable Data.ini, the port box's cause.
 #include "Application.h"
+#include "StopSignals.h"
 #include "ErrorLog.h"
 #include "Database.h"
 #include "Frames.h"
@@ -114,7 +115,7 @@ TEST_F(FaultFixture, SigtermClosesBoxesAndWindowsAndEndsWithinTwoSeconds)
     MakeDatabase({{1, "one"}});
     auto w = Start();
     ASSERT_TRUE(w->StartedUp());
-    InstallStopSignals();
+    InstallStopSignals([] { StopApplication(0); });
 
     // A modal window, and in it an error box with 19 more errors counted into it.
     QElapsedTimer clock;

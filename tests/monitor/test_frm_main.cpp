@@ -5,6 +5,7 @@
 #include "LcdDisplay.h"
 #include "MainFixture.h"
 #include "ReplyHandling.h"
+#include "StatusView.h"
 #include "Statements.h"
 
 #include <QApplication>

@@ -3,6 +3,7 @@
 #include "PollCycle.h"
 #include "Recording.h"
 #include "ReplyHandling.h"
+#include "StatusView.h"
 
 #include <gtest/gtest.h>
 

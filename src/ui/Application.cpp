@@ -1,4 +1,4 @@
-// The application object, the standard error box and the stop on a signal.
+// The application object, the standard error box and the stop of every window and loop.
 #include "Application.h"
 
 #include "ErrorLog.h"
@@ -7,12 +7,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPointer>
-#include <QSocketNotifier>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace zeva {
 
@@ -24,14 +19,6 @@ QString g_latestError; // the newest counted error, when it differs from the fir
 QString g_amendment;
 int g_extraErrors = 0;
 bool g_stopping = false;
-
-int g_signalSocket[2] = {-1, -1};
-
-void onSignal(int)
-{
-    char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(g_signalSocket[1], &c, 1);
-}
 
 } // namespace
 
@@ -158,39 +145,6 @@ void StopApplication(int exitCode)
 void ClearStop()
 {
     g_stopping = false;
-}
-
-void CatchStopSignals()
-{
-    // A reader of the standard error output that went away must not end the program.
-    ::signal(SIGPIPE, SIG_IGN);
-    if (g_signalSocket[0] >= 0)
-        return;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSocket) != 0)
-        return;
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-}
-
-void InstallStopSignals()
-{
-    CatchStopSignals();
-    static bool listening = false;
-    if (listening || g_signalSocket[0] < 0)
-        return;
-    listening = true;
-    auto* notifier = new QSocketNotifier(g_signalSocket[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
-        // Drained, or the notifier fires for ever.
-        char buffer[64];
-        while (::read(g_signalSocket[0], buffer, sizeof buffer) > 0) {
-        }
-        StopApplication(0);
-    });
 }
 
 } // namespace zeva

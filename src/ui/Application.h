@@ -1,5 +1,5 @@
 // The application object with the standard error box, the program's own message box, and the
-// clean stop on SIGTERM and SIGINT.
+// stop of every box and window (what SIGTERM and SIGINT do in a program with windows).
 #pragma once
 
 #include <QApplication>
@@ -40,11 +40,6 @@ void Guard(const std::function<void()>& handler);
 // given, is the box's second line (the cause).
 void ShowFriendlyMessage(QWidget* parent, const QString& text, const QString& detail = {});
 
-// Catches SIGTERM and SIGINT from the very start (before the application object exists) and
-// ignores SIGPIPE; what was caught is acted on once InstallStopSignals has run.
-void CatchStopSignals();
-// SIGTERM and SIGINT stop the program as StopApplication does, whatever box or window is open.
-void InstallStopSignals();
 // Closes every box and modal window and ends the event loops (the outermost returns `exitCode`);
 // from then on no box opens, errors only reach the standard error output.
 void StopApplication(int exitCode);

@@ -1,0 +1,351 @@
+// The monitoring core: start-up steps, polling, replies, recording, health, reconnect, journal.
+#include "MonitorCore.h"
+
+#include "ErrorLog.h"
+#include "Faults.h"
+#include "Reconnect.h"
+#include "Settings.h"
+#include "Statements.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+namespace zeva {
+
+TMonitorCore::TMonitorCore(QObject* parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("MonitorCore"));
+    m_comM = new TComm(this);
+    m_comM->setObjectName(QStringLiteral("ComM"));
+    SetInstrumentBusProperties(*m_comM);
+    m_timerA = new QTimer(this);
+    m_timerA->setObjectName(QStringLiteral("TimerA"));
+    // A coarse timer may run 5 % short (325 ms for 333): the pace must hold for months.
+    m_timerA->setTimerType(Qt::PreciseTimer);
+    m_reconnect = new TReconnect(*m_comM, [this] { guard([this] { reopened(); }); }, this);
+    connect(m_timerA, &QTimer::timeout, this, [this] { guard([this] { TimerATimer(); }); });
+    m_comM->OnRequestHangup = [this](TComm*) { guard([this] { ComMRequestHangup(); }); };
+    m_comM->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
+        guard([&] { ComMReceiveData(sender, buffer, length); });
+    };
+}
+
+TMonitorCore::~TMonitorCore()
+{
+    // No serial thread outlives what it reports to; the writer's thread ends with m_writer.
+    m_comM->ClosePort();
+}
+
+void TMonitorCore::guard(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        reportError(QString::fromUtf8(e.what()));
+    }
+}
+
+void TMonitorCore::reportError(const QString& text)
+{
+    if (Hooks.error)
+        Hooks.error(text);
+    else
+        LogError(text);
+}
+
+void TMonitorCore::ReadSettings(const QString& dir)
+{
+    TMainState& s = m_state;
+    s.StartDir = dir;
+    s.SettingsFile = std::make_unique<TIniFile>(s.StartDir + QLatin1Char('/') + SettingsFileName);
+    TStartupSettings st = ReadStartupSettings(*s.SettingsFile, s.StartDir);
+    s.DataPath = st.DataPath;
+    s.BaudSetting = st.BaudSetting;
+    s.PollInterval = st.PollInterval;
+    s.RecordCycle = st.RecordCycle;
+    s.PortName = st.PortName;
+    m_writeErrors += st.WriteErrors;
+}
+
+void TMonitorCore::OpenPort()
+{
+    m_comM->SetCommName(m_state.PortName.toStdString());
+    m_comM->SetBaudRate(uint32_t(m_state.BaudSetting));
+    m_comM->OpenPort();
+}
+
+void TMonitorCore::ReadSelection()
+{
+    m_state.SelectedAddress = ReadSelectedAddress(*m_state.SettingsFile, m_writeErrors);
+}
+
+QStringList TMonitorCore::TakeWriteErrors()
+{
+    QStringList errors;
+    errors.swap(m_writeErrors);
+    return errors;
+}
+
+bool TMonitorCore::OpenDatabase()
+{
+    if (!m_db.Open(m_state.DataPath))
+        return false;
+    startRecordWriter();
+    try {
+        if (EnsureEventJournal(m_db))
+            LogError(QStringLiteral("数据库中没有报警记录表 EventJournal，已新建（其他表未改动）"));
+    } catch (const EDatabaseError& e) {
+        // The monitoring does not depend on it.
+        LogError(QStringLiteral("无法新建报警记录表 EventJournal：") + QString::fromUtf8(e.what()));
+    }
+    restoreOpenAlarms();
+    return true;
+}
+
+void TMonitorCore::StartPolling()
+{
+    m_enabled = SelectEnabledApparatus(m_db);
+    std::vector<int64_t> addresses;
+    std::vector<uint8_t> polled;
+    std::vector<QString> names;
+    for (m_enabled.First(); !m_enabled.Eof(); m_enabled.Next()) {
+        int64_t address = m_enabled.FieldAsInteger(Column::ApparatusAddress);
+        polled.push_back(uint8_t(address & 0xFF));
+        names.push_back(m_enabled.FieldAsString(Column::ApparatusName));
+        if (address < 0 || address > 255)
+            LogError(QStringLiteral("仪表“%1”的地址 %2 超出 0..255，按其低 8 位 %3 轮询")
+                         .arg(m_enabled.FieldAsString(Column::ApparatusName))
+                         .arg(address)
+                         .arg(address & 0xFF));
+        addresses.push_back(address);
+    }
+    m_poll.Fill(addresses);
+    m_health.SetPolled(polled, names);
+    m_health.SetReport([](const QString& change) { LogError(change); });
+
+    m_poll.PollTick = 0;
+    m_recorder.RecordCounter = 0;
+    m_timerA->setInterval(TPollTable::TimerIntervalMs(m_state.PollInterval));
+    if (m_poll.PollCount() > 0)
+        m_timerA->start();
+    m_recorder.RecordToggle = 0;
+}
+
+void TMonitorCore::Stop(std::chrono::milliseconds flush)
+{
+    m_timerA->stop();
+    m_reconnect->Stop();
+    m_comM->ClosePort(); // no serial thread outlives the core's owner
+    if (m_writer)
+        m_writer->Stop(flush); // the last rows are committed before the program ends
+}
+
+void TMonitorCore::startRecordWriter()
+{
+    m_writer = std::make_unique<TRecordWriter>(m_state.DataPath, [this](const TRecordWriter::TEvent& event) {
+        // Heard on the writer's thread; handled on this one. The writer ends before this object
+        // does, and what it posted goes with this object.
+        QMetaObject::invokeMethod(this, [this, event] { guard([&] { recordWriterEvent(event); }); },
+                                  Qt::QueuedConnection);
+    });
+    m_writer->Start();
+}
+
+void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
+{
+    switch (event.kind) {
+    case TRecordWriter::TEvent::Kind::Failing:
+        if (Hooks.alarmsChanged)
+            Hooks.alarmsChanged();
+        reportError(RecordingFailingText(event.text));
+        break;
+    case TRecordWriter::TEvent::Kind::Dropped: reportError(RecordingDroppedText(event.count)); break;
+    case TRecordWriter::TEvent::Kind::Journaled: {
+        // Only now, with the alarms stored, are they shown.
+        QStringList raised;
+        raised.swap(m_raisedNotShown);
+        if (Hooks.alarmsChanged)
+            Hooks.alarmsChanged();
+        // Those already alerted while the database took nothing are not alerted again.
+        alert(raised.mid(std::min<qsizetype>(m_alertedEarly, raised.size())));
+        m_alertedEarly = 0;
+        if (Hooks.journalStored)
+            Hooks.journalStored();
+        break;
+    }
+    case TRecordWriter::TEvent::Kind::Recovered:
+        // The writer's own line is on the standard error output.
+        if (Hooks.recovered)
+            Hooks.recovered(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
+        break;
+    }
+}
+
+void TMonitorCore::TimerATimer()
+{
+    const bool passStart = m_poll.NextStartsPass();
+    TFrame request = m_poll.Tick();
+    m_health.RequestSent(request[0], passStart);
+    if (passStart) // where an instrument may have become 中断
+        for (uint8_t a : m_health.Polled())
+            syncInterrupted(a);
+    m_comM->SendData(request.data(), uint16_t(request.size)); // a closed port loses it silently
+}
+
+void TMonitorCore::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLength)
+{
+    TChunkOutcome out = HandleChunk(m_state, m_rx, Buffer, BufferLength);
+    if (out.kind == TMonitorReply::Model || out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox) {
+        m_health.ReplyAccepted(out.address, QDateTime::currentMSecsSinceEpoch());
+        syncInterrupted(out.address);
+    } else if (BufferLength > 0) {
+        m_health.ChunkRejected();
+    }
+    if (out.kind == TMonitorReply::Live) {
+        const TAddressReadings& r = m_state.ByAddress[out.address]; // just filled by this reply
+        journal(m_alarms.Live(out.address, *r.live, (*r.status)[0], (*r.status)[1]));
+    }
+    if (out.kind == TMonitorReply::Ignored)
+        return; // wrong marker: not even the recording step
+    if (Hooks.reply)
+        Hooks.reply(out);
+    m_recorder.Step(out.kind, out.address, m_poll.PollCount(), m_state.RecordCycle, m_state,
+                    [this](const TRecorder::TRow& row) { storeRow(row); });
+}
+
+void TMonitorCore::storeRow(const TRecorder::TRow& row)
+{
+    // The time of storing is taken now; the writer looks the ID up and inserts, off this thread.
+    if (m_writer)
+        m_writer->Post({QDateTime::currentDateTime(), row.address, row.live, row.blackBox});
+}
+
+void TMonitorCore::ComMRequestHangup()
+{
+    // The adapter is gone: polling stands still where it is and the port is tried every 2 s.
+    m_timerA->stop();
+    SetLinkUp(false);
+    m_reconnect->Start();
+}
+
+void TMonitorCore::reopened()
+{
+    SetLinkUp(true);
+    if (m_poll.PollCount() > 0)
+        m_timerA->start();
+}
+
+void TMonitorCore::SetLinkUp(bool up)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    if (up && m_health.Link() == TLinkState::Disconnected)
+        m_health.Reconnected(now);
+    else if (!up)
+        m_health.Hangup(now);
+    journal(m_alarms.LinkDown(!up));
+    if (Hooks.linkChanged)
+        Hooks.linkChanged();
+}
+
+void TMonitorCore::SuspendForConfiguration()
+{
+    m_reconnect->Stop();
+    m_comM->ClosePort();
+    m_timerA->stop();
+}
+
+void TMonitorCore::ResumeAfterConfiguration()
+{
+    try {
+        m_comM->OpenPort();
+    } catch (const std::exception& e) {
+        // Said as before; the port is then tried every 2 s and the polling waits for it.
+        SetLinkUp(false);
+        m_reconnect->Start();
+        reportError(QString::fromUtf8(e.what()));
+        return;
+    }
+    if (m_health.Link() == TLinkState::Disconnected)
+        SetLinkUp(true);
+    m_timerA->start();
+}
+
+void TMonitorCore::syncInterrupted(uint8_t address)
+{
+    journal(m_alarms.Interrupted(address, m_health.State(address) == TInstrumentState::Interrupted));
+}
+
+void TMonitorCore::journal(const std::vector<TJournalOp>& ops)
+{
+    if (ops.empty() || !m_writer)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const TJournalOp& op : ops) {
+        TJournalEntry e;
+        e.what = op.what == TJournalOp::What::Raise   ? TJournalEntry::What::Raise
+                 : op.what == TJournalOp::What::Clear ? TJournalEntry::What::Clear
+                                                      : TJournalEntry::What::Event;
+        e.when = now;
+        e.address = op.address;
+        e.kind = op.kind;
+        e.text = op.text;
+        m_writer->Post(e);
+        if (op.what == TJournalOp::What::Raise)
+            m_raisedNotShown << (op.address < 0 ? op.text
+                                                : m_health.InstrumentText(uint8_t(op.address)) + QStringLiteral("：") + op.text);
+    }
+    // While the database takes nothing, an alarm is not kept from the operator until it does.
+    if (m_writer->Failing() && m_raisedNotShown.size() > m_alertedEarly) {
+        const QStringList early = m_raisedNotShown.mid(m_alertedEarly);
+        m_alertedEarly = int(m_raisedNotShown.size());
+        if (Hooks.alarmsChanged)
+            Hooks.alarmsChanged();
+        alert(early);
+    }
+}
+
+void TMonitorCore::JournalEvent(int address, const TJournalKind& kind, const QString& detail)
+{
+    journal({MakeJournalOp(TJournalOp::What::Event, address, kind, detail)});
+}
+
+void TMonitorCore::restoreOpenAlarms()
+{
+    try {
+        TQueryResult open = m_db.Query(QStringLiteral(
+            "SELECT ApparatusAddress, Kind FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%'"));
+        for (open.First(); !open.Eof(); open.Next()) {
+            QVariant address = open.Field(QStringLiteral("ApparatusAddress"));
+            m_alarms.Restore(address.isNull() ? -1 : int(address.toLongLong()), open.FieldAsString(QStringLiteral("Kind")));
+        }
+    } catch (const EDatabaseError& e) {
+        LogError(QString::fromUtf8(e.what()));
+    }
+    // The port is open: a link-down alarm left by an earlier run is over.
+    journal(m_alarms.LinkDown(false));
+}
+
+void TMonitorCore::alert(const QStringList& texts)
+{
+    if (texts.isEmpty())
+        return;
+    for (const QString& t : texts)
+        LogError(QStringLiteral("报警：") + t);
+    if (Hooks.alert)
+        Hooks.alert(texts);
+}
+
+TMonitorCore::TAlarmCount TMonitorCore::CountAlarms()
+{
+    const bool failing = m_writer && m_writer->Failing();
+    if (!failing) {
+        try {
+            m_unacknowledged = CountUnacknowledgedAlarms(m_db);
+        } catch (const EDatabaseError& e) {
+            LogError(QString::fromUtf8(e.what())); // the last count stands
+        }
+    }
+    return {m_unacknowledged, failing ? qint64(m_raisedNotShown.size()) : 0};
+}
+
+} // namespace zeva
