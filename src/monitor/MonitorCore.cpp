@@ -290,9 +290,13 @@ void TMonitorCore::journal(const std::vector<TJournalOp>& ops)
         e.kind = op.kind;
         e.text = op.text;
         m_writer->Post(e);
+        const QString said =
+            op.address < 0 ? op.text : m_health.InstrumentText(uint8_t(op.address)) + QStringLiteral("：") + op.text;
+        // A raised alarm is said once it is stored (see alert); the rest at once.
         if (op.what == TJournalOp::What::Raise)
-            m_raisedNotShown << (op.address < 0 ? op.text
-                                                : m_health.InstrumentText(uint8_t(op.address)) + QStringLiteral("：") + op.text);
+            m_raisedNotShown << said;
+        else
+            LogError((op.what == TJournalOp::What::Clear ? QStringLiteral("报警解除：") : QStringLiteral("事件：")) + said);
     }
     // While the database takes nothing, an alarm is not kept from the operator until it does.
     if (m_writer->Failing() && m_raisedNotShown.size() > m_alertedEarly) {

@@ -1,6 +1,7 @@
 // zeva-monitor as a program: started in a temporary folder against zeva-sim, checked by the
 // simulator's log of the wire, the rows in the database and the text of Data.ini.
 #include "ProgramInfo.h"
+#include "Station.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,113 +23,10 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
-
-namespace {
-
-std::string readText(const fs::path& p)
-{
-    return zeva::test::ReadText(p.string());
-}
-
-struct Line {
-    long long ms;
-    std::string dir, bytes;
-};
-
-std::vector<Line> logLines(const fs::path& log)
-{
-    std::vector<Line> lines;
-    std::istringstream in(readText(log));
-    for (std::string l; std::getline(in, l);) {
-        std::istringstream f(l);
-        Line x;
-        f >> x.ms >> x.dir;
-        std::getline(f, x.bytes);
-        if (!x.bytes.empty() && x.bytes[0] == ' ')
-            x.bytes.erase(0, 1);
-        lines.push_back(x);
-    }
-    return lines;
-}
-
-// A station in a temporary folder: its database, Data.ini, the simulated bus and the program.
-class Station {
-public:
-    explicit Station(const char* name)
-        : dir(fs::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid())))
-    {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~Station()
-    {
-        zeva::test::Terminate(monitor);
-        zeva::test::Terminate(sim);
-        fs::remove_all(dir);
-    }
-    void InitDb(bool demo)
-    {
-        std::string cmd =
-            std::string(ZEVA_INITDB) + " '" + dir.string() + "'" + (demo ? " --demo" : "") + " > /dev/null";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
-    std::string Sql(const std::string& q) const
-    {
-        return zeva::test::Shell("sqlite3 '" + (dir / "DataBase" / "Data.db").string() + "' \"" + q + "\"");
-    }
-    void Ini(const std::string& info)
-    {
-        std::ofstream(dir / "Data.ini", std::ios::binary)
-            << "[Info]\r\nPath=" << dir.string() << "\r\nPort=" << (dir / "bus").string() << "\r\n"
-            << info;
-    }
-    void StartSim(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {ZEVA_SIM, "--link", "bus", "--log", "sim.log", "--control", "ctl"});
-        sim = zeva::test::Spawn(args, dir.string(), (dir / "sim.out").string());
-        for (int i = 0; i < 200 && !fs::exists(dir / "bus"); ++i)
-            std::this_thread::sleep_for(milliseconds(10));
-        ASSERT_TRUE(fs::exists(dir / "bus"));
-    }
-    // A command on the simulator's control channel, carried out once its log says so.
-    void Control(const std::string& line)
-    {
-        ASSERT_TRUE(zeva::test::SimControl((dir / "ctl").string(), (dir / "sim.log").string(), line)) << line;
-    }
-    void StartMonitor() { monitor = zeva::test::Spawn({ZEVA_MONITOR}, dir.string(), (dir / "monitor.out").string()); }
-    int StopMonitor()
-    {
-        int status = zeva::test::Terminate(monitor);
-        monitor = -1;
-        return status;
-    }
-    std::vector<Line> Wire() const { return logLines(dir / "sim.log"); }
-    std::vector<Line> Requests() const
-    {
-        std::vector<Line> rx;
-        for (const Line& l : Wire())
-            if (l.dir == "RX")
-                rx.push_back(l);
-        return rx;
-    }
-
-    fs::path dir;
-    int sim = -1;
-    int monitor = -1;
-};
-
-std::string allByteValues()
-{
-    std::string hex;
-    char b[4];
-    for (int i = 0; i < 256; ++i) {
-        std::snprintf(b, sizeof b, " %02X", i);
-        hex += b;
-    }
-    return hex;
-}
-
-} // namespace
+using zeva::test::Line;
+using zeva::test::Station;
+using zeva::test::allByteValues;
+using zeva::test::readText;
 
 TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
 {
@@ -142,7 +40,7 @@ TEST(EndToEnd, MonitorPollsRecordsAndKeepsItsSettings)
     st.StartSim({"--instrument", "1:2:45", "--instrument", "2:6:55", "--instrument", "3:10:65"});
     st.StartMonitor();
     std::this_thread::sleep_for(seconds(7)); // the length of the run, not a wait for something
-    int status = st.StopMonitor();
+    int status = st.StopProgram();
     EXPECT_TRUE(WIFEXITED(status)) << readText(st.dir / "monitor.out");
     EXPECT_EQ(WEXITSTATUS(status), 0) << "SIGTERM closes the window and ends the program cleanly";
 
@@ -192,7 +90,7 @@ TEST(EndToEnd, AHostileBusNeverStopsThePollingAndOnlyRealRepliesAreStored)
     st.Control("send" + allByteValues());
     st.Control("burst 3072");
     std::this_thread::sleep_for(seconds(7));
-    int status = st.StopMonitor();
+    int status = st.StopProgram();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(st.dir / "monitor.out");
 
     std::vector<Line> rx = st.Requests();
@@ -253,7 +151,7 @@ TEST(EndToEnd, ALineSpeedOutsideTheTable)
     st.StartSim({"--instrument", "1:2:45:14400", "--instrument", "2:6:55"});
     st.StartMonitor();
     std::this_thread::sleep_for(seconds(4));
-    int status = st.StopMonitor();
+    int status = st.StopProgram();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     int answered1 = 0, answered2 = 0;
     std::vector<Line> wire = st.Wire();
@@ -311,11 +209,11 @@ TEST(EndToEnd, AFullDataDiskLosesNoRowAndASignalEndsTheProgramWithinTwoSeconds)
     for (int i = 0; i < 200 && readText(out).find("磁盘已满") == std::string::npos; ++i)
         std::this_thread::sleep_for(milliseconds(100));
     ASSERT_NE(readText(out).find("磁盘已满：database or disk is full"), std::string::npos) << readText(out);
-    const long rssBefore = zeva::test::RssKbOf(st.monitor);
+    const long rssBefore = zeva::test::RssKbOf(st.program);
     const std::size_t requestsBefore = st.Requests().size();
     std::this_thread::sleep_for(seconds(6));
     EXPECT_GE(st.Requests().size() - requestsBefore, 15u) << "the polling goes on";
-    EXPECT_LT(zeva::test::RssKbOf(st.monitor) - rssBefore, 2048) << "memory stays flat";
+    EXPECT_LT(zeva::test::RssKbOf(st.program) - rssBefore, 2048) << "memory stays flat";
     EXPECT_EQ(count(readText(out), "温度记录暂存在内存中"), 1u) << "one box says so";
 
     // Space comes back: every row of the full time is written, in order, with its own time.
@@ -332,14 +230,14 @@ TEST(EndToEnd, AFullDataDiskLosesNoRowAndASignalEndsTheProgramWithinTwoSeconds)
         << "in order";
 
     // A stop by the system, with the box still open: within 2 s, the port closed, the last rows in.
-    const int pid = st.monitor;
+    const int pid = st.program;
     const auto t0 = steady_clock::now();
     kill(pid, SIGTERM);
     int status = 0;
     for (int i = 0; i < 400 && waitpid(pid, &status, WNOHANG) == 0; ++i)
         std::this_thread::sleep_for(milliseconds(10));
     const auto took = duration_cast<milliseconds>(steady_clock::now() - t0).count();
-    st.monitor = -1;
+    st.program = -1;
     EXPECT_LT(took, 2000) << "ended after " << took << " ms";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(readText(out).find("未能写入数据库"), std::string::npos) << "no row left unwritten";
@@ -362,9 +260,9 @@ TEST(EndToEnd, TheAdapterPulledForTenSecondsAndPutBackResumesThePolling)
     for (int i = 0; i < 50 && readText(out).find("链路：已连接 → 串口断开") == std::string::npos; ++i)
         std::this_thread::sleep_for(milliseconds(100));
     ASSERT_NE(readText(out).find("链路：已连接 → 串口断开"), std::string::npos) << readText(out);
-    const double cpu0 = zeva::test::CpuSecondsOf(st.monitor);
+    const double cpu0 = zeva::test::CpuSecondsOf(st.program);
     std::this_thread::sleep_for(seconds(10));
-    const double cpu = zeva::test::CpuSecondsOf(st.monitor) - cpu0;
+    const double cpu = zeva::test::CpuSecondsOf(st.program) - cpu0;
     EXPECT_LT(cpu, 0.1) << "below 1 % of a core while the device is gone (" << cpu << " s in 10 s)";
     const int rowsBefore = std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord"));
 
@@ -394,7 +292,7 @@ TEST(EndToEnd, TheAdapterPulledForTenSecondsAndPutBackResumesThePolling)
     EXPECT_EQ(replies, requests) << "every request after the return answered";
     EXPECT_NE(readText(out).find("链路：串口断开 → 已连接"), std::string::npos) << readText(out);
     EXPECT_GT(std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord")), rowsBefore) << "rows recorded again";
-    int status = st.StopMonitor();
+    int status = st.StopProgram();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
@@ -444,9 +342,9 @@ TEST(EndToEnd, AlarmsComeAndGoInTheJournalOnceEachUnderSplitAndCorruptReplies)
     for (int i = 0; i < 100 && readText(out).find("报警：串口断开") == std::string::npos; ++i)
         std::this_thread::sleep_for(milliseconds(50));
     ASSERT_NE(readText(out).find("报警：串口断开"), std::string::npos) << readText(out);
-    kill(st.monitor, SIGKILL);
-    waitpid(st.monitor, nullptr, 0);
-    st.monitor = -1;
+    kill(st.program, SIGKILL);
+    waitpid(st.program, nullptr, 0);
+    st.program = -1;
     EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.linkdown' AND ApparatusAddress IS NULL "
                      "AND ClearedAt IS NULL"),
               "1\n");
@@ -468,7 +366,7 @@ TEST(EndToEnd, EveryProgramAnswersHelpAndVersionWithoutStartingAnything)
     const fs::path dir = fs::temp_directory_path() / ("zeva-e2e-info-" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
-    for (const char* program : {ZEVA_MONITOR, ZEVA_SIM, ZEVA_INITDB}) {
+    for (const char* program : {ZEVA_MONITOR, ZEVA_SIM, ZEVA_INITDB, ZEVA_RECORDER}) {
         const std::string name = fs::path(program).filename().string();
         std::string run = "cd '" + dir.string() + "' && env -u DISPLAY -u QT_QPA_PLATFORM '" + program + "' ";
         EXPECT_EQ(zeva::test::Shell(run + "--version; echo rc=$?"), name + " " + zeva::ProgramVersion + "\nrc=0\n");

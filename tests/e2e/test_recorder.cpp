@@ -1,0 +1,278 @@
+// zeva-recorder as a program: against zeva-sim, beside zeva-monitor, stopped by signals, with its
+// port and database missing, and with the adapter pulled; its systemd unit as systemd reads it.
+#include "ProgramInfo.h"
+#include "Station.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+
+using namespace zeva::test;
+using namespace std::chrono;
+
+namespace {
+
+const std::vector<std::string> ThreeInstruments = {"--instrument", "1:2:45", "--instrument", "2:6:55",
+                                                   "--instrument", "3:10:65"};
+
+bool exitedWith(int status, int code)
+{
+    return WIFEXITED(status) && WEXITSTATUS(status) == code;
+}
+
+// Waits until the program's output holds `text`.
+bool outputSays(const Station& st, const std::string& file, const std::string& text, int ms = 5000)
+{
+    for (int waited = 0; waited < ms; waited += 50) {
+        if (readText(st.dir / file).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    return false;
+}
+
+int rowCount(const Station& st)
+{
+    return std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord"));
+}
+
+// One run of a program for `run` on a fresh station; the requests on the wire and the rows stored.
+struct TRun {
+    std::vector<std::string> requests;
+    std::vector<long long> requestTimes;
+    std::string rows;
+    std::string ini; // Data.ini after the run, its folder written as DIR
+    int status = -1;
+    std::string output;
+};
+
+TRun runStation(const char* name, bool recorder, seconds run)
+{
+    Station st(name);
+    st.InitDb(true);
+    // Two keys missing: both programs repair them alike.
+    st.Ini("Interval_S=1\r\nRunTimer=4\r\n");
+    st.StartSim(ThreeInstruments);
+    // Pinned, so that readings do not depend on when they were asked for.
+    st.Control("temp 1 45.1 45.9 46.7 43.5");
+    st.Control("temp 2 55.2 56 56.8 53.6");
+    st.Control("temp 3 65.3 66.1 66.9 63.7");
+    if (recorder)
+        st.StartRecorder();
+    else
+        st.StartMonitor();
+    std::this_thread::sleep_for(run); // the length of the run, not a wait for something
+    TRun r;
+    r.status = st.StopProgram();
+    r.output = readText(st.dir / (recorder ? "recorder.out" : "monitor.out"));
+    for (const Line& l : st.Requests()) {
+        r.requests.push_back(l.bytes);
+        r.requestTimes.push_back(l.ms);
+    }
+    r.rows = st.Sql("SELECT ApparatusID, AActTemperature, BActTemperature, CActTemperature, DActTemperature, "
+                    "ABlackTemperature, BBlackTemperature, CBlackTemperature, DBlackTemperature "
+                    "FROM ApparatusRecord ORDER BY rowid");
+    r.ini = readText(st.dir / "Data.ini");
+    for (std::size_t at; (at = r.ini.find(st.dir.string())) != std::string::npos;)
+        r.ini.replace(at, st.dir.string().size(), "DIR");
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+} // namespace
+
+TEST(Recorder, PutsTheSameBytesOnTheWireAndStoresTheSameRowsAsTheWindow)
+{
+    const TRun window = runStation("zeva-rec-gui", false, seconds(8));
+    const TRun recorder = runStation("zeva-rec-core", true, seconds(8));
+    ASSERT_TRUE(exitedWith(window.status, 0)) << window.output;
+    ASSERT_TRUE(exitedWith(recorder.status, 0)) << recorder.output;
+
+    // Both ask the same instruments in the same order at the same pace.
+    ASSERT_GE(window.requests.size(), 18u);
+    ASSERT_GE(recorder.requests.size(), 18u);
+    const std::size_t n = std::min(window.requests.size(), recorder.requests.size());
+    for (std::size_t i = 0; i < n; ++i)
+        EXPECT_EQ(recorder.requests[i], window.requests[i]) << i;
+    for (std::size_t i = 2; i < recorder.requestTimes.size(); ++i)
+        EXPECT_NEAR(double(recorder.requestTimes[i] - recorder.requestTimes[i - 1]), 333.0, 60.0) << i;
+
+    // The same rows: which instrument, and each of its eight readings, in the same order.
+    const std::vector<std::string> a = lines(window.rows), b = lines(recorder.rows);
+    ASSERT_GE(a.size(), 3u) << window.rows;
+    ASSERT_GE(b.size(), 3u) << recorder.rows;
+    EXPECT_LE(std::max(a.size(), b.size()) - std::min(a.size(), b.size()), 1u);
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        EXPECT_EQ(b[i], a[i]) << i;
+    EXPECT_EQ(recorder.ini, window.ini) << "the same repairs of Data.ini";
+    EXPECT_NE(recorder.ini.find("ApparatusAddress=0"), std::string::npos) << recorder.ini;
+
+    // The recorder says its start, what it polls and its stop.
+    EXPECT_NE(recorder.output.find("zeva-recorder: 启动 " + std::string(zeva::ProgramVersion)), std::string::npos)
+        << recorder.output;
+    EXPECT_NE(recorder.output.find("轮询 3 台仪表：仪表 1（1号主变压器），仪表 2（2号主变压器），仪表 3（3号站用变压器）"),
+              std::string::npos)
+        << recorder.output;
+    EXPECT_NE(recorder.output.find("停止：本次写入 " + std::to_string(b.size()) + " 条记录"), std::string::npos)
+        << recorder.output;
+}
+
+TEST(Recorder, ASignalAtAnyMomentLosesNoRowThatWasStored)
+{
+    Station st("zeva-rec-term");
+    st.InitDb(true);
+    // The fastest pace: a row on every third reply or so.
+    st.Ini("Interval_S=1\r\nRunTimer=1\r\nApparatusAddress=1\r\n");
+    st.StartSim(ThreeInstruments);
+    int written = 0;
+    const int stops[] = {1700, 2300, 3100, 1900, 2600};
+    for (int i = 0; i < 5; ++i) {
+        fs::remove(st.dir / "recorder.out");
+        st.StartRecorder();
+        std::this_thread::sleep_for(milliseconds(stops[i])); // a different moment each time
+        const auto signalled = steady_clock::now();
+        ::kill(st.program, i % 2 ? SIGINT : SIGTERM);
+        int status = 0;
+        ::waitpid(st.program, &status, 0);
+        st.program = -1;
+        const auto took = duration_cast<milliseconds>(steady_clock::now() - signalled).count();
+        const std::string out = readText(st.dir / "recorder.out");
+        ASSERT_TRUE(exitedWith(status, 0)) << out;
+        EXPECT_LT(took, 2000) << "stopped " << took << " ms after the signal";
+        // The recorder's own count of the rows it committed, against the database.
+        const auto at = out.find("停止：本次写入 ");
+        ASSERT_NE(at, std::string::npos) << out;
+        written += std::stoi(out.substr(at + std::string("停止：本次写入 ").size()));
+        EXPECT_EQ(rowCount(st), written) << "run " << i << ": every row it wrote is there, nothing more";
+    }
+    EXPECT_GE(written, 5);
+    EXPECT_EQ(st.Sql("PRAGMA integrity_check"), "ok\n");
+}
+
+TEST(Recorder, ExitCodesForAPortThatCannotOpenAndAMissingDatabase)
+{
+    Station st("zeva-rec-exit");
+    st.InitDb(true);
+    // No simulator: the port is missing. Waited for: the recorder ends by itself.
+    st.Ini("Interval_S=1\r\n");
+    const std::string bus = (st.dir / "bus").string();
+    std::string out = Shell("cd '" + st.dir.string() + "' && '" + ZEVA_RECORDER + "' 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("串口 " + bus + " 无法打开：设备 " + bus + " 不存在"), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=2\n"), std::string::npos) << out;
+
+    // A port that is no serial device.
+    { std::ofstream(st.dir / "bus") << "a file"; }
+    out = Shell("'" + std::string(ZEVA_RECORDER) + "' --dir '" + st.dir.string() + "' 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("不是串口设备"), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=2\n"), std::string::npos) << out;
+    fs::remove(st.dir / "bus");
+
+    // The database missing: 3, and where it was looked for.
+    st.StartSim(ThreeInstruments);
+    fs::remove_all(st.dir / "DataBase");
+    out = Shell("'" + std::string(ZEVA_RECORDER) + "' --dir='" + st.dir.string() + "' 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("数据库不在 " + st.dir.string() + "/DataBase 目录下"), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=3\n"), std::string::npos) << out;
+
+    // Wrong arguments: 64, and nothing started.
+    out = Shell("'" + std::string(ZEVA_RECORDER) + "' --frobnicate 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("unknown argument: --frobnicate"), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=64\n"), std::string::npos) << out;
+    out = Shell("'" + std::string(ZEVA_RECORDER) + "' --dir /nonexistent/folder 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("rc=64\n"), std::string::npos) << out;
+}
+
+TEST(Recorder, TheWindowAndTheRecorderNeverHoldOnePortTogether)
+{
+    Station st("zeva-rec-excl");
+    st.InitDb(true);
+    st.Ini("Interval_S=1\r\nRunTimer=4\r\nApparatusAddress=1\r\n");
+    st.StartSim(ThreeInstruments);
+
+    // The window first: the recorder cannot have the port.
+    st.StartMonitor();
+    for (int i = 0; i < 100 && st.Requests().empty(); ++i)
+        std::this_thread::sleep_for(milliseconds(50));
+    ASSERT_FALSE(st.Requests().empty()) << "the window polls";
+    const std::string bus = (st.dir / "bus").string();
+    std::string out = Shell("cd '" + st.dir.string() + "' && '" + ZEVA_RECORDER + "' 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("串口 " + bus + " 无法打开：" + bus + " 已被其他程序占用"), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=2\n"), std::string::npos) << out;
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+
+    // The recorder first: the window says so and ends with code 2.
+    st.StartRecorder();
+    ASSERT_TRUE(outputSays(st, "recorder.out", "轮询 3 台仪表"));
+    const int recorder = st.program;
+    st.StartMonitor();
+    ASSERT_TRUE(outputSays(st, "monitor.out", "已被其他程序占用")) << readText(st.dir / "monitor.out");
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 2));
+    st.program = recorder;
+    const int rowsBefore = rowCount(st);
+    std::this_thread::sleep_for(seconds(2));
+    EXPECT_GT(rowCount(st), rowsBefore) << "the recorder went on recording";
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+}
+
+TEST(Recorder, TheAdapterPulledAndPutBackResumesPollingAndRecording)
+{
+    Station st("zeva-rec-unplug");
+    st.InitDb(true);
+    st.Ini("Interval_S=1\r\nRunTimer=3\r\nApparatusAddress=1\r\n");
+    st.StartSim(ThreeInstruments);
+    st.StartRecorder();
+    ASSERT_TRUE(outputSays(st, "recorder.out", "轮询 3 台仪表"));
+    std::this_thread::sleep_for(seconds(3));
+    ASSERT_GE(rowCount(st), 1);
+
+    st.Control("unplug");
+    ASSERT_TRUE(outputSays(st, "recorder.out", "链路：已连接 → 串口断开")) << readText(st.dir / "recorder.out");
+    ASSERT_TRUE(outputSays(st, "recorder.out", "报警：串口断开"));
+    const double cpu0 = CpuSecondsOf(st.program);
+    std::this_thread::sleep_for(seconds(5));
+    EXPECT_LT(CpuSecondsOf(st.program) - cpu0, 0.05) << "idle while the device is gone";
+    const int rowsBefore = rowCount(st);
+
+    st.Control("plug");
+    ASSERT_TRUE(outputSays(st, "recorder.out", "链路：串口断开 → 已连接", 5000)) << readText(st.dir / "recorder.out");
+    ASSERT_TRUE(outputSays(st, "recorder.out", "报警解除：串口断开"));
+    std::this_thread::sleep_for(seconds(3));
+    EXPECT_GT(rowCount(st), rowsBefore) << "rows recorded again";
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.linkdown' AND ClearedAt IS NOT NULL"),
+              "1\n");
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+}
+
+TEST(Recorder, TheSystemdUnitPassesSystemdsOwnCheck)
+{
+    // As installed, with the program where the unit says it is.
+    const fs::path root = fs::temp_directory_path() / ("zeva-rec-unit-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "usr/bin");
+    fs::create_directories(root / "lib/systemd/system");
+    fs::copy_file(ZEVA_RECORDER, root / "usr/bin/zeva-recorder");
+    // The targets it depends on, as the system has them.
+    Shell("cp -r /lib/systemd/system/. '" + (root / "lib/systemd/system").string() + "'");
+    fs::copy_file(std::string(ZEVA_SOURCE_DIR) + "/data/zeva-recorder.service", root / "lib/systemd/system/zeva-recorder.service",
+                  fs::copy_options::overwrite_existing);
+    // Its man page is checked in the package (scripts/test), not here.
+    const std::string out = Shell("systemd-analyze verify --man=no --root='" + root.string() +
+                                  "' /lib/systemd/system/zeva-recorder.service 2>&1; echo rc=$?");
+    EXPECT_EQ(out, "rc=0\n");
+    const std::string unit = readText(root / "lib/systemd/system/zeva-recorder.service");
+    for (const char* line : {"WorkingDirectory=/var/lib/zeva", "SupplementaryGroups=dialout", "Restart=on-failure",
+                             "ProtectSystem=strict", "ReadWritePaths=/var/lib/zeva", "NoNewPrivileges=yes",
+                             "PrivateTmp=yes", "ExecStart=/usr/bin/zeva-recorder"})
+        EXPECT_NE(unit.find(std::string(line) + "\n"), std::string::npos) << line;
+    fs::remove_all(root);
+}
