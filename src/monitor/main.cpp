@@ -10,6 +10,7 @@
 #include "ProgramInfo.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QScreen>
 
 namespace {
@@ -30,6 +31,10 @@ int main(int argc, char** argv)
         return 0;
     zeva::CatchStopSignals(); // a stop in the first milliseconds is a clean stop too
     zeva::TApplication app(argc, argv);
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon); // every window, boxes included (_NET_WM_ICON)
     zeva::RegisterConfigurationWindow();
     zeva::RegisterHistoryWindows();
     zeva::InstallStopSignals([] { zeva::StopApplication(0); });

@@ -60,6 +60,28 @@ public:
         return titles;
     }
 
+    // The icon sizes (_NET_WM_ICON) of the windows titled `title`, as "16x16" and so on.
+    std::set<std::string> IconSizes(const std::string& title) const
+    {
+        std::set<std::string> sizes;
+        std::string env = "DISPLAY=" + m_display + " LANG=C.UTF-8 ";
+        std::istringstream tree(zeva::test::Shell(env + "xwininfo -root -tree"));
+        std::regex id("^\\s*(0x[0-9a-f]+)"), icon("Icon \\(([0-9]+) x ([0-9]+)\\)");
+        for (std::string line; std::getline(tree, line);) {
+            std::smatch m;
+            if (!std::regex_search(line, m, id))
+                continue;
+            const std::string window = m[1].str();
+            if (zeva::test::Shell(env + "xprop -id " + window + " _NET_WM_NAME 2>/dev/null").find("\"" + title + "\"") ==
+                std::string::npos)
+                continue;
+            const std::string prop = zeva::test::Shell(env + "xprop -id " + window + " _NET_WM_ICON 2>/dev/null");
+            for (auto it = std::sregex_iterator(prop.begin(), prop.end(), icon); it != std::sregex_iterator(); ++it)
+                sizes.insert((*it)[1].str() + "x" + (*it)[2].str());
+        }
+        return sizes;
+    }
+
 private:
     std::string m_display;
     int m_pid = -1;
@@ -109,6 +131,12 @@ TEST(X11Titles, StartUpBoxesAndTheMainWindowCarryTheirOwnCaptionsAlone)
         }
         EXPECT_EQ(titles.count("友情提示"), 1u) << "box " << box;
         EXPECT_EQ(titles.count(MainTitle), 1u) << "box " << box;
+        if (box == 0) {
+            // The program's own icon, from 16 px (drawn for that size) up.
+            const std::set<std::string> icons = x.IconSizes(MainTitle);
+            for (const char* size : {"16x16", "32x32", "48x48", "128x128"})
+                EXPECT_EQ(icons.count(size), 1u) << size;
+        }
         for (const std::string& t : titles)
             EXPECT_EQ(t.find("—"), std::string::npos) << "no suffix: " << t;
         kill(pid, SIGKILL);
