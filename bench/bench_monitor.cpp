@@ -110,11 +110,12 @@ BENCHMARK(BM_ReceivedChunkSteadyStatus)->Unit(benchmark::kMicrosecond);
 
 namespace {
 
-// The program against the simulator in `dir`, 21 instruments polled at the fastest pace, its data
-// under `dataPath`; the pids of simulator and program.
-std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& dataPath, int runTimer)
+// The program (zeva-monitor, or `program`) against the simulator in `dir`, 21 instruments polled at
+// the fastest pace, its data under `dataPath`; the pids of simulator and program.
+std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& dataPath, int runTimer,
+                                 std::string monitor = ZEVA_MONITOR)
 {
-    std::string initdb = ZEVA_INITDB, sim = ZEVA_SIM, monitor = ZEVA_MONITOR;
+    std::string initdb = ZEVA_INITDB, sim = ZEVA_SIM;
     std::system((initdb + " '" + dataPath + "' > /dev/null").c_str());
     std::string db = dataPath + "/DataBase/Data.db";
     std::string inserts;
@@ -196,6 +197,35 @@ static void BM_PollingWhileTheDatabaseIsLocked8s(benchmark::State& state)
     }
 }
 BENCHMARK(BM_PollingWhileTheDatabaseIsLocked8s)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// zeva-recorder for `seconds` with 21 instruments at the fastest pace, a row on every reply it may
+// store: its CPU, and its resident memory after the first minute and at the end.
+static void BM_Recorder21InstrumentsFastestPace(benchmark::State& state)
+{
+    const int seconds = int(state.range(0));
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        auto [s, m] = startStation(dir, dir.path().toStdString(), 1, ZEVA_RECORDER);
+        const double cpu0 = zeva::test::CpuSecondsOf(m);
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        const long rss1 = zeva::test::RssKbOf(m);
+        long peak = rss1;
+        for (int t = 60; t < seconds; t += 30) {
+            std::this_thread::sleep_for(std::chrono::seconds(std::min(30, seconds - t)));
+            peak = std::max(peak, zeva::test::RssKbOf(m));
+        }
+        const double cpu = zeva::test::CpuSecondsOf(m) - cpu0;
+        const long rss = zeva::test::RssKbOf(m);
+        zeva::test::Terminate(m);
+        zeva::test::Terminate(s);
+        state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / seconds;
+        state.counters["rss_after_1_min_kb"] = double(rss1);
+        state.counters["rss_end_kb"] = double(rss);
+        state.counters["rss_peak_kb"] = double(peak);
+        state.counters["requests"] = double(requestTimes(dir).size());
+    }
+}
+BENCHMARK(BM_Recorder21InstrumentsFastestPace)->Arg(600)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The data folder on a full disk for `seconds`: the program's CPU and the growth of its memory.
 static void BM_FullDisk(benchmark::State& state)

@@ -3,6 +3,7 @@
 
 #include "BoxCatcher.h"
 #include "FrmMain.h"
+#include "Responder.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -19,31 +20,6 @@
 
 namespace zeva::test {
 
-struct TInstrument {
-    int address;
-    QString name;
-    bool enabled = true;
-    QString type = QStringLiteral("ZEVA5000-S");
-};
-
-// Answers the requests the window sends on the pty while the event loop runs, as instruments at
-// the polled addresses would (only those of `answering` when it is set), and keeps the times the
-// requests arrived (ms since the responder was made).
-class TResponder {
-public:
-    explicit TResponder(TPty& pty) : m_pty(pty) { m_clock.start(); }
-    void Run(int ms);
-    // The largest departure of a gap between two requests from the polling period.
-    double WorstGapError(double period) const;
-
-    std::optional<std::set<uint8_t>> answering;
-    std::vector<double> at;
-
-private:
-    TPty& m_pty;
-    QElapsedTimer m_clock;
-    std::vector<uint8_t> m_pending;
-};
 
 class MainFixture : public ::testing::Test {
 protected:

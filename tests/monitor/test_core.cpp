@@ -1,0 +1,141 @@
+// The monitoring core on its own, under a QCoreApplication: what it reports through its hooks while
+// it polls, records, journals, loses its port and meets a locked database.
+#include "MonitorCore.h"
+#include "Reconnect.h"
+#include "Responder.h"
+#include "TestSupport.h"
+
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace zeva::test {
+namespace {
+
+class CoreFixture : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    TPty pty;
+    TMonitorCore core;
+    std::vector<TChunkOutcome> replies;
+    QStringList alerts, errors, recovered;
+    int journalStored = 0, linkChanges = 0, alarmCounts = 0;
+
+    void SetUp() override
+    {
+        MakeDatabase(dir.path(), {{1, QStringLiteral("one")}, {2, QStringLiteral("two")}});
+        std::ofstream(dir.filePath(QStringLiteral("Data.ini")).toStdString(), std::ios::binary)
+            << "[Info]\r\nPath=" << dir.path().toStdString() << "\r\nPort=" << pty.slaveName()
+            << "\r\nInterval_S=1\r\nRunTimer=1\r\nApparatusAddress=1\r\n";
+        core.Hooks.reply = [this](const TChunkOutcome& out) { replies.push_back(out); };
+        core.Hooks.alert = [this](const QStringList& texts) { alerts += texts; };
+        core.Hooks.error = [this](const QString& text) { errors << text; };
+        core.Hooks.recovered = [this](const QString& text) { recovered << text; };
+        core.Hooks.journalStored = [this] { ++journalStored; };
+        core.Hooks.linkChanged = [this] { ++linkChanges; };
+        core.Hooks.alarmsChanged = [this] { ++alarmCounts; };
+    }
+
+    void Start()
+    {
+        core.ReadSettings(dir.path());
+        core.OpenPort();
+        core.ReadSelection();
+        ASSERT_TRUE(core.OpenDatabase()) << core.OpenError().toStdString();
+        EXPECT_TRUE(core.TakeWriteErrors().isEmpty());
+        core.StartPolling();
+    }
+
+    // The rows of `table` that meet `where`.
+    qint64 count(const QString& table, const QString& where = QStringLiteral("1"))
+    {
+        TQueryResult r = core.Db().Query(QStringLiteral("SELECT count(*) AS n FROM %1 WHERE %2").arg(table, where));
+        return r.Eof() ? -1 : r.FieldAsInteger(QStringLiteral("n"));
+    }
+
+    // Answers on the bus until `condition` holds or `ms` pass.
+    bool answerUntil(TResponder& bus, const std::function<bool()>& condition, int ms)
+    {
+        for (int waited = 0; waited < ms && !condition(); waited += 50)
+            bus.Run(50);
+        return condition();
+    }
+};
+
+TEST_F(CoreFixture, PollsRecordsAndJournalsWithoutAWindowAndGivesThePortUpWhenItGoes)
+{
+    Start();
+    EXPECT_EQ(core.Health().Polled(), (std::vector<uint8_t>{1, 2}));
+    TResponder bus(pty);
+    // The bus's replies show phase A's lamp red and the alarm output on: two alarms for each.
+    ASSERT_TRUE(answerUntil(bus, [&] {
+        return alerts.size() >= 4 && count(QStringLiteral("ApparatusRecord")) >= 2;
+    }, 8000)) << alerts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(alerts.contains(QStringLiteral("仪表 1（one）：A相状态报警")));
+    EXPECT_TRUE(alerts.contains(QStringLiteral("仪表 2（two）：A相状态报警")));
+    EXPECT_GE(journalStored, 1);
+    EXPECT_GE(alarmCounts, 1);
+    EXPECT_TRUE(alerts.contains(QStringLiteral("仪表 2（two）：超温报警输出")));
+    EXPECT_EQ(core.CountAlarms().stored, 4);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('|')).toStdString();
+
+    // Live and black-box replies of both, the chart's share only from the selected instrument.
+    int live = 0, blackBox = 0;
+    for (const TChunkOutcome& out : replies) {
+        live += out.kind == TMonitorReply::Live;
+        blackBox += out.kind == TMonitorReply::BlackBox;
+        EXPECT_EQ(out.feedsChart, out.address == 1) << int(out.address);
+        if (out.kind == TMonitorReply::Live) {
+            EXPECT_EQ(out.phaseStatus, 0x01);
+        }
+    }
+    EXPECT_GE(live, 2);
+    EXPECT_GE(blackBox, 2);
+    EXPECT_EQ(count(QStringLiteral("ApparatusRecord"), QStringLiteral("ApparatusID NOT IN (1, 2)")), 0);
+    EXPECT_EQ(count(QStringLiteral("ApparatusRecord"), QStringLiteral("AActTemperature <> 41.5")), 0);
+    EXPECT_EQ(core.Health().State(1), TInstrumentState::Normal);
+
+    // The adapter goes: polling stops where it is, the port is tried again, the journal says so.
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return core.Health().Link() == TLinkState::Disconnected; }));
+    EXPECT_GE(linkChanges, 1);
+    EXPECT_FALSE(core.TimerA()->isActive());
+    EXPECT_TRUE(core.Reconnect()->Active());
+    ASSERT_TRUE(WaitUntil([&] {
+        return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'alarm.linkdown'")) == 1;
+    }));
+
+    core.Stop();
+    EXPECT_FALSE(core.ComM()->IsOpen());
+    EXPECT_FALSE(core.Reconnect()->Active());
+    EXPECT_EQ(core.RecordWriter()->Pending(), 0u);
+}
+
+TEST_F(CoreFixture, ALockedDatabaseIsSaidThroughTheErrorHookAndItsEndThroughTheRecoveredHook)
+{
+    Start();
+    TResponder bus(pty);
+    ASSERT_TRUE(answerUntil(bus, [&] { return count(QStringLiteral("ApparatusRecord")) >= 1; },
+                            5000));
+    {
+        TDbLock lock(TDatabase::FileFor(dir.path()).toStdString(), 10.0);
+        ASSERT_TRUE(lock.Held());
+        // A row waits 5 s before the writer calls it a failure; one is due every 2 s.
+        ASSERT_TRUE(answerUntil(bus, [&] { return !errors.isEmpty(); }, 10000));
+        EXPECT_TRUE(errors.front().startsWith(QStringLiteral("数据库被其他程序锁定："))) << errors.front().toStdString();
+        EXPECT_TRUE(errors.front().contains(QStringLiteral("温度记录暂存在内存中")));
+        EXPECT_TRUE(recovered.isEmpty());
+        lock.Wait();
+    }
+    ASSERT_TRUE(answerUntil(bus, [&] { return !recovered.isEmpty(); }, 5000));
+    EXPECT_EQ(recovered.front(), QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
+    EXPECT_EQ(errors.size(), 1) << "said once";
+    core.Stop();
+    EXPECT_EQ(core.RecordWriter()->Pending(), 0u);
+}
+
+} // namespace
+} // namespace zeva::test
