@@ -186,9 +186,12 @@ void TMonitorCore::TimerATimer()
     const bool passStart = m_poll.NextStartsPass();
     TFrame request = m_poll.Tick();
     m_health.RequestSent(request[0], passStart);
-    if (passStart) // where an instrument may have become 中断
+    // Where an instrument has become 中断. Only a reply ends it (see ComMReceiveData): an alarm
+    // restored from an earlier run stays open while its instrument has not answered.
+    if (passStart)
         for (uint8_t a : m_health.Polled())
-            syncInterrupted(a);
+            if (m_health.State(a) == TInstrumentState::Interrupted)
+                syncInterrupted(a);
     m_comM->SendData(request.data(), uint16_t(request.size)); // a closed port loses it silently
 }
 

@@ -2,6 +2,7 @@
 // it polls, records, journals, loses its port and meets a locked database.
 #include "MonitorCore.h"
 #include "Reconnect.h"
+#include "Statements.h"
 #include "Responder.h"
 #include "TestSupport.h"
 
@@ -135,6 +136,31 @@ TEST_F(CoreFixture, ALockedDatabaseIsSaidThroughTheErrorHookAndItsEndThroughTheR
     EXPECT_EQ(errors.size(), 1) << "said once";
     core.Stop();
     EXPECT_EQ(core.RecordWriter()->Pending(), 0u);
+}
+
+TEST_F(CoreFixture, AnInterruptionLeftOpenByAnEarlierRunStaysOpenUntilItsInstrumentAnswers)
+{
+    {
+        TDatabase db(QStringLiteral("earlier-run"));
+        ASSERT_TRUE(db.Open(dir.path()));
+        EnsureEventJournal(db);
+        InsertJournal(db, 2, QStringLiteral("alarm.interrupted"), QStringLiteral("通讯中断"), QDateTime::currentDateTime());
+    }
+    Start();
+    TResponder bus(pty);
+    bus.answering = std::set<uint8_t>{1}; // instrument 2 is still silent
+    const QString open = QStringLiteral("Kind = 'alarm.interrupted' AND ApparatusAddress = 2 AND ClearedAt IS NULL");
+    // Several passes, up to the point where it is 中断 again: never cleared, never raised twice.
+    ASSERT_TRUE(answerUntil(bus, [&] { return core.Health().State(2) == TInstrumentState::Interrupted; }, 6000));
+    bus.Run(700);
+    EXPECT_EQ(count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'alarm.interrupted'")), 1);
+    EXPECT_EQ(count(QStringLiteral("EventJournal"), open), 1);
+
+    // It answers: the alarm is over.
+    bus.answering.reset();
+    ASSERT_TRUE(answerUntil(bus, [&] { return count(QStringLiteral("EventJournal"), open) == 0; }, 4000));
+    EXPECT_EQ(count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'alarm.interrupted'")), 1);
+    core.Stop();
 }
 
 } // namespace
