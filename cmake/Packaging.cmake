@@ -10,6 +10,8 @@ endforeach()
 configure_file(data/io.zeva.monitor.metainfo.xml.in ${CMAKE_BINARY_DIR}/data/io.zeva.monitor.metainfo.xml @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/data/io.zeva.monitor.metainfo.xml DESTINATION share/metainfo)
 
+install(FILES data/debian/copyright DESTINATION share/doc/zeva-monitor)
+
 # The recorder's systemd unit.
 install(FILES data/zeva-recorder.service DESTINATION lib/systemd/system)
 
@@ -41,9 +43,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Linked libraries are found by dpkg-shlibdeps; what Qt loads at run time is named here: the SQLite
-# driver, the X11 platform plugin, the user and group tools of the maintainer scripts.
+# driver (the X11 platform plugin comes with libqt6gui6), and the user tools of the maintainer scripts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/data/debian/postinst ${PROJECT_SOURCE_DIR}/data/debian/prerm

@@ -3,9 +3,25 @@
 
 #include "CommTypes.h"
 
+#include <algorithm>
 #include <cstring>
+#include <grp.h>
+#include <unistd.h>
+#include <vector>
 
 namespace zeva {
+
+bool InGroup(const char* name)
+{
+    const group* g = ::getgrnam(name);
+    if (!g)
+        return false;
+    if (::getegid() == g->gr_gid)
+        return true;
+    std::vector<gid_t> groups(std::size_t(std::max(0, ::getgroups(0, nullptr))));
+    const int n = ::getgroups(int(groups.size()), groups.data());
+    return std::find(groups.begin(), groups.begin() + std::max(0, n), g->gr_gid) != groups.begin() + std::max(0, n);
+}
 
 QString PortCauseText(const std::exception& error)
 {
@@ -16,6 +32,11 @@ QString PortCauseText(const std::exception& error)
     switch (comms->Fault()) {
     case TPortFault::Missing: return QStringLiteral("设备 %1 不存在（未接上或名称有误）。").arg(device);
     case TPortFault::PermissionDenied:
+        // Already in the group: the device itself keeps it out (a pseudo-terminal of another user).
+        if (InGroup("dialout"))
+            return QStringLiteral("没有打开 %1 的权限：当前用户已属于 dialout 组，"
+                                  "但该设备不属于此组或不许组内读写（ls -l %1 可见其属主与权限）。")
+                .arg(device);
         return QStringLiteral("没有打开 %1 的权限：当前用户须属于 dialout 组"
                               "（sudo usermod -aG dialout 用户名，重新登录后生效）。")
             .arg(device);

@@ -8,6 +8,8 @@
 
 namespace zeva {
 
+// True when this process has that group among its groups.
+bool InGroup(const char* name);
 // The second line of the port box: what kept the port from opening.
 QString PortCauseText(const std::exception& error);
 

@@ -37,6 +37,7 @@ void CatchStopSignals()
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr); // the terminal it was started from closed
 }
 
 void InstallStopSignals(std::function<void()> onStop)

@@ -374,6 +374,14 @@ TEST(EndToEnd, EveryProgramAnswersHelpAndVersionWithoutStartingAnything)
         EXPECT_EQ(help.rfind("usage: " + name, 0), 0u) << help;
         EXPECT_NE(help.find("rc=0\n"), std::string::npos) << help;
     }
+    // The window's configuration is Data.ini: any other argument is refused before anything starts.
+    for (const char* program : {ZEVA_MONITOR, ZEVA_RECORDER})
+        for (const char* argument : {"--bogus", "-h", "-platform"}) {
+            const std::string out = zeva::test::Shell("cd '" + dir.string() + "' && env -u DISPLAY -u QT_QPA_PLATFORM '" +
+                                                      program + "' " + argument + " 2>&1; echo rc=$?");
+            EXPECT_NE(out.find("unknown argument: " + std::string(argument)), std::string::npos) << out;
+            EXPECT_NE(out.find("rc=64\n"), std::string::npos) << out;
+        }
     EXPECT_TRUE(fs::is_empty(dir)) << "nothing written";
     fs::remove_all(dir);
     // The desktop entry as desktop environments read it: no error, no warning, no hint.

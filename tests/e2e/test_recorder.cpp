@@ -177,8 +177,54 @@ TEST(Recorder, ExitCodesForAPortThatCannotOpenAndAMissingDatabase)
     EXPECT_NE(out.find("rc=2\n"), std::string::npos) << out;
     fs::remove(st.dir / "bus");
 
-    // The database missing: 3, and where it was looked for.
+    // A device this user may not open: the hint depends on whether the user is in dialout already.
     st.StartSim(ThreeInstruments);
+    if (::geteuid() == 0) {
+        const std::string dialout = Shell("getent group dialout | cut -d: -f3 | tr -d '\\n'");
+        const std::string run = "cd '" + st.dir.string() + "' && setpriv --reuid=65534 --clear-groups --regid=";
+        Shell("chmod 0600 \"$(readlink -f '" + bus + "')\"");
+        out = Shell(run + "65534 '" + ZEVA_RECORDER + "' 2>&1; echo rc=$?");
+        EXPECT_NE(out.find("的权限：当前用户须属于 dialout 组"), std::string::npos) << out;
+        EXPECT_NE(out.find("rc=2\n"), std::string::npos) << out;
+        out = Shell(run + dialout + " '" + ZEVA_RECORDER + "' 2>&1; echo rc=$?");
+        EXPECT_NE(out.find("的权限：当前用户已属于 dialout 组，但该设备不属于此组或不许组内读写"), std::string::npos) << out;
+        EXPECT_NE(out.find("rc=2\n"), std::string::npos) << out;
+    }
+
+    // A Data.ini that is there but cannot be read: no defaults in its place (they would poll COM1).
+    if (::geteuid() == 0) {
+        Shell("chmod 0600 '" + (st.dir / "Data.ini").string() + "'");
+        out = Shell("cd '" + st.dir.string() + "' && setpriv --reuid=65534 --regid=65534 --clear-groups '" +
+                    ZEVA_RECORDER + "' 2>&1; echo rc=$?");
+        EXPECT_NE(out.find("/Data.ini 无法读取：Permission denied"), std::string::npos) << out;
+        EXPECT_EQ(out.find("COM1"), std::string::npos) << out;
+        EXPECT_NE(out.find("rc=78\n"), std::string::npos) << out;
+        Shell("chmod 0644 '" + (st.dir / "Data.ini").string() + "'");
+    }
+
+    // A database that is there but held by another program in exclusive mode: 75, tried again later.
+    {
+        const int holder = Spawn({"/usr/bin/sqlite3", (st.dir / "DataBase" / "Data.db").string(),
+                                  "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM Apparatus;",
+                                  ".shell sleep 6", "COMMIT;"},
+                                 st.dir.string(), "/dev/null");
+        std::this_thread::sleep_for(milliseconds(500)); // the holder has its lock
+        out = Shell("timeout 10 '" + std::string(ZEVA_RECORDER) + "' --dir '" + st.dir.string() + "' 2>&1; echo rc=$?");
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+        EXPECT_NE(out.find("/DataBase/Data.db 无法打开："), std::string::npos) << out;
+        EXPECT_NE(out.find("rc=75\n"), std::string::npos) << out;
+    }
+
+    // Relative names in Data.ini are the folder's own, as for the window started there.
+    std::ofstream(st.dir / "Data.ini", std::ios::binary) << "[Info]\r\nPath=.\r\nPort=bus\r\nInterval_S=1\r\n";
+    out = Shell("cd / && timeout --preserve-status -s TERM 2 '" + std::string(ZEVA_RECORDER) + "' --dir '" +
+                st.dir.string() + "' 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("轮询 3 台仪表"), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=0\n"), std::string::npos) << out;
+    st.Ini("Interval_S=1\r\n");
+
+    // The database missing: 3, and where it was looked for.
     fs::remove_all(st.dir / "DataBase");
     out = Shell("'" + std::string(ZEVA_RECORDER) + "' --dir='" + st.dir.string() + "' 2>&1; echo rc=$?");
     EXPECT_NE(out.find("数据库不在 " + st.dir.string() + "/DataBase 目录下"), std::string::npos) << out;

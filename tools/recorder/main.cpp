@@ -4,16 +4,21 @@
 #include "ErrorLog.h"
 #include "Faults.h"
 #include "MonitorCore.h"
+#include "Settings.h"
 #include "StopSignals.h"
 
 #include "ProgramInfo.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace zeva;
 
@@ -24,15 +29,42 @@ const char* const Help =
     "  Polls the ZEVA5000/5001/5002 temperature controllers on one serial bus and records their\n"
     "  readings and alarms, without a window. Reads DIR/Data.ini (default: the working folder) as\n"
     "  zeva-monitor does; the database is Path/DataBase/Data.db (zeva-initdb).\n"
-    "  Logs to the standard error output. SIGTERM or SIGINT stop it cleanly.\n"
-    "  Exit codes: 0 stopped, 2 the port cannot be opened, 3 no database, 64 wrong arguments.\n";
+    "  Logs to the standard error output. SIGTERM, SIGINT or SIGHUP stop it cleanly.\n"
+    "  Exit codes: 0 stopped, 2 the port cannot be opened, 3 no database, 64 wrong arguments,\n"
+    "  75 the database is there but cannot be opened now (locked, read-only), 78 Data.ini cannot be read.\n";
 
+// As sysexits.h numbers them; systemd restarts after 75, not after 64 and 78.
 constexpr int ExitUsage = 64;
+constexpr int ExitDatabaseUnavailable = 75;
+constexpr int ExitSettingsUnreadable = 78;
 
 int usage(const char* problem)
 {
     std::fprintf(stderr, "zeva-recorder: %s\n%s", problem, Help);
     return ExitUsage;
+}
+
+// Why a Data.ini that is there cannot be read; empty when it is missing (the defaults are written
+// then, as at every start) or readable. Defaults in place of a file that exists would poll the
+// wrong port.
+QString unreadableSettings(const QString& file)
+{
+    const QFileInfo info(file);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    if (!info.isFile())
+        return QStringLiteral("不是文件");
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    return {};
+}
+
+void logAll(const QStringList& lines)
+{
+    for (const QString& line : lines)
+        LogError(line);
 }
 
 } // namespace
@@ -56,6 +88,13 @@ int main(int argc, char** argv)
     if (!QFileInfo(dir).isDir())
         return usage(("no such folder: " + dir.toStdString()).c_str());
     dir = QFileInfo(dir).absoluteFilePath();
+    // Relative names in Data.ini mean what they mean to the window started in that folder.
+    QDir::setCurrent(dir);
+    const QString settings = dir + QLatin1Char('/') + SettingsFileName;
+    if (const QString why = unreadableSettings(settings); !why.isEmpty()) {
+        LogError(QStringLiteral("%1 无法读取：%2").arg(settings, why));
+        return ExitSettingsUnreadable;
+    }
 
     TMonitorCore core;
     core.ReadSettings(dir);
@@ -65,6 +104,8 @@ int main(int argc, char** argv)
                  .arg(s.BaudSetting)
                  .arg(s.PollInterval)
                  .arg(s.RecordCycle));
+    // Before the port: a repair that could not be written explains what follows.
+    logAll(core.TakeWriteErrors());
     try {
         core.OpenPort();
     } catch (const std::exception& e) {
@@ -72,14 +113,18 @@ int main(int argc, char** argv)
         return ExitPortFailed;
     }
     core.ReadSelection();
+    logAll(core.TakeWriteErrors());
     if (!core.OpenDatabase()) {
-        LogError(QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下：") +
-                 TDatabase::FileFor(s.DataPath) + QStringLiteral("：") + core.OpenError());
-        return ExitDatabaseFailed;
+        const QString file = TDatabase::FileFor(s.DataPath);
+        if (!QFileInfo::exists(file)) {
+            LogError(QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下：") + file +
+                     QStringLiteral("：") + core.OpenError());
+            return ExitDatabaseFailed;
+        }
+        // There, but not to be had now: systemd tries again.
+        LogError(QStringLiteral("数据库 %1 无法打开：").arg(file) + core.OpenError());
+        return ExitDatabaseUnavailable;
     }
-    // Repairs of Data.ini that could not be written: the values in memory serve.
-    for (const QString& error : core.TakeWriteErrors())
-        LogError(error);
     core.StartPolling();
     QStringList polled;
     for (uint8_t a : core.Health().Polled())
