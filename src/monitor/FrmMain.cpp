@@ -4,7 +4,6 @@
 #include "Application.h"
 #include "AxisRange.h"
 #include "Convert.h"
-#include "ErrorLog.h"
 #include "Faults.h"
 #include "Lamp.h"
 #include "MarkStrip.h"
