@@ -46,7 +46,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # driver (the X11 platform plugin comes with libqt6gui6), and the user tools of the maintainer scripts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, adduser")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
+# The PostgreSQL driver only where a central database is named (zeva-initdb --central).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, libqt6sql6-psql")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/data/debian/postinst ${PROJECT_SOURCE_DIR}/data/debian/prerm
     ${PROJECT_SOURCE_DIR}/data/debian/postrm)

@@ -24,6 +24,15 @@ inline const QString Follow = QStringLiteral("Follow");
 // A new alarm beeps (1, missing) or not (0).
 inline const QString Alarm = QStringLiteral("Alarm");
 inline const QString Beep = QStringLiteral("Beep");
+// Where readings, parameter writes and alarms are forwarded to (no section, or no Host: nowhere).
+inline const QString Central = QStringLiteral("Central");
+inline const QString CentralHost = QStringLiteral("Host");
+inline const QString CentralPort = QStringLiteral("Port");
+inline const QString CentralDatabase = QStringLiteral("Database");
+inline const QString CentralUser = QStringLiteral("User");
+inline const QString CentralStation = QStringLiteral("Station");
+inline const QString CentralSslMode = QStringLiteral("SslMode");
+inline const QString CentralRetention = QStringLiteral("Retention"); // months; 0 or missing: kept for ever
 // HistoryLine0 .. HistoryLine7
 QString HistoryLineKey(int index);
 } // namespace SettingsKey

@@ -77,7 +77,20 @@ const char* const JournalSchema[] = {
     "CREATE INDEX EventJournalUnacknowledged ON EventJournal(ID) WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'",
 };
 
+// Where the forwarder to the central database has got to, per table.
+const char* const ForwardSchema =
+    "CREATE TABLE IF NOT EXISTS ForwardPosition (TableName TEXT PRIMARY KEY, LastID INTEGER NOT NULL)";
+
 namespace Sql {
+const QString ReadForwardPosition = QStringLiteral("SELECT LastID FROM ForwardPosition WHERE TableName = :t");
+const QString WriteForwardPosition = QStringLiteral(
+    "INSERT INTO ForwardPosition(TableName, LastID) VALUES(:t, :id) "
+    "ON CONFLICT(TableName) DO UPDATE SET LastID = excluded.LastID");
+const QString SelectRecordsAfter = QStringLiteral(
+    "SELECT RecordID, ApparatusID, InDateTime, AActTemperature, BActTemperature, CActTemperature, DActTemperature, "
+    "ABlackTemperature, BBlackTemperature, CBlackTemperature, DBlackTemperature FROM ApparatusRecord "
+    "WHERE RecordID > :id ORDER BY RecordID LIMIT :n");
+const QString LastRecordId = QStringLiteral("SELECT coalesce(max(RecordID), 0) AS n FROM ApparatusRecord");
 // Ties between equal addresses go to the older row, so "the first row" is always the same one.
 const QString SelectApparatus = QStringLiteral("SELECT * FROM Apparatus ORDER BY ApparatusAddress, ID");
 const QString SelectEnabledApparatus =
@@ -167,6 +180,32 @@ void CreateSchema(TDatabase& db)
         db.Exec(QLatin1String(sql));
     for (const char* sql : JournalSchema)
         db.Exec(QLatin1String(sql));
+    db.Exec(QLatin1String(ForwardSchema));
+}
+
+void EnsureForwardPosition(TDatabase& db)
+{
+    db.Exec(QLatin1String(ForwardSchema));
+}
+
+qint64 ReadForwardPosition(TDatabase& db, const QString& table)
+{
+    return db.Query(Sql::ReadForwardPosition, {{":t", table}}).FieldAsInteger(QStringLiteral("LastID"));
+}
+
+void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId)
+{
+    db.Exec(Sql::WriteForwardPosition, {{":t", table}, {":id", lastId}});
+}
+
+TQueryResult SelectRecordsAfter(TDatabase& db, qint64 lastId, int limit)
+{
+    return db.Query(Sql::SelectRecordsAfter, {{":id", lastId}, {":n", limit}});
+}
+
+qint64 LastRecordId(TDatabase& db)
+{
+    return db.Query(Sql::LastRecordId).FieldAsInteger(QStringLiteral("n"));
 }
 
 bool EnsureEventJournal(TDatabase& db)

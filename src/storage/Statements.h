@@ -41,6 +41,13 @@ QString BlackTemperature(int phase);
 void CreateSchema(TDatabase& db);
 // Adds the event journal to a database that lacks it, touching nothing else; true when it did.
 bool EnsureEventJournal(TDatabase& db);
+// The forwarder's position per table (the last ID the central database has), made when missing.
+void EnsureForwardPosition(TDatabase& db);
+qint64 ReadForwardPosition(TDatabase& db, const QString& table);
+void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId);
+// Readings after a position, in ID order, at most `limit`; the highest reading ID (0 when none).
+TQueryResult SelectRecordsAfter(TDatabase& db, qint64 lastId, int limit);
+qint64 LastRecordId(TDatabase& db);
 // Adds one instrument row (zeva-initdb --demo, tests); returns its ID.
 qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool enabled,
                        const QString& type = {}, const QString& implication = {});

@@ -1,0 +1,285 @@
+// The central schema and how to reach the central database.
+#include "CentralSchema.h"
+
+#include "Database.h"
+#include "Settings.h"
+
+#include <QSysInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <QDateTime>
+
+#include <array>
+#include <stdexcept>
+
+namespace zeva {
+
+namespace {
+
+// Taken inside every transaction that changes the schema, so that stations starting together do
+// not race on CREATE ... IF NOT EXISTS (which is not safe against a concurrent create).
+constexpr const char* SchemaLock = "SELECT pg_advisory_xact_lock(7420031)";
+
+// The station's columns in snake_case; temperatures numeric, times timestamptz.
+const char* const Schema[] = {
+    "CREATE TABLE IF NOT EXISTS station ("
+    " station text PRIMARY KEY,"
+    " first_seen timestamptz NOT NULL DEFAULT now(),"
+    " last_seen timestamptz NOT NULL DEFAULT now())",
+    "CREATE TABLE IF NOT EXISTS apparatus ("
+    " station text NOT NULL REFERENCES station (station),"
+    " local_id bigint NOT NULL,"
+    " apparatus_name text, apparatus_address integer, apparatus_type text, implication text,"
+    " c_flag boolean NOT NULL DEFAULT false,"
+    " t1 numeric, t2 numeric, t3 numeric, t4 numeric, t5 numeric, t6 numeric, t7 numeric,"
+    " tf integer, run integer,"
+    " a_atone_t numeric, b_atone_t numeric, c_atone_t numeric, d_atone_t numeric,"
+    " a_hight_t numeric, b_hight_t numeric, c_hight_t numeric, d_hight_t numeric,"
+    " apparatus_bate integer, com_port text, com_bate integer, run_time integer, run_freq integer,"
+    " currently_address text,"
+    " updated_at timestamptz NOT NULL DEFAULT now(),"
+    " PRIMARY KEY (station, local_id))",
+    // Partitioned by month: a retention drops whole partitions. A unique key of a partitioned table
+    // must hold the partition key; a station's row keeps its time, so (station, local_id) stays unique.
+    "CREATE TABLE IF NOT EXISTS apparatus_record ("
+    " station text NOT NULL,"
+    " local_id bigint NOT NULL,"
+    " apparatus_id bigint NOT NULL,"
+    " in_date_time timestamptz NOT NULL,"
+    " a_act_temperature numeric, b_act_temperature numeric, c_act_temperature numeric, d_act_temperature numeric,"
+    " a_black_temperature numeric, b_black_temperature numeric, c_black_temperature numeric,"
+    " d_black_temperature numeric,"
+    " UNIQUE (station, local_id, in_date_time))"
+    " PARTITION BY RANGE (in_date_time)",
+    "CREATE INDEX IF NOT EXISTS apparatus_record_instrument_time"
+    " ON apparatus_record (station, apparatus_id, in_date_time)",
+    "CREATE INDEX IF NOT EXISTS apparatus_record_station_time ON apparatus_record (station, in_date_time)",
+    "CREATE TABLE IF NOT EXISTS apparatus_history ("
+    " station text NOT NULL,"
+    " local_id bigint NOT NULL,"
+    " in_date timestamptz, apparatus_name text, apparatus_address integer, apparatus_bate integer,"
+    " apparatus_type text, implication text,"
+    " t1 numeric, t2 numeric, t3 numeric, t4 numeric, t5 numeric, t6 numeric, t7 numeric,"
+    " a_atone_t numeric, b_atone_t numeric, c_atone_t numeric, d_atone_t numeric, tf integer, run integer,"
+    " UNIQUE (station, local_id))",
+    "CREATE INDEX IF NOT EXISTS apparatus_history_station_time ON apparatus_history (station, in_date)",
+    "CREATE TABLE IF NOT EXISTS event_journal ("
+    " station text NOT NULL,"
+    " local_id bigint NOT NULL,"
+    " apparatus_id bigint, apparatus_address integer, kind text NOT NULL, text text,"
+    " raised_at timestamptz NOT NULL, cleared_at timestamptz, acked_at timestamptz, acked_by text,"
+    " UNIQUE (station, local_id))",
+    "CREATE INDEX IF NOT EXISTS event_journal_station_time ON event_journal (station, raised_at)",
+    "CREATE INDEX IF NOT EXISTS event_journal_instrument_time ON event_journal (station, apparatus_address, raised_at)",
+};
+
+const char* const UpsertStationSql =
+    "INSERT INTO station (station) VALUES (?) ON CONFLICT (station) DO UPDATE SET last_seen = now()";
+
+// One statement per batch, whatever its size: the columns travel as arrays.
+const char* const InsertRecordsSql =
+    "INSERT INTO apparatus_record (station, local_id, apparatus_id, in_date_time,"
+    " a_act_temperature, b_act_temperature, c_act_temperature, d_act_temperature,"
+    " a_black_temperature, b_black_temperature, c_black_temperature, d_black_temperature)"
+    " SELECT ?, * FROM unnest(?::bigint[], ?::bigint[], ?::timestamptz[], ?::numeric[], ?::numeric[], ?::numeric[],"
+    " ?::numeric[], ?::numeric[], ?::numeric[], ?::numeric[], ?::numeric[])"
+    " ON CONFLICT (station, local_id, in_date_time) DO NOTHING";
+
+const char* const ListPartitions =
+    "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
+    " JOIN pg_class p ON p.oid = i.inhparent WHERE p.relname = 'apparatus_record' ORDER BY c.relname";
+
+void exec(QSqlDatabase& db, const QString& sql)
+{
+    QSqlQuery q(db);
+    if (!q.exec(sql))
+        throw EDatabaseError(q.lastError().text().toStdString() + " (" + sql.left(80).toStdString() + ")");
+}
+
+// Runs `body` in one transaction under the schema lock.
+template <typename F> auto inSchemaTransaction(QSqlDatabase& db, F body)
+{
+    exec(db, QStringLiteral("BEGIN"));
+    try {
+        exec(db, QString::fromLatin1(SchemaLock));
+        auto result = body();
+        exec(db, QStringLiteral("COMMIT"));
+        return result;
+    } catch (...) {
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+}
+
+QDate firstOfMonth(QDate day)
+{
+    return QDate(day.year(), day.month(), 1);
+}
+
+} // namespace
+
+TCentralConfig ReadCentralConfig(TIniFile& ini)
+{
+    using namespace SettingsKey;
+    TCentralConfig c;
+    c.host = ini.ReadString(Central, CentralHost, QString()).trimmed();
+    c.port = ini.ReadInteger(Central, CentralPort, 5432);
+    c.database = ini.ReadString(Central, CentralDatabase, QString()).trimmed();
+    c.user = ini.ReadString(Central, CentralUser, QString()).trimmed();
+    c.station = ini.ReadString(Central, CentralStation, QString()).trimmed();
+    if (c.station.isEmpty())
+        c.station = QSysInfo::machineHostName();
+    c.sslMode = ini.ReadString(Central, CentralSslMode, QStringLiteral("prefer")).trimmed();
+    c.retentionMonths = std::max(0, ini.ReadInteger(Central, CentralRetention, 0));
+    return c;
+}
+
+TCentralConfig ParseConnInfo(const QString& conninfo)
+{
+    TCentralConfig c;
+    static const QRegularExpression pair(QStringLiteral(R"(\s*([a-z_]+)\s*=\s*('(?:[^'\\]|\\.)*'|\S+))"));
+    qsizetype at = 0;
+    while (at < conninfo.size() && !conninfo.mid(at).trimmed().isEmpty()) {
+        const QRegularExpressionMatch m = pair.match(conninfo, at, QRegularExpression::NormalMatch,
+                                                     QRegularExpression::AnchorAtOffsetMatchOption);
+        if (!m.hasMatch())
+            throw std::invalid_argument("malformed connection string at: " + conninfo.mid(at).toStdString());
+        const QString key = m.captured(1);
+        QString value = m.captured(2);
+        if (value.startsWith(QLatin1Char('\''))) {
+            value = value.mid(1, value.size() - 2);
+            value.replace(QStringLiteral("\\'"), QStringLiteral("'")).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+        }
+        if (key == QLatin1String("host"))
+            c.host = value;
+        else if (key == QLatin1String("port"))
+            c.port = value.toInt();
+        else if (key == QLatin1String("dbname"))
+            c.database = value;
+        else if (key == QLatin1String("user"))
+            c.user = value;
+        else if (key == QLatin1String("sslmode"))
+            c.sslMode = value;
+        else
+            throw std::invalid_argument("unknown key in the connection string: " + key.toStdString());
+        at = m.capturedEnd();
+    }
+    return c;
+}
+
+QSqlDatabase OpenCentral(const QString& connectionName, const TCentralConfig& config)
+{
+    QSqlDatabase db = QSqlDatabase::contains(connectionName) ? QSqlDatabase::database(connectionName, false)
+                                                             : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+    if (!db.isValid())
+        throw EDatabaseError("the PostgreSQL driver (QPSQL, package libqt6sql6-psql) is not installed");
+    db.setHostName(config.host);
+    db.setPort(config.port);
+    db.setDatabaseName(config.database);
+    db.setUserName(config.user);
+    db.setConnectOptions(QStringLiteral("sslmode=%1;connect_timeout=10;application_name=zeva").arg(config.sslMode));
+    if (!db.open())
+        throw EDatabaseError(db.lastError().text().toStdString());
+    // Times are sent with their offset; the session's own zone only names them in messages. The
+    // server's notices ("already exists, skipping") are no news.
+    exec(db, QStringLiteral("SET TIME ZONE 'UTC'"));
+    exec(db, QStringLiteral("SET client_min_messages = warning"));
+    return db;
+}
+
+void EnsureCentralSchema(QSqlDatabase& db)
+{
+    inSchemaTransaction(db, [&] {
+        for (const char* sql : Schema)
+            exec(db, QString::fromLatin1(sql));
+        return 0;
+    });
+}
+
+QString MonthPartitionName(QDate day)
+{
+    return QStringLiteral("apparatus_record_%1_%2").arg(day.year()).arg(day.month(), 2, 10, QLatin1Char('0'));
+}
+
+QString EnsureMonthPartition(QSqlDatabase& db, QDate day)
+{
+    const QDate from = firstOfMonth(day), to = from.addMonths(1);
+    const QString name = MonthPartitionName(day);
+    // Months in UTC: a station's local midnight falls inside one of them all the same.
+    const QString sql = QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF apparatus_record"
+                                       " FOR VALUES FROM ('%2 00:00:00+00') TO ('%3 00:00:00+00')")
+                            .arg(name, from.toString(Qt::ISODate), to.toString(Qt::ISODate));
+    inSchemaTransaction(db, [&] {
+        exec(db, sql);
+        return 0;
+    });
+    return name;
+}
+
+QStringList DropPartitionsBefore(QSqlDatabase& db, QDate day)
+{
+    const QString keepFrom = MonthPartitionName(firstOfMonth(day));
+    static const QRegularExpression monthly(QStringLiteral("^apparatus_record_\\d{4}_\\d{2}$"));
+    return inSchemaTransaction(db, [&] {
+        QStringList dropped;
+        QSqlQuery q(db);
+        if (!q.exec(QString::fromLatin1(ListPartitions)))
+            throw EDatabaseError(q.lastError().text().toStdString());
+        while (q.next()) {
+            const QString name = q.value(0).toString();
+            // The names sort as their months do; only our own monthly partitions go.
+            if (monthly.match(name).hasMatch() && name < keepFrom)
+                dropped << name;
+        }
+        for (const QString& name : dropped)
+            exec(db, QStringLiteral("DROP TABLE %1").arg(name));
+        return dropped;
+    });
+}
+
+void UpsertStation(QSqlDatabase& db, const QString& station)
+{
+    QSqlQuery q(db);
+    q.prepare(QString::fromLatin1(UpsertStationSql));
+    q.addBindValue(station);
+    if (!q.exec())
+        throw EDatabaseError(q.lastError().text().toStdString());
+}
+
+QString CentralTime(const QString& localText)
+{
+    QDateTime t = QDateTime::fromString(localText, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!t.isValid())
+        return {};
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+int InsertRecords(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
+{
+    // Column texts as PostgreSQL's array literals: numbers and ISO times need no quoting.
+    constexpr int Columns = 11;
+    std::array<QStringList, Columns> arrays;
+    for (const QVariantList& row : rows.rows()) {
+        const QString time = CentralTime(row.value(2).toString());
+        if (time.isEmpty())
+            continue; // no time, no month: nothing a reader could find it by
+        arrays[0] << QString::number(row.value(0).toLongLong());
+        arrays[1] << QString::number(row.value(1).toLongLong());
+        arrays[2] << time;
+        for (int c = 3; c < Columns; ++c)
+            arrays[std::size_t(c)] << (row.value(c).isNull() ? QStringLiteral("NULL")
+                                                             : QString::number(row.value(c).toDouble(), 'g', 15));
+    }
+    QSqlQuery q(db);
+    q.prepare(QString::fromLatin1(InsertRecordsSql));
+    q.addBindValue(station);
+    for (const QStringList& column : arrays)
+        q.addBindValue(QLatin1Char('{') + column.join(QLatin1Char(',')) + QLatin1Char('}'));
+    if (!q.exec())
+        throw EDatabaseError(q.lastError().text().toStdString());
+    return int(rows.rows().size());
+}
+
+} // namespace zeva

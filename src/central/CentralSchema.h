@@ -1,0 +1,57 @@
+// The central PostgreSQL store of many stations: where to reach it (Data.ini section "Central" or a
+// libpq connection string), and its schema in PostgreSQL's own style. Every statement of the central
+// database lives here.
+#pragma once
+
+#include "Database.h"
+#include "IniFile.h"
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace zeva {
+
+struct TCentralConfig {
+    QString host;      // a host name or, starting with '/', the folder of a Unix socket
+    int port = 5432;
+    QString database;
+    QString user;
+    QString station;   // this station's name in every central row
+    QString sslMode = QStringLiteral("prefer");
+    int retentionMonths = 0; // 0: readings are kept for ever
+    // No section, or an empty Host: nothing is forwarded.
+    bool Enabled() const { return !host.isEmpty(); }
+};
+
+// Section "Central" of Data.ini; Station defaults to the host name. Nothing is written.
+TCentralConfig ReadCentralConfig(TIniFile& ini);
+// "host=/run/postgresql port=5432 dbname=plant user=zeva sslmode=require" (libpq's keys; values may
+// be single-quoted). Throws std::invalid_argument for a key it does not know or a malformed pair.
+TCentralConfig ParseConnInfo(const QString& conninfo);
+
+// A QPSQL connection of that name, opened; throws EDatabaseError with the server's reason. No
+// password is ever set: libpq's password file or peer authentication.
+QSqlDatabase OpenCentral(const QString& connectionName, const TCentralConfig& config);
+
+// Creates what is missing of the central schema and leaves what is there (every run may call it).
+void EnsureCentralSchema(QSqlDatabase& db);
+// The readings' partition of the month of `day`, created when missing; its name.
+QString EnsureMonthPartition(QSqlDatabase& db, QDate day);
+// Drops the readings' partitions wholly before the month of `day`; their names.
+QStringList DropPartitionsBefore(QSqlDatabase& db, QDate day);
+// "apparatus_record_2026_12"
+QString MonthPartitionName(QDate day);
+
+// The station's row, made when missing; its last_seen moves on.
+void UpsertStation(QSqlDatabase& db, const QString& station);
+// A batch of the station's readings (the columns of SelectRecordsAfter, in that order); a row the
+// central database has already is left as it is. The partitions of their months must exist.
+// Returns how many rows the batch held.
+int InsertRecords(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
+// The station's local time of a stored row ("yyyy-MM-dd HH:mm:ss") with its offset from UTC, as
+// PostgreSQL reads a timestamptz ("2026-12-09T08:00:00+08:00"); empty for a malformed text.
+QString CentralTime(const QString& localText);
+
+} // namespace zeva

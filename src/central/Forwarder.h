@@ -1,0 +1,81 @@
+// TForwarder: copies what is new in the station's SQLite database to the central PostgreSQL, on a
+// thread of its own with its own connections. Rows go in ID order, in batches; the position per
+// table is kept in the station's database only after the central commit, and the central insert
+// ignores a row it already has, so that a kill at any moment loses nothing and doubles nothing.
+#pragma once
+
+#include "CentralSchema.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace zeva {
+
+class TForwarder {
+public:
+    enum class TState { Synced, Backlog, Unreachable }; // 已同步, 积压 N 行, 不可达
+    struct TStatus {
+        TState state = TState::Backlog;
+        qint64 backlog = 0; // rows not yet forwarded (readings and parameter writes)
+        QString error;      // why the server is unreachable
+    };
+    // Heard on the forwarder's thread at every change of state.
+    using TReport = std::function<void(const TStatus&)>;
+    struct TOptions {
+        int batch = 5000;
+        std::chrono::milliseconds idle{1000};       // the wait for new rows when all is forwarded
+        std::chrono::milliseconds backoffFirst{1000}; // after a failure, doubling up to:
+        std::chrono::milliseconds backoffLast{60000};
+    };
+
+    TForwarder(QString dataPath, TCentralConfig config, TReport report, TOptions options);
+    TForwarder(QString dataPath, TCentralConfig config, TReport report)
+        : TForwarder(std::move(dataPath), std::move(config), std::move(report), {})
+    {
+    }
+    ~TForwarder();
+    TForwarder(const TForwarder&) = delete;
+    TForwarder& operator=(const TForwarder&) = delete;
+
+    void Start();
+    // Ends the thread; a batch in flight is rolled back by the server and sent again next time.
+    void Stop();
+    // New rows were stored: no need to wait for the idle time.
+    void Wake();
+    TStatus Status() const;
+    uint64_t Forwarded() const { return m_forwarded.load(); }
+
+    // "中心库：已同步", "中心库：积压 12 行", "中心库：不可达"
+    static QString StatusText(const TStatus& status);
+
+private:
+    void run();
+    // One batch of every table; true when something was sent.
+    bool forwardOnce(TDatabase& local, QSqlDatabase& central);
+    void setStatus(TState state, qint64 backlog, const QString& error);
+    void wait(std::chrono::milliseconds time);
+
+    QString m_dataPath;
+    TCentralConfig m_config;
+    TReport m_report;
+    TOptions m_options;
+    std::set<QString> m_partitions; // months whose partition is known to exist
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    bool m_woken = false;
+    TStatus m_status;
+    std::atomic<uint64_t> m_forwarded{0};
+    std::thread m_thread;
+};
+
+} // namespace zeva
