@@ -1,5 +1,6 @@
 // zeva-recorder as a program: against zeva-sim, beside zeva-monitor, stopped by signals, with its
 // port and database missing, and with the adapter pulled; its systemd unit as systemd reads it.
+#include "PgCluster.h"
 #include "ProgramInfo.h"
 #include "Station.h"
 #include "TestSupport.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <random>
 #include <sys/wait.h>
 
 using namespace zeva::test;
@@ -297,6 +299,44 @@ TEST(Recorder, TheAdapterPulledAndPutBackResumesPollingAndRecording)
     EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.linkdown' AND ClearedAt IS NOT NULL"),
               "1\n");
     EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+}
+
+TEST(Recorder, KilledTwentyTimesWhileForwardingItLosesNothingAndDoublesNothingCentrally)
+{
+    TPgCluster pg;
+    ASSERT_TRUE(pg.Ok()) << pg.Error();
+    ASSERT_EQ(pg.Psql("CREATE DATABASE plant"), "");
+    Station st("zeva-rec-central");
+    st.InitDb(true);
+    // A backlog of 30,000 readings, so that the kills fall in the middle of batches.
+    ASSERT_EQ(st.Sql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30000)"
+                     " INSERT INTO ApparatusRecord (ApparatusID, InDateTime, AActTemperature)"
+                     " SELECT 1 + i % 3, strftime('%Y-%m-%d %H:%M:%S', '2026-11-01', '+' || i || ' minutes'), i % 90"
+                     " FROM n"),
+              "");
+    st.Ini("Interval_S=1\r\nRunTimer=1\r\nApparatusAddress=1\r\n[Central]\r\nHost=" + pg.SocketDir() +
+           "\r\nPort=" + std::to_string(TPgCluster::Port) +
+           "\r\nDatabase=plant\r\nUser=zeva_test\r\nSslMode=disable\r\nStation=s1\r\n");
+    st.StartSim(ThreeInstruments);
+    std::mt19937 random(20261209);
+    for (int i = 0; i < 20; ++i) {
+        st.StartRecorder();
+        std::this_thread::sleep_for(milliseconds(150 + random() % 500));
+        ::kill(st.program, SIGKILL);
+        ::waitpid(st.program, nullptr, 0);
+        st.program = -1;
+    }
+    // Once more, to the end of the backlog, with the bus silent so that no new reading comes.
+    for (const char* address : {"1", "2", "3"})
+        st.Control(std::string("present ") + address + " off");
+    st.StartRecorder();
+    ASSERT_TRUE(outputSays(st, "recorder.out", "中心库：已同步", 60000)) << readText(st.dir / "recorder.out");
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+    const std::string local = st.Sql("SELECT count(*), max(RecordID) FROM ApparatusRecord");
+    EXPECT_EQ(pg.Psql("SELECT count(*) || '|' || max(local_id) FROM apparatus_record WHERE station = 's1'", "plant"),
+              local);
+    EXPECT_EQ(pg.Psql("SELECT count(*) - count(DISTINCT local_id) FROM apparatus_record", "plant"), "0\n");
+    EXPECT_EQ(st.Sql("SELECT LastID FROM ForwardPosition"), st.Sql("SELECT max(RecordID) FROM ApparatusRecord"));
 }
 
 TEST(Recorder, TheSystemdUnitPassesSystemdsOwnCheck)
