@@ -170,8 +170,7 @@ bool TForwarder::forwardOnce(TDatabase& local, QSqlDatabase& central)
         // Each month the batch touches has its partition first (made ahead, outside the batch).
         for (const QVariantList& row : rows.rows()) {
             const QDate day = QDate::fromString(row.value(2).toString().left(10), Qt::ISODate);
-            const QString month = MonthPartitionName(day.isValid() ? day : QDate::currentDate());
-            if (day.isValid() && m_partitions.insert(month).second)
+            if (day.isValid() && m_partitions.insert(MonthPartitionName(day)).second)
                 EnsureMonthPartition(central, day);
         }
         if (!central.transaction())

@@ -241,7 +241,7 @@ TEST_F(CentralFixture, TheForwarderCopiesEveryReadingAsItIsAndDrainsItsBacklogAf
     ASSERT_TRUE(WaitUntil([&] { return forwarder.Status().state == TForwarder::TState::Unreachable; }, 10000));
     EXPECT_EQ(forwarder.Status().backlog, 1000);
     EXPECT_EQ(TForwarder::StatusText(forwarder.Status()), "中心库：不可达");
-    std::this_thread::sleep_for(std::chrono::seconds(2)); // several attempts, backing off
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // the outage's length: several attempts, backing off
     ASSERT_TRUE(pg->Start()) << pg->Error();
     ASSERT_TRUE(WaitUntil([&] { return forwarder.Forwarded() == 4000u; }, 20000)) << forwarder.Forwarded();
     forwarder.Stop();

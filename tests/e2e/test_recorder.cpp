@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <random>
 #include <sys/wait.h>
 
@@ -24,15 +25,18 @@ bool exitedWith(int status, int code)
     return WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
 
+// Waits until `condition` holds, looking every 50 ms; its last value.
+bool eventually(const std::function<bool()>& condition, int ms = 5000)
+{
+    for (int waited = 0; waited < ms && !condition(); waited += 50)
+        std::this_thread::sleep_for(milliseconds(50));
+    return condition();
+}
+
 // Waits until the program's output holds `text`.
 bool outputSays(const Station& st, const std::string& file, const std::string& text, int ms = 5000)
 {
-    for (int waited = 0; waited < ms; waited += 50) {
-        if (readText(st.dir / file).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(milliseconds(50));
-    }
-    return false;
+    return eventually([&] { return readText(st.dir / file).find(text) != std::string::npos; }, ms);
 }
 
 int rowCount(const Station& st)
@@ -206,11 +210,13 @@ TEST(Recorder, ExitCodesForAPortThatCannotOpenAndAMissingDatabase)
 
     // A database that is there but held by another program in exclusive mode: 75, tried again later.
     {
-        const int holder = Spawn({"/usr/bin/sqlite3", (st.dir / "DataBase" / "Data.db").string(),
+        // The holder waits out the probe below, which reads for a moment while it tries its lock.
+        const int holder = Spawn({"/usr/bin/sqlite3", (st.dir / "DataBase" / "Data.db").string(), ".timeout 5000",
                                   "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM Apparatus;",
                                   ".shell sleep 6", "COMMIT;"},
                                  st.dir.string(), "/dev/null");
-        std::this_thread::sleep_for(milliseconds(500)); // the holder has its lock
+        const std::string probe = "sqlite3 '" + (st.dir / "DataBase" / "Data.db").string() + "' 'SELECT count(*) FROM Apparatus' 2>&1";
+        ASSERT_TRUE(eventually([&] { return Shell(probe).find("locked") != std::string::npos; })) << Shell(probe);
         out = Shell("timeout 10 '" + std::string(ZEVA_RECORDER) + "' --dir '" + st.dir.string() + "' 2>&1; echo rc=$?");
         ::kill(holder, SIGKILL);
         ::waitpid(holder, nullptr, 0);
@@ -249,9 +255,7 @@ TEST(Recorder, TheWindowAndTheRecorderNeverHoldOnePortTogether)
 
     // The window first: the recorder cannot have the port.
     st.StartMonitor();
-    for (int i = 0; i < 100 && st.Requests().empty(); ++i)
-        std::this_thread::sleep_for(milliseconds(50));
-    ASSERT_FALSE(st.Requests().empty()) << "the window polls";
+    ASSERT_TRUE(eventually([&] { return !st.Requests().empty(); })) << "the window polls";
     const std::string bus = (st.dir / "bus").string();
     std::string out = Shell("cd '" + st.dir.string() + "' && '" + ZEVA_RECORDER + "' 2>&1; echo rc=$?");
     EXPECT_NE(out.find("串口 " + bus + " 无法打开：" + bus + " 已被其他程序占用"), std::string::npos) << out;
@@ -267,8 +271,7 @@ TEST(Recorder, TheWindowAndTheRecorderNeverHoldOnePortTogether)
     EXPECT_TRUE(exitedWith(st.StopProgram(), 2));
     st.program = recorder;
     const int rowsBefore = rowCount(st);
-    std::this_thread::sleep_for(seconds(2));
-    EXPECT_GT(rowCount(st), rowsBefore) << "the recorder went on recording";
+    EXPECT_TRUE(eventually([&] { return rowCount(st) > rowsBefore; })) << "the recorder went on recording";
     EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
 }
 
@@ -280,8 +283,7 @@ TEST(Recorder, TheAdapterPulledAndPutBackResumesPollingAndRecording)
     st.StartSim(ThreeInstruments);
     st.StartRecorder();
     ASSERT_TRUE(outputSays(st, "recorder.out", "轮询 3 台仪表"));
-    std::this_thread::sleep_for(seconds(3));
-    ASSERT_GE(rowCount(st), 1);
+    ASSERT_TRUE(eventually([&] { return rowCount(st) >= 1; }));
 
     st.Control("unplug");
     ASSERT_TRUE(outputSays(st, "recorder.out", "链路：已连接 → 串口断开")) << readText(st.dir / "recorder.out");
@@ -294,8 +296,7 @@ TEST(Recorder, TheAdapterPulledAndPutBackResumesPollingAndRecording)
     st.Control("plug");
     ASSERT_TRUE(outputSays(st, "recorder.out", "链路：串口断开 → 已连接", 5000)) << readText(st.dir / "recorder.out");
     ASSERT_TRUE(outputSays(st, "recorder.out", "报警解除：串口断开"));
-    std::this_thread::sleep_for(seconds(3));
-    EXPECT_GT(rowCount(st), rowsBefore) << "rows recorded again";
+    EXPECT_TRUE(eventually([&] { return rowCount(st) > rowsBefore; })) << "rows recorded again";
     EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.linkdown' AND ClearedAt IS NOT NULL"),
               "1\n");
     EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
