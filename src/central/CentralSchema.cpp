@@ -12,6 +12,7 @@
 #include <QDateTime>
 
 #include <array>
+#include <cmath>
 #include <stdexcept>
 
 namespace zeva {
@@ -31,13 +32,13 @@ const char* const Schema[] = {
     "CREATE TABLE IF NOT EXISTS apparatus ("
     " station text NOT NULL REFERENCES station (station),"
     " local_id bigint NOT NULL,"
-    " apparatus_name text, apparatus_address integer, apparatus_type text, implication text,"
+    " apparatus_name text, apparatus_address bigint, apparatus_type text, implication text,"
     " c_flag boolean NOT NULL DEFAULT false,"
     " t1 numeric, t2 numeric, t3 numeric, t4 numeric, t5 numeric, t6 numeric, t7 numeric,"
-    " tf integer, run integer,"
+    " tf bigint, run bigint,"
     " a_atone_t numeric, b_atone_t numeric, c_atone_t numeric, d_atone_t numeric,"
     " a_hight_t numeric, b_hight_t numeric, c_hight_t numeric, d_hight_t numeric,"
-    " apparatus_bate integer, com_port text, com_bate integer, run_time integer, run_freq integer,"
+    " apparatus_bate bigint, com_port text, com_bate bigint, run_time bigint, run_freq bigint,"
     " currently_address text,"
     " updated_at timestamptz NOT NULL DEFAULT now(),"
     " PRIMARY KEY (station, local_id))",
@@ -59,21 +60,77 @@ const char* const Schema[] = {
     "CREATE TABLE IF NOT EXISTS apparatus_history ("
     " station text NOT NULL,"
     " local_id bigint NOT NULL,"
-    " in_date timestamptz, apparatus_name text, apparatus_address integer, apparatus_bate integer,"
+    " in_date timestamptz, apparatus_name text, apparatus_address bigint, apparatus_bate bigint,"
     " apparatus_type text, implication text,"
     " t1 numeric, t2 numeric, t3 numeric, t4 numeric, t5 numeric, t6 numeric, t7 numeric,"
-    " a_atone_t numeric, b_atone_t numeric, c_atone_t numeric, d_atone_t numeric, tf integer, run integer,"
+    " a_atone_t numeric, b_atone_t numeric, c_atone_t numeric, d_atone_t numeric, tf bigint, run bigint,"
     " UNIQUE (station, local_id))",
     "CREATE INDEX IF NOT EXISTS apparatus_history_station_time ON apparatus_history (station, in_date)",
     "CREATE TABLE IF NOT EXISTS event_journal ("
     " station text NOT NULL,"
     " local_id bigint NOT NULL,"
-    " apparatus_id bigint, apparatus_address integer, kind text NOT NULL, text text,"
+    " apparatus_id bigint, apparatus_address bigint, kind text NOT NULL, text text,"
     " raised_at timestamptz NOT NULL, cleared_at timestamptz, acked_at timestamptz, acked_by text,"
     " UNIQUE (station, local_id))",
     "CREATE INDEX IF NOT EXISTS event_journal_station_time ON event_journal (station, raised_at)",
     "CREATE INDEX IF NOT EXISTS event_journal_instrument_time ON event_journal (station, apparatus_address, raised_at)",
+    // What a forwarder asks at its start: its alarms that may still be cleared or acknowledged.
+    "CREATE INDEX IF NOT EXISTS event_journal_open ON event_journal (station, local_id)"
+    " WHERE kind LIKE 'alarm.%' AND (cleared_at IS NULL OR acked_at IS NULL)",
+    // A registry row the station no longer has is kept, marked.
+    "ALTER TABLE apparatus ADD COLUMN IF NOT EXISTS removed_at timestamptz",
 };
+
+// How a station's column becomes a central one.
+enum class TValue { Text, Integer, Numeric, Flag, Time, RequiredTime };
+struct TColumn {
+    const char* local;
+    const char* central;
+    TValue value;
+};
+
+// The registry, the parameter writes and the journal, column by column (the readings travel as
+// arrays, see InsertRecordsSql).
+const TColumn ApparatusColumns[] = {
+    {"ID", "local_id", TValue::Integer}, {"ApparatusName", "apparatus_name", TValue::Text},
+    {"ApparatusAddress", "apparatus_address", TValue::Integer}, {"ApparatusType", "apparatus_type", TValue::Text},
+    {"Implication", "implication", TValue::Text}, {"CFlag", "c_flag", TValue::Flag},
+    {"T1", "t1", TValue::Numeric}, {"T2", "t2", TValue::Numeric}, {"T3", "t3", TValue::Numeric},
+    {"T4", "t4", TValue::Numeric}, {"T5", "t5", TValue::Numeric}, {"T6", "t6", TValue::Numeric},
+    {"T7", "t7", TValue::Numeric}, {"TF", "tf", TValue::Integer}, {"RUN", "run", TValue::Integer},
+    {"AAtoneT", "a_atone_t", TValue::Numeric}, {"BAtoneT", "b_atone_t", TValue::Numeric},
+    {"CAtoneT", "c_atone_t", TValue::Numeric}, {"DAtoneT", "d_atone_t", TValue::Numeric},
+    {"AHightT", "a_hight_t", TValue::Numeric}, {"BHightT", "b_hight_t", TValue::Numeric},
+    {"CHightT", "c_hight_t", TValue::Numeric}, {"DHightT", "d_hight_t", TValue::Numeric},
+    {"ApparatusBate", "apparatus_bate", TValue::Integer}, {"ComPort", "com_port", TValue::Text},
+    {"ComBate", "com_bate", TValue::Integer}, {"RunTime", "run_time", TValue::Integer},
+    {"RunFreq", "run_freq", TValue::Integer}, {"CurrentlyAddress", "currently_address", TValue::Text},
+};
+const TColumn HistoryColumns[] = {
+    {"HistoryID", "local_id", TValue::Integer}, {"InDate", "in_date", TValue::Time},
+    {"ApparatusName", "apparatus_name", TValue::Text}, {"ApparatusAddress", "apparatus_address", TValue::Integer},
+    {"ApparatusBate", "apparatus_bate", TValue::Integer}, {"ApparatusType", "apparatus_type", TValue::Text},
+    {"Implication", "implication", TValue::Text},
+    {"T1", "t1", TValue::Numeric}, {"T2", "t2", TValue::Numeric}, {"T3", "t3", TValue::Numeric},
+    {"T4", "t4", TValue::Numeric}, {"T5", "t5", TValue::Numeric}, {"T6", "t6", TValue::Numeric},
+    {"T7", "t7", TValue::Numeric}, {"AAtoneT", "a_atone_t", TValue::Numeric}, {"BAtoneT", "b_atone_t", TValue::Numeric},
+    {"CAtoneT", "c_atone_t", TValue::Numeric}, {"DAtoneT", "d_atone_t", TValue::Numeric},
+    {"TF", "tf", TValue::Integer}, {"RUN", "run", TValue::Integer},
+};
+const TColumn JournalColumns[] = {
+    {"ID", "local_id", TValue::Integer}, {"ApparatusID", "apparatus_id", TValue::Integer},
+    {"ApparatusAddress", "apparatus_address", TValue::Integer}, {"Kind", "kind", TValue::Text},
+    {"Text", "text", TValue::Text}, {"RaisedAt", "raised_at", TValue::RequiredTime},
+    {"ClearedAt", "cleared_at", TValue::Time}, {"AckedAt", "acked_at", TValue::Time},
+    {"AckedBy", "acked_by", TValue::Text},
+};
+
+const char* const MarkRemovedApparatusSql =
+    "UPDATE apparatus SET removed_at = now(), updated_at = now()"
+    " WHERE station = ? AND removed_at IS NULL AND NOT (local_id = ANY (?::bigint[]))";
+const char* const SelectOpenJournalSql =
+    "SELECT local_id FROM event_journal"
+    " WHERE station = ? AND kind LIKE 'alarm.%' AND (cleared_at IS NULL OR acked_at IS NULL) ORDER BY local_id";
 
 const char* const UpsertStationSql =
     "INSERT INTO station (station) VALUES (?) ON CONFLICT (station) DO UPDATE SET last_seen = now()";
@@ -116,6 +173,94 @@ template <typename F> auto inSchemaTransaction(QSqlDatabase& db, F body)
 QDate firstOfMonth(QDate day)
 {
     return QDate(day.year(), day.month(), 1);
+}
+
+const char* castOf(TValue value)
+{
+    switch (value) {
+    case TValue::Text: return "text";
+    case TValue::Integer: return "bigint";
+    case TValue::Numeric: return "numeric";
+    case TValue::Flag: return "boolean";
+    case TValue::Time:
+    case TValue::RequiredTime: return "timestamptz";
+    }
+    return "text";
+}
+
+// "INSERT INTO table (station, cols...) VALUES (?, ?::type, ...)"; `changing` columns are updated
+// on a conflict when they differ, and `extra` ("removed_at = NULL") goes with them.
+template <std::size_t N>
+QString upsertSql(const char* table, const TColumn (&columns)[N], const QStringList& changing, const QString& extra)
+{
+    QStringList names{QStringLiteral("station")}, values{QStringLiteral("?")};
+    for (const TColumn& c : columns) {
+        names << QLatin1String(c.central);
+        values << QStringLiteral("?::") + QLatin1String(castOf(c.value));
+    }
+    QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (station, local_id) DO ")
+                      .arg(QLatin1String(table), names.join(QLatin1Char(',')), values.join(QLatin1Char(',')));
+    if (changing.isEmpty())
+        return sql + QStringLiteral("NOTHING");
+    QStringList set, now, then;
+    for (const QString& c : changing) {
+        set << c + QStringLiteral(" = excluded.") + c;
+        now << QLatin1String(table) + QLatin1Char('.') + c;
+        then << QStringLiteral("excluded.") + c;
+    }
+    return sql + QStringLiteral("UPDATE SET %1%2 WHERE (%3) IS DISTINCT FROM (%4)")
+                     .arg(set.join(QLatin1Char(',')), extra, now.join(QLatin1Char(',')), then.join(QLatin1Char(',')));
+}
+
+// A station's value as its central column takes it; an invalid QVariant is NULL. A text that is no
+// number, or a number that is not finite, becomes NULL rather than stopping the forwarding for good.
+QVariant centralValue(const QVariant& v, TValue kind)
+{
+    if (v.isNull())
+        return kind == TValue::Flag ? QVariant(QStringLiteral("false")) : QVariant();
+    bool ok = false;
+    const double d = kind == TValue::Text ? 0 : v.toString().trimmed().toDouble(&ok);
+    switch (kind) {
+    case TValue::Text: return v.toString();
+    case TValue::Flag: return ok && d != 0 ? QStringLiteral("true") : QStringLiteral("false");
+    case TValue::Integer: return ok && std::abs(d) < 9e15 ? QVariant(QString::number(qint64(d))) : QVariant();
+    case TValue::Numeric: return ok && std::isfinite(d) ? QVariant(QString::number(d, 'g', 15)) : QVariant();
+    case TValue::Time:
+    case TValue::RequiredTime: {
+        const QString t = CentralTime(v.toString());
+        return t.isEmpty() ? QVariant() : QVariant(t);
+    }
+    }
+    return {};
+}
+
+// Rows of a station's table, one prepared statement for all; a row without a required time (a
+// malformed text) is left out. The caller holds the transaction.
+template <std::size_t N>
+void writeRows(QSqlDatabase& db, const QString& sql, const QString& station, const TColumn (&columns)[N],
+               const TQueryResult& rows)
+{
+    std::array<int, N> at{};
+    for (std::size_t c = 0; c < N; ++c)
+        at[c] = int(rows.columns().indexOf(QLatin1String(columns[c].local)));
+    QSqlQuery q(db);
+    if (!q.prepare(sql))
+        throw EDatabaseError(q.lastError().text().toStdString());
+    std::array<QVariant, N> values;
+    for (const QVariantList& row : rows.rows()) {
+        bool complete = true;
+        for (std::size_t c = 0; c < N; ++c) {
+            values[c] = centralValue(at[c] < 0 ? QVariant() : row.value(at[c]), columns[c].value);
+            complete = complete && (values[c].isValid() || columns[c].value != TValue::RequiredTime);
+        }
+        if (!complete)
+            continue;
+        q.addBindValue(station);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        if (!q.exec())
+            throw EDatabaseError(q.lastError().text().toStdString());
+    }
 }
 
 } // namespace
@@ -248,12 +393,74 @@ void UpsertStation(QSqlDatabase& db, const QString& station)
         throw EDatabaseError(q.lastError().text().toStdString());
 }
 
+void UpsertApparatus(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
+{
+    static const QString sql = [] {
+        QStringList changing;
+        for (const TColumn& c : ApparatusColumns)
+            if (QLatin1String(c.central) != QLatin1String("local_id"))
+                changing << QLatin1String(c.central);
+        changing << QStringLiteral("removed_at");
+        // removed_at is not among the values: the row is there, so its mark goes.
+        QString s = upsertSql("apparatus", ApparatusColumns, changing, QStringLiteral(", updated_at = now()"));
+        s.replace(QStringLiteral("removed_at = excluded.removed_at"), QStringLiteral("removed_at = NULL"));
+        s.replace(QStringLiteral("excluded.removed_at)"), QStringLiteral("NULL::timestamptz)"));
+        return s;
+    }();
+    writeRows(db, sql, station, ApparatusColumns, rows);
+}
+
+void MarkRemovedApparatus(QSqlDatabase& db, const QString& station, const std::vector<qint64>& present)
+{
+    QStringList ids;
+    for (qint64 id : present)
+        ids << QString::number(id);
+    QSqlQuery q(db);
+    q.prepare(QString::fromLatin1(MarkRemovedApparatusSql));
+    q.addBindValue(station);
+    q.addBindValue(QLatin1Char('{') + ids.join(QLatin1Char(',')) + QLatin1Char('}'));
+    if (!q.exec())
+        throw EDatabaseError(q.lastError().text().toStdString());
+}
+
+void InsertHistoryRows(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
+{
+    static const QString sql = upsertSql("apparatus_history", HistoryColumns, {}, {});
+    writeRows(db, sql, station, HistoryColumns, rows);
+}
+
+void UpsertJournal(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
+{
+    static const QString sql = upsertSql("event_journal", JournalColumns,
+                                         {QStringLiteral("cleared_at"), QStringLiteral("acked_at"), QStringLiteral("acked_by")}, {});
+    writeRows(db, sql, station, JournalColumns, rows);
+}
+
+std::vector<qint64> SelectOpenJournal(QSqlDatabase& db, const QString& station)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QString::fromLatin1(SelectOpenJournalSql));
+    q.addBindValue(station);
+    if (!q.exec())
+        throw EDatabaseError(q.lastError().text().toStdString());
+    std::vector<qint64> ids;
+    while (q.next())
+        ids.push_back(q.value(0).toLongLong());
+    return ids;
+}
+
 QString CentralTime(const QString& localText)
 {
     QDateTime t = QDateTime::fromString(localText, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     if (!t.isValid())
         return {};
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QDate UtcDay(const QString& localText)
+{
+    return QDateTime::fromString(localText, QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUTC().date();
 }
 
 int InsertRecords(QSqlDatabase& db, const QString& station, const TQueryResult& rows)

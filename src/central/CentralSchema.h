@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace zeva {
 
 struct TCentralConfig {
@@ -50,8 +52,23 @@ void UpsertStation(QSqlDatabase& db, const QString& station);
 // central database has already is left as it is. The partitions of their months must exist.
 // Returns how many rows the batch held.
 int InsertRecords(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
+// The station's registry (SelectApparatus's columns): a new or changed row is written, one the
+// central database holds as it is stays untouched; the rows whose local ID is not in `present` are
+// marked removed (a row that comes back is marked present again).
+void UpsertApparatus(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
+void MarkRemovedApparatus(QSqlDatabase& db, const QString& station, const std::vector<qint64>& present);
+// Parameter writes (SelectHistoryAfter's columns); a row the central database has is left as it is.
+void InsertHistoryRows(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
+// Journal entries (SelectJournalAfter's columns), new or changed since: a later clear or
+// acknowledgement reaches the central row.
+void UpsertJournal(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
+// The station's alarms the central database holds open (not cleared or not acknowledged), by local ID.
+std::vector<qint64> SelectOpenJournal(QSqlDatabase& db, const QString& station);
+
 // The station's local time of a stored row ("yyyy-MM-dd HH:mm:ss") with its offset from UTC, as
 // PostgreSQL reads a timestamptz ("2026-12-09T08:00:00+08:00"); empty for a malformed text.
 QString CentralTime(const QString& localText);
+// The UTC day of such a text (the partitions' months are UTC months); invalid for a malformed text.
+QDate UtcDay(const QString& localText);
 
 } // namespace zeva

@@ -12,12 +12,35 @@ namespace zeva {
 
 namespace {
 
+// The position's names, per table.
 const QString RecordTable = QStringLiteral("ApparatusRecord");
+const QString HistoryTable = QStringLiteral("ApparatusHistory");
+const QString JournalTable = QStringLiteral("EventJournal");
 
 // A failure of the central side (unreachable, refused), told from one of the station's database.
 struct ECentral : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// `body` in one central transaction; any failure in it is the central side's.
+template <typename F> void inCentralTransaction(QSqlDatabase& central, F body)
+{
+    try {
+        if (!central.transaction())
+            throw EDatabaseError(central.lastError().text().toStdString());
+        body();
+        if (!central.commit())
+            throw EDatabaseError(central.lastError().text().toStdString());
+    } catch (const std::exception& e) {
+        central.rollback();
+        throw ECentral(e.what());
+    }
+}
+
+TQueryResult rowsOf(const TQueryResult& like, std::vector<QVariantList> rows)
+{
+    return TQueryResult(like.columns(), std::move(rows));
+}
 
 } // namespace
 
@@ -114,6 +137,7 @@ void TForwarder::run()
                     if (!local.Open(m_dataPath))
                         throw EDatabaseError(local.OpenError().toStdString());
                     EnsureForwardPosition(local);
+                    EnsureEventJournal(local); // an older database may not have it yet
                     localReady = true;
                 }
                 if (!central.isOpen()) {
@@ -124,7 +148,12 @@ void TForwarder::run()
                     } catch (const std::exception& e) {
                         throw ECentral(e.what());
                     }
+                    // Nothing is known of a server met anew.
                     m_partitions.clear();
+                    m_maintainedOn = {};
+                    m_registryKnown = m_openKnown = false;
+                    m_registry.clear();
+                    m_openJournal.clear();
                     LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.host, m_config.station));
                 }
                 const bool sent = forwardOnce(local, central);
@@ -134,14 +163,14 @@ void TForwarder::run()
             } catch (const ECentral& e) {
                 if (central.isOpen())
                     central.close();
-                qint64 backlog = 0;
+                qint64 waiting = 0;
                 try {
-                    backlog = LastRecordId(local) - ReadForwardPosition(local, RecordTable);
+                    waiting = backlog(local);
                 } catch (const EDatabaseError&) {
                 }
                 if (Status().state != TState::Unreachable)
                     LogError(QStringLiteral("中心库：不可达：") + QString::fromUtf8(e.what()));
-                setStatus(TState::Unreachable, backlog, QString::fromUtf8(e.what()));
+                setStatus(TState::Unreachable, waiting, QString::fromUtf8(e.what()));
                 wait(backoff);
                 backoff = std::min(backoff * 2, m_options.backoffLast);
             } catch (const std::exception& e) {
@@ -157,38 +186,167 @@ void TForwarder::run()
     QSqlDatabase::removeDatabase(centralName);
 }
 
+qint64 TForwarder::backlog(TDatabase& local)
+{
+    const TLastIds last = LastIds(local);
+    return std::max<qint64>(0, last.records - ReadForwardPosition(local, RecordTable)) +
+           std::max<qint64>(0, last.history - ReadForwardPosition(local, HistoryTable)) +
+           std::max<qint64>(0, last.journal - ReadForwardPosition(local, JournalTable));
+}
+
 bool TForwarder::forwardOnce(TDatabase& local, QSqlDatabase& central)
 {
-    const qint64 position = ReadForwardPosition(local, RecordTable);
-    const TQueryResult rows = SelectRecordsAfter(local, position, m_options.batch);
-    if (rows.rows().empty()) {
-        setStatus(TState::Synced, 0, {});
-        return false;
-    }
-    const qint64 last = rows.rows().back().value(0).toLongLong();
+    maintain(central);
+    // The registry first: a reading's or an entry's instrument is there before it.
+    forwardRegistry(local, central);
+    bool sent = forwardRecords(local, central);
+    sent = forwardHistory(local, central) || sent;
+    sent = forwardJournal(local, central) || sent;
+    const qint64 waiting = backlog(local);
+    setStatus(waiting > 0 ? TState::Backlog : TState::Synced, waiting, {});
+    return sent;
+}
+
+void TForwarder::maintain(QSqlDatabase& central)
+{
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    if (m_maintainedOn == today)
+        return;
     try {
-        // Each month the batch touches has its partition first (made ahead, outside the batch).
-        for (const QVariantList& row : rows.rows()) {
-            const QDate day = QDate::fromString(row.value(2).toString().left(10), Qt::ISODate);
-            if (day.isValid() && m_partitions.insert(MonthPartitionName(day)).second)
-                EnsureMonthPartition(central, day);
+        // Made ahead: the first reading of a month does not wait for its partition.
+        for (const QDate month : {today, today.addMonths(1)})
+            m_partitions.insert(EnsureMonthPartition(central, month));
+        if (m_config.retentionMonths > 0) {
+            const QDate from = today.addMonths(-m_config.retentionMonths);
+            m_retainedFrom = QDate(from.year(), from.month(), 1);
+            for (const QString& name : DropPartitionsBefore(central, m_retainedFrom)) {
+                m_partitions.erase(name);
+                LogError(QStringLiteral("中心库：保留 %1 个月，已删除分区 %2").arg(m_config.retentionMonths).arg(name));
+            }
         }
-        if (!central.transaction())
-            throw EDatabaseError(central.lastError().text().toStdString());
-        InsertRecords(central, m_config.station, rows);
-        if (!central.commit())
-            throw EDatabaseError(central.lastError().text().toStdString());
     } catch (const std::exception& e) {
-        central.rollback();
-        m_partitions.clear(); // a partition made in a transaction that failed may not be there
         throw ECentral(e.what());
     }
+    m_maintainedOn = today;
+}
+
+void TForwarder::forwardRegistry(TDatabase& local, QSqlDatabase& central)
+{
+    const TQueryResult all = SelectApparatus(local);
+    const int idAt = int(all.columns().indexOf(Column::ID));
+    std::map<qint64, QVariantList> now;
+    std::vector<QVariantList> changed;
+    for (const QVariantList& row : all.rows()) {
+        const qint64 id = row.value(idAt).toLongLong();
+        auto known = m_registry.find(id);
+        if (known == m_registry.end() || known->second != row)
+            changed.push_back(row);
+        now.emplace(id, row);
+    }
+    bool removed = !m_registryKnown;
+    for (const auto& entry : m_registry)
+        removed = removed || !now.count(entry.first);
+    if (changed.empty() && !removed)
+        return;
+    inCentralTransaction(central, [&] {
+        UpsertApparatus(central, m_config.station, rowsOf(all, std::move(changed)));
+        if (removed) {
+            std::vector<qint64> present;
+            for (const auto& entry : now)
+                present.push_back(entry.first);
+            MarkRemovedApparatus(central, m_config.station, present);
+        }
+    });
+    m_registry = std::move(now);
+    m_registryKnown = true;
+}
+
+bool TForwarder::forwardRecords(TDatabase& local, QSqlDatabase& central)
+{
+    const TQueryResult rows = SelectRecordsAfter(local, ReadForwardPosition(local, RecordTable), m_options.batch);
+    if (rows.rows().empty())
+        return false;
+    // Each month the batch touches has its partition first (outside the batch's transaction);
+    // readings older than the retention are not sent: their partitions are gone for good.
+    std::vector<QVariantList> kept;
+    kept.reserve(rows.rows().size());
+    for (const QVariantList& row : rows.rows()) {
+        const QDate day = UtcDay(row.value(2).toString());
+        if (m_retainedFrom.isValid() && day.isValid() && day < m_retainedFrom)
+            continue;
+        if (day.isValid() && !m_partitions.count(MonthPartitionName(day))) {
+            try {
+                m_partitions.insert(EnsureMonthPartition(central, day));
+            } catch (const std::exception& e) {
+                throw ECentral(e.what());
+            }
+        }
+        kept.push_back(row);
+    }
+    inCentralTransaction(central, [&] { InsertRecords(central, m_config.station, rowsOf(rows, std::move(kept))); });
     // Only now: a kill before this line sends the batch again, and the central key ignores it.
-    WriteForwardPosition(local, RecordTable, last);
+    WriteForwardPosition(local, RecordTable, rows.rows().back().value(0).toLongLong());
     m_forwarded += uint64_t(rows.rows().size());
-    const qint64 backlog = std::max<qint64>(0, LastRecordId(local) - last);
-    setStatus(backlog > 0 ? TState::Backlog : TState::Synced, backlog, {});
     return true;
+}
+
+bool TForwarder::forwardHistory(TDatabase& local, QSqlDatabase& central)
+{
+    const TQueryResult rows = SelectHistoryAfter(local, ReadForwardPosition(local, HistoryTable), m_options.batch);
+    if (rows.rows().empty())
+        return false;
+    inCentralTransaction(central, [&] { InsertHistoryRows(central, m_config.station, rows); });
+    WriteForwardPosition(local, HistoryTable, rows.rows().back().value(0).toLongLong());
+    return true;
+}
+
+bool TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
+{
+    // An alarm's row changes after it is sent (cleared, acknowledged). The central database says
+    // which of the station's alarms it holds open, once per connection; those are watched from then.
+    const qint64 position = ReadForwardPosition(local, JournalTable);
+    if (!m_openKnown) {
+        try {
+            for (qint64 id : SelectOpenJournal(central, m_config.station))
+                if (id <= position)
+                    m_openJournal.emplace(id, QVariantList{});
+        } catch (const std::exception& e) {
+            throw ECentral(e.what());
+        }
+        m_openKnown = true;
+    }
+    std::vector<QVariantList> send;
+    if (!m_openJournal.empty()) {
+        std::vector<qint64> ids;
+        ids.reserve(m_openJournal.size());
+        for (const auto& entry : m_openJournal)
+            ids.push_back(entry.first);
+        const TQueryResult open = SelectJournalRows(local, ids);
+        std::map<qint64, QVariantList> watched;
+        for (const QVariantList& row : open.rows()) {
+            auto& sentAs = watched[row.value(0).toLongLong()] = std::move(m_openJournal[row.value(0).toLongLong()]);
+            if (sentAs != row)
+                send.push_back(row);
+        }
+        m_openJournal = std::move(watched); // a row the station no longer has is not watched
+    }
+    const TQueryResult fresh = SelectJournalAfter(local, position, m_options.batch);
+    send.insert(send.end(), fresh.rows().begin(), fresh.rows().end());
+    if (send.empty())
+        return false;
+    inCentralTransaction(central, [&] { UpsertJournal(central, m_config.station, rowsOf(fresh, send)); });
+    if (!fresh.rows().empty())
+        WriteForwardPosition(local, JournalTable, fresh.rows().back().value(0).toLongLong());
+    // Watched from now on: the alarms still to be cleared or acknowledged, as they were sent.
+    for (const QVariantList& row : send) {
+        const bool open = row.value(3).toString().startsWith(QLatin1String("alarm.")) &&
+                          (row.value(6).isNull() || row.value(7).isNull());
+        if (open)
+            m_openJournal[row.value(0).toLongLong()] = row;
+        else
+            m_openJournal.erase(row.value(0).toLongLong());
+    }
+    return !fresh.rows().empty();
 }
 
 } // namespace zeva

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -24,7 +25,7 @@ public:
     enum class TState { Synced, Backlog, Unreachable }; // 已同步, 积压 N 行, 不可达
     struct TStatus {
         TState state = TState::Backlog;
-        qint64 backlog = 0; // rows not yet forwarded (readings and parameter writes)
+        qint64 backlog = 0; // rows not yet forwarded (readings, parameter writes, journal entries)
         QString error;      // why the server is unreachable
     };
     // Heard on the forwarder's thread at every change of state.
@@ -60,6 +61,13 @@ private:
     void run();
     // One batch of every table; true when something was sent.
     bool forwardOnce(TDatabase& local, QSqlDatabase& central);
+    // This month's and next month's partitions, and the retention, once a (UTC) day.
+    void maintain(QSqlDatabase& central);
+    void forwardRegistry(TDatabase& local, QSqlDatabase& central);
+    bool forwardRecords(TDatabase& local, QSqlDatabase& central);
+    bool forwardHistory(TDatabase& local, QSqlDatabase& central);
+    bool forwardJournal(TDatabase& local, QSqlDatabase& central);
+    qint64 backlog(TDatabase& local);
     void setStatus(TState state, qint64 backlog, const QString& error);
     void wait(std::chrono::milliseconds time);
 
@@ -67,7 +75,14 @@ private:
     TCentralConfig m_config;
     TReport m_report;
     TOptions m_options;
-    std::set<QString> m_partitions; // months whose partition is known to exist
+    // What the central database is known to hold, valid for one connection.
+    std::set<QString> m_partitions; // months whose partition exists
+    QDate m_maintainedOn;           // the UTC day of the last maintain()
+    QDate m_retainedFrom;           // readings before this day are not sent (none: all are)
+    bool m_registryKnown = false;
+    std::map<qint64, QVariantList> m_registry;    // the registry rows as last written
+    bool m_openKnown = false;
+    std::map<qint64, QVariantList> m_openJournal; // alarms sent open, as sent (empty: not known)
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

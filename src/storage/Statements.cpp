@@ -90,7 +90,16 @@ const QString SelectRecordsAfter = QStringLiteral(
     "SELECT RecordID, ApparatusID, InDateTime, AActTemperature, BActTemperature, CActTemperature, DActTemperature, "
     "ABlackTemperature, BBlackTemperature, CBlackTemperature, DBlackTemperature FROM ApparatusRecord "
     "WHERE RecordID > :id ORDER BY RecordID LIMIT :n");
-const QString LastRecordId = QStringLiteral("SELECT coalesce(max(RecordID), 0) AS n FROM ApparatusRecord");
+const QString SelectHistoryAfter = QStringLiteral(
+    "SELECT HistoryID, InDate, ApparatusName, ApparatusAddress, ApparatusBate, ApparatusType, Implication, "
+    "T1, T2, T3, T4, T5, T6, T7, AAtoneT, BAtoneT, CAtoneT, DAtoneT, TF, RUN FROM ApparatusHistory "
+    "WHERE HistoryID > :id ORDER BY HistoryID LIMIT :n");
+const QString SelectJournalAfter = QStringLiteral(
+    "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
+    "WHERE ID > :id ORDER BY ID LIMIT :n");
+const QString LastIds = QStringLiteral(
+    "SELECT (SELECT coalesce(max(RecordID), 0) FROM ApparatusRecord) AS r, "
+    "(SELECT coalesce(max(HistoryID), 0) FROM ApparatusHistory) AS h, (SELECT coalesce(max(ID), 0) FROM EventJournal) AS j");
 // Ties between equal addresses go to the older row, so "the first row" is always the same one.
 const QString SelectApparatus = QStringLiteral("SELECT * FROM Apparatus ORDER BY ApparatusAddress, ID");
 const QString SelectEnabledApparatus =
@@ -203,9 +212,20 @@ TQueryResult SelectRecordsAfter(TDatabase& db, qint64 lastId, int limit)
     return db.Query(Sql::SelectRecordsAfter, {{":id", lastId}, {":n", limit}});
 }
 
-qint64 LastRecordId(TDatabase& db)
+TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit)
 {
-    return db.Query(Sql::LastRecordId).FieldAsInteger(QStringLiteral("n"));
+    return db.Query(Sql::SelectHistoryAfter, {{":id", lastId}, {":n", limit}});
+}
+
+TQueryResult SelectJournalAfter(TDatabase& db, qint64 lastId, int limit)
+{
+    return db.Query(Sql::SelectJournalAfter, {{":id", lastId}, {":n", limit}});
+}
+
+TLastIds LastIds(TDatabase& db)
+{
+    const TQueryResult r = db.Query(Sql::LastIds);
+    return {r.FieldAsInteger(QStringLiteral("r")), r.FieldAsInteger(QStringLiteral("h")), r.FieldAsInteger(QStringLiteral("j"))};
 }
 
 bool EnsureEventJournal(TDatabase& db)

@@ -45,9 +45,19 @@ bool EnsureEventJournal(TDatabase& db);
 void EnsureForwardPosition(TDatabase& db);
 qint64 ReadForwardPosition(TDatabase& db, const QString& table);
 void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId);
-// Readings after a position, in ID order, at most `limit`; the highest reading ID (0 when none).
+// Readings after a position, in ID order, at most `limit`.
 TQueryResult SelectRecordsAfter(TDatabase& db, qint64 lastId, int limit);
-qint64 LastRecordId(TDatabase& db);
+// Parameter writes and journal entries after a position, in ID order, at most `limit` (the ID first,
+// then the table's columns; the journal's as SelectJournalRows gives them).
+TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit);
+TQueryResult SelectJournalAfter(TDatabase& db, qint64 lastId, int limit);
+// The highest ID of the readings, the parameter writes and the journal (0 when none), in one read.
+struct TLastIds {
+    qint64 records = 0;
+    qint64 history = 0;
+    qint64 journal = 0;
+};
+TLastIds LastIds(TDatabase& db);
 // Adds one instrument row (zeva-initdb --demo, tests); returns its ID.
 qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool enabled,
                        const QString& type = {}, const QString& implication = {});

@@ -15,11 +15,36 @@
 #include <algorithm>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <time.h>
 
 namespace zeva::test {
 namespace {
+
+// The process's time zone for one test; the tests after it get theirs back.
+class TZone {
+public:
+    explicit TZone(const char* zone) : m_had(qEnvironmentVariableIsSet("TZ")), m_zone(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        ::tzset();
+    }
+    ~TZone()
+    {
+        if (m_had)
+            qputenv("TZ", m_zone);
+        else
+            qunsetenv("TZ");
+        ::tzset();
+    }
+    TZone(const TZone&) = delete;
+    TZone& operator=(const TZone&) = delete;
+
+private:
+    bool m_had;
+    QByteArray m_zone;
+};
 
 class CentralFixture : public ::testing::Test {
 protected:
@@ -179,18 +204,7 @@ void addReadings(const std::string& dataPath, int first, int count)
 
 TEST_F(CentralFixture, TheForwarderCopiesEveryReadingAsItIsAndDrainsItsBacklogAfterAnOutage)
 {
-    // Not UTC, so that a wrong offset shows; the tests after this one get their zone back.
-    const QByteArray zone = qgetenv("TZ");
-    const bool hadZone = qEnvironmentVariableIsSet("TZ");
-    const auto restoreZone = qScopeGuard([&] {
-        if (hadZone)
-            qputenv("TZ", zone);
-        else
-            qunsetenv("TZ");
-        ::tzset();
-    });
-    qputenv("TZ", "Asia/Shanghai");
-    ::tzset();
+    const TZone zone("Asia/Shanghai"); // not UTC, so that a wrong offset shows
     QTemporaryDir station;
     const std::string data = station.path().toStdString();
     ASSERT_EQ(Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null; echo $?"), "0\n");
@@ -231,8 +245,13 @@ TEST_F(CentralFixture, TheForwarderCopiesEveryReadingAsItIsAndDrainsItsBacklogAf
     for (std::size_t at; (at = expected.find("|0.0|")) != std::string::npos;)
         expected.replace(at, 5, "|0|");
     EXPECT_EQ(central(), expected);
-    EXPECT_EQ(psql("SELECT count(*) FROM pg_inherits WHERE inhparent = 'apparatus_record'::regclass"), "2\n")
-        << "November and December";
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    const std::set<QString> months{MonthPartitionName(QDate(2026, 11, 1)), MonthPartitionName(QDate(2026, 12, 1)),
+                                   MonthPartitionName(today), MonthPartitionName(today.addMonths(1))};
+    EXPECT_EQ(psql("SELECT string_agg(c.relname, ' ' ORDER BY c.relname) FROM pg_inherits i JOIN pg_class c"
+                   " ON c.oid = i.inhrelid WHERE inhparent = 'apparatus_record'::regclass"),
+              QStringList(months.begin(), months.end()).join(QLatin1Char(' ')).toStdString() + "\n")
+        << "the readings' months, this one and the next made ahead";
 
     // The server goes away while readings go on being stored; it comes back; the backlog drains.
     ASSERT_TRUE(pg->Stop());
@@ -246,10 +265,151 @@ TEST_F(CentralFixture, TheForwarderCopiesEveryReadingAsItIsAndDrainsItsBacklogAf
     ASSERT_TRUE(WaitUntil([&] { return forwarder.Forwarded() == 4000u; }, 20000)) << forwarder.Forwarded();
     forwarder.Stop();
     EXPECT_EQ(psql("SELECT count(*), count(DISTINCT local_id), max(local_id) FROM apparatus_record"), "4000|4000|4000\n");
-    EXPECT_EQ(Shell("sqlite3 '" + data + "/DataBase/Data.db' \"SELECT LastID FROM ForwardPosition\""), "4000\n");
+    EXPECT_EQ(Shell("sqlite3 '" + data + "/DataBase/Data.db' \"SELECT LastID FROM ForwardPosition"
+                    " WHERE TableName = 'ApparatusRecord'\""),
+              "4000\n");
     std::lock_guard lock(m);
     EXPECT_NE(std::find(states.begin(), states.end(), TForwarder::TState::Unreachable), states.end());
     EXPECT_EQ(states.back(), TForwarder::TState::Synced);
+}
+
+// The station's sqlite3 shell, the statements read from standard input (quotes as they are).
+std::string sqlite(const std::string& dataPath, const std::string& sql)
+{
+    return Shell("sqlite3 '" + dataPath + "/DataBase/Data.db' <<'SQL'\n" + sql + "\nSQL");
+}
+
+TForwarder::TOptions quick()
+{
+    TForwarder::TOptions options;
+    options.idle = std::chrono::milliseconds(50);
+    options.backoffFirst = std::chrono::milliseconds(100);
+    options.backoffLast = std::chrono::milliseconds(400);
+    return options;
+}
+
+TEST_F(CentralFixture, RegistryParameterWritesAndJournalFollowTheStationIncludingLaterChanges)
+{
+    const TZone zone("Asia/Shanghai");
+    QTemporaryDir station;
+    const std::string data = station.path().toStdString();
+    ASSERT_EQ(Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null; echo $?"), "0\n");
+    // A parameter write, an alarm still open, an event; values a grid could have left in the registry.
+    sqlite(data, "INSERT INTO ApparatusHistory (InDate, ApparatusName, ApparatusAddress, ApparatusBate, T1, AAtoneT, TF)"
+                 " VALUES ('2026-12-09 10:00:00', '1号变压器', 1, 9600, 85.5, -1.5, 30);"
+                 "INSERT INTO EventJournal (ApparatusID, ApparatusAddress, Kind, Text, RaisedAt)"
+                 " VALUES (1, 1, 'alarm.door', '柜门打开', '2026-12-09 10:01:00'),"
+                 " (1, 1, 'event.fan', '风机控制输出：开', '2026-12-09 10:02:00'),"
+                 " (NULL, NULL, 'alarm.linkdown', '串口断开', 'not a time'),"
+                 " (NULL, NULL, 'alarm.linkdown', '串口断开', '2026-12-09 10:03:00');"
+                 "UPDATE Apparatus SET T2 = 'abc', RunTime = 1e300, T3 = 'Inf' WHERE ID = 2;");
+    TCentralConfig config = ParseConnInfo(QString::fromStdString(pg->ConnInfo(name)));
+    config.station = QStringLiteral("north");
+    const auto synced = [](TForwarder& f) {
+        return WaitUntil([&] { return f.Status().state == TForwarder::TState::Synced; }, 20000);
+    };
+    const std::string registry = "SELECT local_id || '|' || apparatus_name || '|' || apparatus_address || '|' ||"
+                                 " c_flag || '|' || coalesce(t1::text, '-') || '|' || coalesce(t2::text, '-') || '|' ||"
+                                 " coalesce(t3::text, '-') || '|' || coalesce(run_time::text, '-') || '|' ||"
+                                 " coalesce(removed_at::text, 'present') FROM apparatus WHERE station = 'north'"
+                                 " ORDER BY local_id";
+    const std::string journal = "SET TIME ZONE 'UTC'; SELECT local_id || '|' || kind || '|' || to_char(raised_at,"
+                                " 'YYYY-MM-DD HH24:MI') || '|' || coalesce(to_char(cleared_at, 'HH24:MI'), '-') || '|' ||"
+                                " coalesce(to_char(acked_at, 'HH24:MI'), '-') || '|' || coalesce(acked_by, '-')"
+                                " FROM event_journal WHERE station = 'north' ORDER BY local_id";
+    const std::string localRegistry =
+        sqlite(data, "SELECT count(*) || '|' || group_concat(ApparatusName, ',') FROM (SELECT * FROM Apparatus ORDER BY ID)");
+    {
+        TForwarder forwarder(station.path(), config, {}, quick());
+        forwarder.Start();
+        ASSERT_TRUE(synced(forwarder)) << forwarder.Status().error.toStdString();
+        EXPECT_EQ(psql("SELECT count(*) || '|' || string_agg(apparatus_name, ',' ORDER BY local_id) FROM apparatus"),
+                  localRegistry);
+        EXPECT_EQ(psql(registry + " LIMIT 2"), "1|1号主变压器|1|true|50|60|80|3|present\n2|2号主变压器|2|true|50|-|-|-|present\n")
+            << "a text that is no number, and a number too large, are NULL rather than a forwarding stuck for good";
+        EXPECT_EQ(psql("SELECT local_id || '|' || apparatus_name || '|' || t1 || '|' || a_atone_t || '|' || tf || '|' ||"
+                       " coalesce(t2::text, '-') FROM apparatus_history WHERE station = 'north'"),
+                  "1|1号变压器|85.5|-1.5|30|-\n");
+        // The entry whose time is no time is left out; the rest go on.
+        EXPECT_EQ(psql(journal), "1|alarm.door|2026-12-09 02:01|-|-|-\n2|event.fan|2026-12-09 02:02|-|-|-\n"
+                                 "4|alarm.linkdown|2026-12-09 02:03|-|-|-\n");
+
+        // The operator renames an instrument, deletes another, acknowledges; the alarm clears.
+        sqlite(data, "UPDATE Apparatus SET ApparatusName = '新名称', T1 = 95.5 WHERE ID = 1;"
+                     "DELETE FROM Apparatus WHERE ID = 3;"
+                     "UPDATE EventJournal SET ClearedAt = '2026-12-09 10:05:00' WHERE ID = 1;"
+                     "UPDATE EventJournal SET AckedAt = '2026-12-09 10:06:00', AckedBy = 'wang' WHERE ID = 4;");
+        EXPECT_TRUE(WaitUntil([&] { return psql(registry + " LIMIT 1") == "1|新名称|1|true|95.5|60|80|3|present\n"; }, 10000))
+            << psql(registry);
+        EXPECT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM apparatus WHERE removed_at IS NOT NULL") == "1\n"; }, 10000));
+        EXPECT_EQ(psql("SELECT local_id FROM apparatus WHERE removed_at IS NOT NULL"), "3\n");
+        EXPECT_TRUE(WaitUntil([&] {
+            return psql(journal) == "1|alarm.door|2026-12-09 02:01|02:05|-|-\n2|event.fan|2026-12-09 02:02|-|-|-\n"
+                                    "4|alarm.linkdown|2026-12-09 02:03|-|02:06|wang\n";
+        }, 10000)) << psql(journal);
+        forwarder.Stop();
+    }
+    // While no forwarder runs, the door alarm is acknowledged and the deleted instrument comes back:
+    // a new forwarder learns from the central database what may still change.
+    sqlite(data, "UPDATE EventJournal SET AckedAt = '2026-12-09 10:07:00', AckedBy = 'li' WHERE ID = 1;"
+                 "INSERT INTO Apparatus (ID, ApparatusName, ApparatusAddress, CFlag) VALUES (3, '回来了', 3, 0);");
+    TForwarder again(station.path(), config, {}, quick());
+    again.Start();
+    EXPECT_TRUE(WaitUntil([&] { return psql(journal).rfind("1|alarm.door|2026-12-09 02:01|02:05|02:07|li\n", 0) == 0; }, 10000))
+        << psql(journal);
+    EXPECT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM apparatus WHERE removed_at IS NOT NULL") == "0\n"; }, 10000));
+    EXPECT_EQ(psql("SELECT apparatus_name || '|' || c_flag FROM apparatus WHERE local_id = 3"), "回来了|false\n");
+    ASSERT_TRUE(synced(again));
+    again.Stop();
+    EXPECT_EQ(psql("SELECT count(*) FROM event_journal"), "3\n") << "nothing doubled";
+    EXPECT_EQ(psql("SELECT count(*) FROM apparatus_history"), "1\n");
+}
+
+TEST_F(CentralFixture, ReadingsGoToTheirUtcMonthAndThoseBeforeTheRetentionAreNotSent)
+{
+    const TZone zone("Asia/Shanghai"); // local midnight of the first of a month is still the month before in UTC
+    QTemporaryDir station;
+    const std::string data = station.path().toStdString();
+    ASSERT_EQ(Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null; echo $?"), "0\n");
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    const QDate thisMonth(today.year(), today.month(), 1);
+    const auto local = [](QDate day, const char* time) { return day.toString(Qt::ISODate).toStdString() + " " + time; };
+    // Two readings far too old for a retention of 2 months, one at the start of last month (local),
+    // which UTC puts in the month before it, and one now.
+    std::string rows;
+    int id = 0;
+    for (const std::string& t : {local(thisMonth.addMonths(-6), "12:00:00"), local(thisMonth.addMonths(-6), "12:01:00"),
+                                 local(thisMonth.addMonths(-1), "03:00:00"), local(today, "12:00:00")})
+        rows += "INSERT INTO ApparatusRecord (RecordID, ApparatusID, InDateTime, AActTemperature) VALUES (" +
+                std::to_string(++id) + ", 1, '" + t + "', 50);";
+    sqlite(data, rows);
+    {
+        // An old partition of the central database, and one not of ours.
+        QSqlDatabase db = open();
+        EnsureCentralSchema(db);
+        EnsureMonthPartition(db, thisMonth.addMonths(-5));
+        psql("CREATE TABLE apparatus_record_archive PARTITION OF apparatus_record FOR VALUES FROM ('2001-01-01')"
+             " TO ('2002-01-01')");
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("central-test"));
+    TCentralConfig config = ParseConnInfo(QString::fromStdString(pg->ConnInfo(name)));
+    config.station = QStringLiteral("east");
+    config.retentionMonths = 2;
+    TForwarder forwarder(station.path(), config, {}, quick());
+    forwarder.Start();
+    ASSERT_TRUE(WaitUntil([&] { return forwarder.Status().state == TForwarder::TState::Synced; }, 20000))
+        << forwarder.Status().error.toStdString();
+    forwarder.Stop();
+    EXPECT_EQ(psql("SELECT string_agg(local_id::text, ' ' ORDER BY local_id) FROM apparatus_record"), "3 4\n");
+    const QDate utcMonthOfThird = thisMonth.addMonths(-2);
+    std::set<QString> kept{QStringLiteral("apparatus_record_archive"), MonthPartitionName(utcMonthOfThird),
+                           MonthPartitionName(today), MonthPartitionName(today.addMonths(1))};
+    EXPECT_EQ(psql("SELECT string_agg(c.relname, ' ' ORDER BY c.relname) FROM pg_inherits i JOIN pg_class c"
+                   " ON c.oid = i.inhrelid WHERE inhparent = 'apparatus_record'::regclass"),
+              QStringList(kept.begin(), kept.end()).join(QLatin1Char(' ')).toStdString() + "\n")
+        << "the old month dropped, the third reading in its UTC month, the archive left";
+    EXPECT_EQ(psql("SELECT tableoid::regclass FROM apparatus_record WHERE local_id = 3"),
+              MonthPartitionName(utcMonthOfThird).toStdString() + "\n");
 }
 
 TEST(CentralSettings, DataIniSectionCentralWithItsDefaults)
