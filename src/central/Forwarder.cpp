@@ -8,6 +8,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 
+#include <algorithm>
+
 namespace zeva {
 
 namespace {
@@ -168,8 +170,6 @@ void TForwarder::run()
                     waiting = backlog(local);
                 } catch (const EDatabaseError&) {
                 }
-                if (Status().state != TState::Unreachable)
-                    LogError(QStringLiteral("中心库：不可达：") + QString::fromUtf8(e.what()));
                 setStatus(TState::Unreachable, waiting, QString::fromUtf8(e.what()));
                 wait(backoff);
                 backoff = std::min(backoff * 2, m_options.backoffLast);
@@ -199,12 +199,11 @@ bool TForwarder::forwardOnce(TDatabase& local, QSqlDatabase& central)
     maintain(central);
     // The registry first: a reading's or an entry's instrument is there before it.
     forwardRegistry(local, central);
-    bool sent = forwardRecords(local, central);
-    sent = forwardHistory(local, central) || sent;
-    sent = forwardJournal(local, central) || sent;
-    const qint64 waiting = backlog(local);
-    setStatus(waiting > 0 ? TState::Backlog : TState::Synced, waiting, {});
-    return sent;
+    const int sent[] = {forwardRecords(local, central), forwardHistory(local, central), forwardJournal(local, central)};
+    // Rows stored while this pass ran are no backlog: only a full batch says more was waiting.
+    const bool more = std::any_of(std::begin(sent), std::end(sent), [this](int n) { return n >= m_options.batch; });
+    setStatus(more ? TState::Backlog : TState::Synced, backlog(local), {});
+    return std::any_of(std::begin(sent), std::end(sent), [](int n) { return n > 0; });
 }
 
 void TForwarder::maintain(QSqlDatabase& central)
@@ -261,11 +260,11 @@ void TForwarder::forwardRegistry(TDatabase& local, QSqlDatabase& central)
     m_registryKnown = true;
 }
 
-bool TForwarder::forwardRecords(TDatabase& local, QSqlDatabase& central)
+int TForwarder::forwardRecords(TDatabase& local, QSqlDatabase& central)
 {
     const TQueryResult rows = SelectRecordsAfter(local, ReadForwardPosition(local, RecordTable), m_options.batch);
     if (rows.rows().empty())
-        return false;
+        return 0;
     // Each month the batch touches has its partition first (outside the batch's transaction);
     // readings older than the retention are not sent: their partitions are gone for good.
     std::vector<QVariantList> kept;
@@ -287,20 +286,20 @@ bool TForwarder::forwardRecords(TDatabase& local, QSqlDatabase& central)
     // Only now: a kill before this line sends the batch again, and the central key ignores it.
     WriteForwardPosition(local, RecordTable, rows.rows().back().value(0).toLongLong());
     m_forwarded += uint64_t(rows.rows().size());
-    return true;
+    return int(rows.rows().size());
 }
 
-bool TForwarder::forwardHistory(TDatabase& local, QSqlDatabase& central)
+int TForwarder::forwardHistory(TDatabase& local, QSqlDatabase& central)
 {
     const TQueryResult rows = SelectHistoryAfter(local, ReadForwardPosition(local, HistoryTable), m_options.batch);
     if (rows.rows().empty())
-        return false;
+        return 0;
     inCentralTransaction(central, [&] { InsertHistoryRows(central, m_config.station, rows); });
     WriteForwardPosition(local, HistoryTable, rows.rows().back().value(0).toLongLong());
-    return true;
+    return int(rows.rows().size());
 }
 
-bool TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
+int TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
 {
     // An alarm's row changes after it is sent (cleared, acknowledged). The central database says
     // which of the station's alarms it holds open, once per connection; those are watched from then.
@@ -333,7 +332,7 @@ bool TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
     const TQueryResult fresh = SelectJournalAfter(local, position, m_options.batch);
     send.insert(send.end(), fresh.rows().begin(), fresh.rows().end());
     if (send.empty())
-        return false;
+        return 0;
     inCentralTransaction(central, [&] { UpsertJournal(central, m_config.station, rowsOf(fresh, send)); });
     if (!fresh.rows().empty())
         WriteForwardPosition(local, JournalTable, fresh.rows().back().value(0).toLongLong());
@@ -346,7 +345,7 @@ bool TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
         else
             m_openJournal.erase(row.value(0).toLongLong());
     }
-    return !fresh.rows().empty();
+    return int(fresh.rows().size());
 }
 
 } // namespace zeva

@@ -28,7 +28,8 @@ public:
         qint64 backlog = 0; // rows not yet forwarded (readings, parameter writes, journal entries)
         QString error;      // why the server is unreachable
     };
-    // Heard on the forwarder's thread at every change of state.
+    // Heard on the forwarder's thread at every change of state (the programs journal the server's
+    // loss and return).
     using TReport = std::function<void(const TStatus&)>;
     struct TOptions {
         int batch = 5000;
@@ -64,9 +65,10 @@ private:
     // This month's and next month's partitions, and the retention, once a (UTC) day.
     void maintain(QSqlDatabase& central);
     void forwardRegistry(TDatabase& local, QSqlDatabase& central);
-    bool forwardRecords(TDatabase& local, QSqlDatabase& central);
-    bool forwardHistory(TDatabase& local, QSqlDatabase& central);
-    bool forwardJournal(TDatabase& local, QSqlDatabase& central);
+    // Each sends one batch of its table; how many rows it held.
+    int forwardRecords(TDatabase& local, QSqlDatabase& central);
+    int forwardHistory(TDatabase& local, QSqlDatabase& central);
+    int forwardJournal(TDatabase& local, QSqlDatabase& central);
     qint64 backlog(TDatabase& local);
     void setStatus(TState state, qint64 backlog, const QString& error);
     void wait(std::chrono::milliseconds time);

@@ -27,7 +27,8 @@ inline constexpr TJournalKind PhaseA{"alarm.phaseA", "A相状态报警"}, PhaseB
     ErrC{"alarm.errC", "C相读数 ERR"}, ErrD{"alarm.errD", "D相读数 ERR"}, Interrupted{"alarm.interrupted", "通讯中断"},
     LinkDown{"alarm.linkdown", "串口断开"}, Fan{"event.fan", "风机控制输出"}, FanMode{"event.fanmode", "风机状态"},
     Buzzer{"event.buzzer", "蜂鸣器静音"}, BlackBoxClear{"event.blackbox", "清除黑匣子"},
-    ForceOutput{"event.force", "强制输出"}, ParameterWrite{"event.write", "参数写入"};
+    ForceOutput{"event.force", "强制输出"}, ParameterWrite{"event.write", "参数写入"},
+    Central{"event.central", "中心库"};
 } // namespace JournalKind
 
 bool IsAlarmKind(const QString& code);

@@ -155,6 +155,7 @@ void TFrmMain::FormShow()
     m_feed.LiveX = 0;
     m_feed.BlackBoxX = 0;
     m_core->StartPolling();
+    m_core->StartForwarding();
     fillOverview();
     setFollow(s.SettingsFile->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0, false);
     m_healthTimer->start();
@@ -389,8 +390,24 @@ void TFrmMain::HealthTimerTimer()
     const qint64 age = std::max<qint64>(0, health.LinkSince().secsTo(now));
     LinkState->setText(QStringLiteral("链路：%1（%2）").arg(StateText(health.Link()), AgeText(age)));
     LinkState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(health.Link()).name()));
+    refreshCentral();
     if (staleNow() != m_stale)
         setStale(!m_stale);
+}
+
+void TFrmMain::refreshCentral()
+{
+    const std::optional<TForwarder::TStatus> status = m_core->CentralStatus();
+    CentralState->setVisible(status.has_value());
+    if (!status)
+        return;
+    // The link's colours: sent, still sending, away.
+    const TLinkState like = status->state == TForwarder::TState::Synced    ? TLinkState::Connected
+                            : status->state == TForwarder::TState::Backlog ? TLinkState::Silent
+                                                                           : TLinkState::Disconnected;
+    CentralState->setText(TForwarder::StatusText(*status));
+    CentralState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(like).name()));
+    CentralState->setToolTip(status->error);
 }
 
 bool TFrmMain::staleNow() const

@@ -117,6 +117,7 @@ private:
     void setFollow(bool follow, bool keep = true);
     void fillOverview();
     void refreshOverview();
+    void refreshCentral();
     void alert(const QStringList& texts);
 
     TMonitorCore* m_core = nullptr;
@@ -175,6 +176,7 @@ public:
     QTableWidget* Overview = nullptr; // 仪表总览
     QLabel* ShownAddress = nullptr;   // "显示：地址 N" beside the displays
     QLabel* LinkState = nullptr;
+    QLabel* CentralState = nullptr; // "中心库：…", only when Data.ini names a central database
     QLabel* StaleDisplays = nullptr;
     QLabel* StaleLamps = nullptr;
     QCheckBox* FollowLatest = nullptr;

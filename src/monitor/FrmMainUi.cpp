@@ -194,10 +194,15 @@ void TFrmMain::buildControls()
     FollowLatest = Named(new QCheckBox(QStringLiteral("跟随最新"), this), "FollowLatest");
     LinkState = Named(new QLabel(this), "LinkState");
     LinkState->setAlignment(Qt::AlignCenter);
+    CentralState = Named(new QLabel(this), "CentralState");
+    CentralState->setAlignment(Qt::AlignCenter);
+    CentralState->hide();
     shifts->addWidget(Button3);
     shifts->addWidget(FollowLatest);
     shifts->addStretch(1);
     shifts->addWidget(LinkState);
+    shifts->addSpacing(24);
+    shifts->addWidget(CentralState);
     shifts->addStretch(1);
     shifts->addWidget(Button4);
     centre->addLayout(shifts);
@@ -255,6 +260,7 @@ void TFrmMain::buildControls()
     m_core->Hooks.recovered = [](const QString& text) { AmendErrorBox(text); };
     m_core->Hooks.alert = [this](const QStringList& texts) { alert(texts); };
     m_core->Hooks.alarmsChanged = [this] { RefreshAlarmBanner(); };
+    m_core->Hooks.centralChanged = [this](const TForwarder::TStatus&) { refreshCentral(); };
     m_core->Hooks.journalStored = [this] {
         if (JournalChanged)
             Guard(JournalChanged);

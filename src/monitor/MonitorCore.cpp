@@ -138,6 +138,49 @@ void TMonitorCore::Stop(std::chrono::milliseconds flush)
     m_comM->ClosePort(); // no serial thread outlives the core's owner
     if (m_writer)
         m_writer->Stop(flush); // the last rows are committed before the program ends
+    if (m_forwarder)
+        m_forwarder->Stop(); // what it has not sent goes at the next start
+}
+
+void TMonitorCore::StartForwarding()
+{
+    const TCentralConfig central = ReadCentralConfig(*m_state.SettingsFile);
+    if (!central.Enabled() || m_forwarder)
+        return;
+    LogError(QStringLiteral("中心库：转发到 %1:%2/%3，站点 %4")
+                 .arg(central.host)
+                 .arg(central.port)
+                 .arg(central.database, central.station));
+    m_forwarder = std::make_unique<TForwarder>(m_state.DataPath, central, [this](const TForwarder::TStatus& status) {
+        // Heard on the forwarder's thread; handled on this one (the forwarder ends before this
+        // object does).
+        QMetaObject::invokeMethod(this, [this, status] { guard([&] { centralChanged(status); }); }, Qt::QueuedConnection);
+    });
+    m_forwarder->Start();
+}
+
+std::optional<TForwarder::TStatus> TMonitorCore::CentralStatus() const
+{
+    if (!m_forwarder)
+        return std::nullopt;
+    return m_forwarder->Status();
+}
+
+void TMonitorCore::centralChanged(const TForwarder::TStatus& status)
+{
+    // The journal says when the central database went away and when all had been sent again; the
+    // rest is said on the standard error output only.
+    if (status.state == TForwarder::TState::Unreachable && !m_centralLost) {
+        m_centralLost = true;
+        JournalEvent(-1, JournalKind::Central, QStringLiteral("不可达（%1）").arg(status.error.simplified().left(200)));
+    } else if (status.state == TForwarder::TState::Synced && m_centralLost) {
+        m_centralLost = false;
+        JournalEvent(-1, JournalKind::Central, QStringLiteral("已同步"));
+    } else if (status.state != TForwarder::TState::Unreachable) {
+        LogError(TForwarder::StatusText(status));
+    }
+    if (Hooks.centralChanged)
+        Hooks.centralChanged(status);
 }
 
 void TMonitorCore::startRecordWriter()

@@ -6,6 +6,7 @@
 
 #include "Alarms.h"
 #include "Comm.h"
+#include "Forwarder.h"
 #include "Database.h"
 #include "Health.h"
 #include "MainState.h"
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QTimer;
 
@@ -50,6 +52,8 @@ public:
         std::function<void()> alarmsChanged;
         // Journal entries were stored.
         std::function<void()> journalStored;
+        // The forwarding to the central database changed its state.
+        std::function<void(const TForwarder::TStatus&)> centralChanged;
     };
     THooks Hooks;
 
@@ -68,7 +72,13 @@ public:
     QStringList TakeWriteErrors();
     // Reads the enabled instruments, fills the poll table and the health, and starts polling.
     void StartPolling();
-    // The close step: polling stops, the port closes, the waiting rows are written (up to `flush`).
+    // After the database: a copy of what is stored goes to the central database that Data.ini's
+    // section Central names, on a thread of its own (no section: nothing happens).
+    void StartForwarding();
+    // The forwarding's state; none when nothing is forwarded.
+    std::optional<TForwarder::TStatus> CentralStatus() const;
+    // The close step: polling stops, the port closes, the waiting rows are written (up to `flush`),
+    // the forwarding ends.
     void Stop(std::chrono::milliseconds flush = CloseFlushLimit);
     // Rows not yet stored may wait this long at the close step before they count as lost.
     static constexpr std::chrono::milliseconds CloseFlushLimit{1200};
@@ -120,6 +130,7 @@ private:
     void syncInterrupted(uint8_t address);
     void restoreOpenAlarms();
     void alert(const QStringList& texts);
+    void centralChanged(const TForwarder::TStatus& status);
 
     TMainState m_state;
     QStringList m_writeErrors;
@@ -134,6 +145,8 @@ private:
     QStringList m_raisedNotShown; // raised alarms posted, not yet committed
     int m_alertedEarly = 0;       // of those, alerted already because the database took nothing
     std::unique_ptr<TRecordWriter> m_writer;
+    std::unique_ptr<TForwarder> m_forwarder;
+    bool m_centralLost = false; // the journal said the central database is unreachable
     TComm* m_comM = nullptr;
     QTimer* m_timerA = nullptr;
     TReconnect* m_reconnect = nullptr;

@@ -340,7 +340,8 @@ TEST(Recorder, KilledTwentyTimesWhileForwardingItLosesNothingAndDoublesNothingCe
     EXPECT_EQ(pg.Psql("SELECT count(*) || '|' || max(local_id) FROM apparatus_record WHERE station = 's1'", "plant"),
               local);
     EXPECT_EQ(pg.Psql("SELECT count(*) - count(DISTINCT local_id) FROM apparatus_record", "plant"), "0\n");
-    EXPECT_EQ(st.Sql("SELECT LastID FROM ForwardPosition"), st.Sql("SELECT max(RecordID) FROM ApparatusRecord"));
+    EXPECT_EQ(st.Sql("SELECT LastID FROM ForwardPosition WHERE TableName = 'ApparatusRecord'"),
+              st.Sql("SELECT max(RecordID) FROM ApparatusRecord"));
 }
 
 TEST(Recorder, TheSystemdUnitPassesSystemdsOwnCheck)

@@ -3,6 +3,7 @@
 #include "MonitorCore.h"
 #include "Reconnect.h"
 #include "Statements.h"
+#include "PgCluster.h"
 #include "Responder.h"
 #include "TestSupport.h"
 
@@ -160,6 +161,65 @@ TEST_F(CoreFixture, AnInterruptionLeftOpenByAnEarlierRunStaysOpenUntilItsInstrum
     bus.answering.reset();
     ASSERT_TRUE(answerUntil(bus, [&] { return count(QStringLiteral("EventJournal"), open) == 0; }, 4000));
     EXPECT_EQ(count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'alarm.interrupted'")), 1);
+    core.Stop();
+}
+
+} // namespace
+} // namespace zeva::test
+
+namespace zeva::test {
+namespace {
+
+TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJournalsItsLossAndReturn)
+{
+    TPgCluster pg;
+    ASSERT_TRUE(pg.Ok()) << pg.Error();
+    ASSERT_EQ(pg.Psql("CREATE DATABASE plant"), "");
+    std::ofstream(dir.filePath(QStringLiteral("Data.ini")).toStdString(), std::ios::app | std::ios::binary)
+        << "[Central]\r\nHost=" << pg.SocketDir() << "\r\nPort=" << TPgCluster::Port
+        << "\r\nDatabase=plant\r\nUser=zeva_test\r\nSslMode=disable\r\nStation=core\r\n";
+    std::vector<TForwarder::TState> heard;
+    core.Hooks.centralChanged = [&](const TForwarder::TStatus& s) { heard.push_back(s.state); };
+    Start();
+    ASSERT_FALSE(core.CentralStatus()) << "nothing forwarded before it is started";
+    core.StartForwarding();
+    ASSERT_TRUE(core.CentralStatus());
+    TResponder bus(pty);
+    const auto central = [&](const std::string& sql) { return pg.Psql(sql, "plant"); };
+    const auto state = [&] { return core.CentralStatus()->state; };
+    ASSERT_TRUE(answerUntil(bus, [&] {
+        return state() == TForwarder::TState::Synced && central("SELECT count(*) > 1 FROM apparatus_record") == "t\n";
+    }, 10000)) << core.CentralStatus()->error.toStdString();
+    ASSERT_FALSE(heard.empty()) << "the hook is heard on this thread";
+    EXPECT_EQ(central("SELECT count(*) FROM apparatus WHERE station = 'core'"), "2\n");
+
+    // The server goes away: the polling and the recording go on; the journal says it once.
+    ASSERT_TRUE(pg.Stop());
+    const qint64 before = count(QStringLiteral("ApparatusRecord"));
+    ASSERT_TRUE(answerUntil(bus, [&] { return state() == TForwarder::TState::Unreachable; }, 10000));
+    ASSERT_TRUE(answerUntil(bus, [&] { return count(QStringLiteral("ApparatusRecord")) >= before + 4; }, 10000));
+    EXPECT_EQ(heard.back(), TForwarder::TState::Unreachable);
+    ASSERT_TRUE(WaitUntil([&] { return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.central'")) == 1; }));
+    EXPECT_EQ(core.Db().Query(QStringLiteral("SELECT Text FROM EventJournal WHERE Kind = 'event.central'"))
+                  .FieldAsString(QStringLiteral("Text"))
+                  .left(8),
+              "中心库：不可达（");
+    EXPECT_TRUE(errors.isEmpty()) << "no box for the operator: " << errors.join(QLatin1Char('|')).toStdString();
+
+    // It comes back: everything stored meanwhile arrives, and the journal says so.
+    ASSERT_TRUE(pg.Start()) << pg.Error();
+    ASSERT_TRUE(answerUntil(bus, [&] {
+        return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.central' AND Text = '中心库：已同步'")) == 1;
+    }, 20000));
+    // The bus falls silent: no more readings; the counts meet.
+    const auto same = [&](const QString& table, const std::string& centralTable) {
+        return central("SELECT count(*) FROM " + centralTable) == std::to_string(count(table)) + "\n";
+    };
+    EXPECT_TRUE(WaitUntil([&] {
+        return same(QStringLiteral("ApparatusRecord"), "apparatus_record") && same(QStringLiteral("EventJournal"), "event_journal");
+    }, 10000)) << central("SELECT count(*) FROM apparatus_record") << count(QStringLiteral("ApparatusRecord"));
+    EXPECT_EQ(central("SELECT count(*) FROM event_journal WHERE kind = 'event.central'"), "2\n")
+        << "the loss and the return reach the central journal too";
     core.Stop();
 }
 

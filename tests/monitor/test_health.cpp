@@ -220,6 +220,33 @@ TEST_F(HealthFixture, AHangUpStopsThePollingWhereItIsAndThePortIsTriedEveryTwoSe
     EXPECT_TRUE(w->LinkState->text().startsWith("链路：串口断开")) << w->LinkState->text().toStdString();
 }
 
+TEST_F(HealthFixture, TheCentralDatabasesStateIsShownBesideTheLinkOnlyWhenOneIsNamed)
+{
+    WriteIni("Interval_S=1\r\nApparatusAddress=1\r\n[Central]\r\nHost=/nonexistent/zeva-central\r\nDatabase=plant\r\n"
+             "SslMode=disable\r\n");
+    MakeDatabase({{1, "一号"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    EXPECT_FALSE(w->CentralState->isHidden());
+    Answer(1500, {1});
+    ASSERT_TRUE(WaitUntil([&] { return w->CentralState->text() == "中心库：不可达"; }, 3000))
+        << w->CentralState->text().toStdString();
+    EXPECT_TRUE(w->CentralState->styleSheet().contains("#d21e1e")) << "red, as a lost link";
+    EXPECT_TRUE(w->CentralState->toolTip().contains("/nonexistent/zeva-central")) << w->CentralState->toolTip().toStdString();
+    // The polling is not held up by the attempts; the journal says it once.
+    Answer(3000, {1});
+    EXPECT_EQ(cell(*w, 0, State), "正常");
+    EXPECT_EQ(w->ADOCon().Query(QStringLiteral("SELECT count(*) AS n FROM EventJournal WHERE Kind = 'event.central'"))
+                  .FieldAsInteger(QStringLiteral("n")),
+              1);
+    w->close();
+
+    WriteIni("Interval_S=1\r\nApparatusAddress=1\r\n");
+    auto plain = Start();
+    ASSERT_TRUE(plain->StartedUp());
+    EXPECT_TRUE(plain->CentralState->isHidden()) << "no central database named: nothing shown";
+}
+
 TEST_F(HealthFixture, TheChartFollowsItsNewestPointWhenAsked)
 {
     WriteIni("Interval_S=1\r\nApparatusAddress=1\r\n[Chart]\r\nFollow=1\r\n");

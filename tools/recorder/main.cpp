@@ -1,9 +1,7 @@
 // zeva-recorder: the monitoring core without a window, for unattended stations. Reads Data.ini as
 // the main window does, polls and records, reopens the port after a hang-up, keeps the journal,
 // and says every start, stop, change of state and alarm on the standard error output.
-#include "CentralSchema.h"
 #include "ErrorLog.h"
-#include "Forwarder.h"
 #include "Faults.h"
 #include "MonitorCore.h"
 #include "Settings.h"
@@ -136,24 +134,11 @@ int main(int argc, char** argv)
                               : QStringLiteral("轮询 %1 台仪表：").arg(polled.size()) + polled.join(QStringLiteral("，")));
 
     // A copy of what is stored goes to the central database when Data.ini names one.
-    std::unique_ptr<TForwarder> forwarder;
-    if (const TCentralConfig central = ReadCentralConfig(*core.State().SettingsFile); central.Enabled()) {
-        LogError(QStringLiteral("中心库：转发到 %1:%2/%3，站点 %4")
-                     .arg(central.host)
-                     .arg(central.port)
-                     .arg(central.database, central.station));
-        forwarder = std::make_unique<TForwarder>(s.DataPath, central, [](const TForwarder::TStatus& status) {
-            if (status.state == TForwarder::TState::Synced) // the way there and away is said by the forwarder
-                LogError(TForwarder::StatusText(status));
-        });
-        forwarder->Start();
-    }
+    core.StartForwarding();
 
     InstallStopSignals([] { QCoreApplication::exit(0); });
     const int rc = QCoreApplication::exec();
     core.Stop();
-    if (forwarder)
-        forwarder->Stop();
     const TRecordWriter* writer = core.RecordWriter();
     LogError(QStringLiteral("停止：本次写入 %1 条记录").arg(writer ? writer->Written() : 0));
     return rc;
