@@ -344,6 +344,106 @@ TEST(Recorder, KilledTwentyTimesWhileForwardingItLosesNothingAndDoublesNothingCe
               st.Sql("SELECT max(RecordID) FROM ApparatusRecord"));
 }
 
+// A station's readings, one line each, as both databases can print them: ID, instrument, local
+// time, the eight temperatures to two places ("-" for none).
+std::string readingsOf(const Station& st)
+{
+    std::string sql = "SELECT RecordID || '|' || ApparatusID || '|' || InDateTime";
+    for (const char* c : {"AActTemperature", "BActTemperature", "CActTemperature", "DActTemperature",
+                          "ABlackTemperature", "BBlackTemperature", "CBlackTemperature", "DBlackTemperature"})
+        sql += std::string(" || '|' || CASE WHEN ") + c + " IS NULL THEN '-' ELSE printf('%.2f', " + c + ") END";
+    return st.Sql(sql + " FROM ApparatusRecord ORDER BY RecordID");
+}
+
+std::string centralReadingsOf(const TPgCluster& pg, const std::string& station, const std::string& zone)
+{
+    std::string sql = "SET TIME ZONE '" + zone + "'; SELECT local_id || '|' || apparatus_id || '|' ||"
+                      " to_char(in_date_time, 'YYYY-MM-DD HH24:MI:SS')";
+    for (const char* c : {"a_act", "b_act", "c_act", "d_act", "a_black", "b_black", "c_black", "d_black"})
+        sql += std::string(" || '|' || coalesce(round(") + c + "_temperature, 2)::text, '-')";
+    return pg.Psql(sql + " FROM apparatus_record WHERE station = '" + station + "' ORDER BY local_id", "plant");
+}
+
+TEST(Recorder, TwoStationsForwardThroughAMinuteLongServerOutageAndAKillAndTheCentralRowsEqualTheirs)
+{
+    // The stations' local time is not UTC, so that a wrong offset shows.
+    const std::string zone = "Asia/Shanghai";
+    const std::string hadZone = std::getenv("TZ") ? std::getenv("TZ") : "";
+    ::setenv("TZ", zone.c_str(), 1);
+    struct Restore {
+        std::string zone;
+        ~Restore() { zone.empty() ? ::unsetenv("TZ") : ::setenv("TZ", zone.c_str(), 1); }
+    } restore{hadZone};
+    TPgCluster pg;
+    ASSERT_TRUE(pg.Ok()) << pg.Error();
+    ASSERT_EQ(pg.Psql("CREATE DATABASE plant"), "");
+    Station north("zeva-rec-north"), south("zeva-rec-south");
+    for (Station* st : {&north, &south}) {
+        st->InitDb(true);
+        st->Ini("Interval_S=1\r\nRunTimer=1\r\nApparatusAddress=1\r\n[Central]\r\nHost=" + pg.SocketDir() +
+                "\r\nPort=" + std::to_string(TPgCluster::Port) + "\r\nDatabase=plant\r\nUser=zeva_test\r\nSslMode=disable\r\n"
+                "Station=" + (st == &north ? "north" : "south") + "\r\n");
+        st->StartSim(ThreeInstruments);
+        st->StartRecorder();
+    }
+    const auto says = [](const Station& st, const std::string& text, int ms) {
+        return outputSays(st, "recorder.out", text, ms);
+    };
+    for (Station* st : {&north, &south})
+        ASSERT_TRUE(says(*st, "中心库：已同步", 20000)) << readText(st->dir / "recorder.out");
+    const auto centralCount = [&](const std::string& table, const std::string& station) {
+        return std::stoi("0" + pg.Psql("SELECT count(*) FROM " + table + " WHERE station = '" + station + "'", "plant"));
+    };
+    ASSERT_TRUE(eventually([&] { return centralCount("apparatus_record", "north") > 0 && centralCount("apparatus_record", "south") > 0; }));
+
+    // A registry edit on one station reaches the central copy, and only that station's.
+    north.Sql("UPDATE Apparatus SET ApparatusName = '北区1号', T1 = 88.5 WHERE ApparatusAddress = 1");
+    EXPECT_TRUE(eventually([&] {
+        return pg.Psql("SELECT station || '|' || apparatus_name || '|' || t1 FROM apparatus WHERE apparatus_address = 1"
+                       " ORDER BY station", "plant") == "north|北区1号|88.5\nsouth|1号主变压器|50\n";
+    })) << pg.Psql("SELECT * FROM apparatus WHERE apparatus_address = 1", "plant");
+
+    // The server stops for a minute while both record; one station's program is killed meanwhile.
+    ASSERT_TRUE(pg.Stop());
+    const int northBefore = rowCount(north);
+    for (Station* st : {&north, &south})
+        ASSERT_TRUE(says(*st, "事件：中心库：不可达（", 10000)) << readText(st->dir / "recorder.out");
+    std::this_thread::sleep_for(seconds(25));
+    ::kill(south.program, SIGKILL);
+    ::waitpid(south.program, nullptr, 0);
+    fs::remove(south.dir / "recorder.out");
+    south.StartRecorder();
+    std::this_thread::sleep_for(seconds(35));
+    EXPECT_GT(rowCount(north), northBefore + 30) << "recording went on";
+    ASSERT_TRUE(pg.Start()) << pg.Error();
+    for (Station* st : {&north, &south})
+        ASSERT_TRUE(says(*st, "事件：中心库：已同步", 90000)) << readText(st->dir / "recorder.out");
+
+    // The buses fall silent: no more readings; every table's rows meet.
+    for (Station* st : {&north, &south})
+        for (const char* address : {"1", "2", "3"})
+            st->Control(std::string("present ") + address + " off");
+    for (Station* st : {&north, &south}) {
+        const std::string name = st == &north ? "north" : "south";
+        EXPECT_TRUE(eventually([&] {
+            return centralCount("apparatus_record", name) == rowCount(*st) &&
+                   centralCount("event_journal", name) == std::stoi(st->Sql("SELECT count(*) FROM EventJournal"));
+        }, 30000)) << name;
+    }
+    for (Station* st : {&north, &south})
+        EXPECT_TRUE(exitedWith(st->StopProgram(), 0));
+    for (Station* st : {&north, &south}) {
+        const std::string name = st == &north ? "north" : "south";
+        EXPECT_EQ(centralReadingsOf(pg, name, zone), readingsOf(*st)) << name;
+        EXPECT_EQ(pg.Psql("SELECT count(*) - count(DISTINCT local_id) FROM apparatus_record WHERE station = '" + name + "'",
+                          "plant"),
+                  "0\n");
+        EXPECT_EQ(pg.Psql("SELECT count(*) FROM event_journal WHERE station = '" + name +
+                          "' AND kind = 'event.central'", "plant"),
+                  st->Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'event.central'"));
+    }
+}
+
 TEST(Recorder, TheSystemdUnitPassesSystemdsOwnCheck)
 {
     // As installed, with the program where the unit says it is.
