@@ -7,6 +7,7 @@
 #include "FrmJournal.h"
 #include "FrmMain.h"
 #include "Frames.h"
+#include "PgCluster.h"
 #include "TestSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -17,6 +18,7 @@
 #include <qcustomplot.h>
 
 #include <chrono>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -113,7 +115,7 @@ namespace {
 // The program (zeva-monitor, or `program`) against the simulator in `dir`, 21 instruments polled at
 // the fastest pace, its data under `dataPath`; the pids of simulator and program.
 std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& dataPath, int runTimer,
-                                 std::string monitor = ZEVA_MONITOR)
+                                 std::string monitor = ZEVA_MONITOR, const std::string& moreIni = {})
 {
     std::string initdb = ZEVA_INITDB, sim = ZEVA_SIM;
     std::system((initdb + " '" + dataPath + "' > /dev/null").c_str());
@@ -125,7 +127,7 @@ std::pair<int, int> startStation(const QTemporaryDir& dir, const std::string& da
     std::system(("sqlite3 '" + db + "' \"" + inserts + "\"").c_str());
     std::ofstream(dir.filePath("Data.ini").toStdString())
         << "[Info]\r\nPath=" << dataPath << "\r\nInterval_S=1\r\nRunTimer=" << runTimer
-        << "\r\nPort=" << dir.filePath("bus").toStdString() << "\r\nApparatusAddress=1\r\n";
+        << "\r\nPort=" << dir.filePath("bus").toStdString() << "\r\nApparatusAddress=1\r\n" << moreIni;
     std::vector<std::string> simArgs{sim, "--link", "bus", "--log", "sim.log", "--control", "ctl"};
     for (int a = 1; a <= 21; ++a)
         simArgs.insert(simArgs.end(), {"--instrument", std::to_string(a)});
@@ -322,3 +324,40 @@ static void BM_JournalWindowOver100000Rows(benchmark::State& state)
     state.counters["rows"] = rows;
 }
 BENCHMARK(BM_JournalWindowOver100000Rows)->Unit(benchmark::kMillisecond);
+
+// zeva-recorder for `seconds` with 21 instruments at the fastest pace, a row on every reply it may
+// store, forwarding to a central PostgreSQL (1) or not (0): its CPU and the pace of its requests.
+static void BM_RecorderPollingWhileForwarding(benchmark::State& state)
+{
+    const int seconds = int(state.range(0));
+    const bool forwarding = state.range(1) != 0;
+    for (auto _ : state) {
+        std::unique_ptr<zeva::test::TPgCluster> pg;
+        std::string central;
+        if (forwarding) {
+            pg = std::make_unique<zeva::test::TPgCluster>();
+            pg->Psql("CREATE DATABASE plant");
+            central = "[Central]\r\nHost=" + pg->SocketDir() + "\r\nPort=" + std::to_string(zeva::test::TPgCluster::Port) +
+                      "\r\nDatabase=plant\r\nUser=zeva_test\r\nSslMode=disable\r\nStation=bench\r\n";
+        }
+        QTemporaryDir dir;
+        auto [s, m] = startStation(dir, dir.path().toStdString(), 1, ZEVA_RECORDER, central);
+        std::this_thread::sleep_for(std::chrono::seconds(10)); // the first forwarding done
+        const std::size_t requests0 = requestTimes(dir).size();
+        const double cpu0 = zeva::test::CpuSecondsOf(m);
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const double cpu = zeva::test::CpuSecondsOf(m) - cpu0;
+        const std::vector<long long> at = requestTimes(dir);
+        zeva::test::Terminate(m);
+        zeva::test::Terminate(s);
+        long long widest = 0;
+        for (std::size_t i = requests0 + 1; i < at.size(); ++i)
+            widest = std::max(widest, at[i] - at[i - 1]);
+        state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / seconds;
+        state.counters["requests"] = double(at.size() - requests0);
+        state.counters["widest_gap_ms"] = double(widest);
+        if (pg)
+            state.counters["central_rows"] = std::stod("0" + pg->Psql("SELECT count(*) FROM apparatus_record", "plant"));
+    }
+}
+BENCHMARK(BM_RecorderPollingWhileForwarding)->Args({300, 0})->Args({300, 1})->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -135,7 +135,7 @@ const char* const SelectOpenJournalSql =
 const char* const UpsertStationSql =
     "INSERT INTO station (station) VALUES (?) ON CONFLICT (station) DO UPDATE SET last_seen = now()";
 
-// One statement per batch, whatever its size: the columns travel as arrays.
+// One statement per batch, whatever its size: the columns travel as arrays, times in UTC.
 const char* const InsertRecordsSql =
     "INSERT INTO apparatus_record (station, local_id, apparatus_id, in_date_time,"
     " a_act_temperature, b_act_temperature, c_act_temperature, d_act_temperature,"
@@ -214,7 +214,7 @@ QString upsertSql(const char* table, const TColumn (&columns)[N], const QStringL
 
 // A station's value as its central column takes it; an invalid QVariant is NULL. A text that is no
 // number, or a number that is not finite, becomes NULL rather than stopping the forwarding for good.
-QVariant centralValue(const QVariant& v, TValue kind)
+QVariant centralValue(const QVariant& v, TValue kind, TLocalTimes& times)
 {
     if (v.isNull())
         return kind == TValue::Flag ? QVariant(QStringLiteral("false")) : QVariant();
@@ -227,7 +227,7 @@ QVariant centralValue(const QVariant& v, TValue kind)
     case TValue::Numeric: return ok && std::isfinite(d) ? QVariant(QString::number(d, 'g', 15)) : QVariant();
     case TValue::Time:
     case TValue::RequiredTime: {
-        const QString t = CentralTime(v.toString());
+        const QString t = times.Of(v.toString()).iso;
         return t.isEmpty() ? QVariant() : QVariant(t);
     }
     }
@@ -247,10 +247,11 @@ void writeRows(QSqlDatabase& db, const QString& sql, const QString& station, con
     if (!q.prepare(sql))
         throw EDatabaseError(q.lastError().text().toStdString());
     std::array<QVariant, N> values;
+    TLocalTimes times;
     for (const QVariantList& row : rows.rows()) {
         bool complete = true;
         for (std::size_t c = 0; c < N; ++c) {
-            values[c] = centralValue(at[c] < 0 ? QVariant() : row.value(at[c]), columns[c].value);
+            values[c] = centralValue(at[c] < 0 ? QVariant() : row.value(at[c]), columns[c].value, times);
             complete = complete && (values[c].isValid() || columns[c].value != TValue::RequiredTime);
         }
         if (!complete)
@@ -450,43 +451,51 @@ std::vector<qint64> SelectOpenJournal(QSqlDatabase& db, const QString& station)
     return ids;
 }
 
+TLocalTimes::TTime TLocalTimes::Of(const QString& text)
+{
+    // Fixed positions: "2026-12-09 08:00:00".
+    static const QString shape = QStringLiteral("0000-00-00 00:00:00");
+    if (text.size() != shape.size())
+        return {};
+    for (qsizetype i = 0; i < shape.size(); ++i)
+        if (shape[i] == QLatin1Char('0') ? !text[i].isDigit() || text[i].unicode() > '9' : text[i] != shape[i])
+            return {};
+    const auto number = [&](int at, int n) { return QStringView(text).mid(at, n).toInt(); };
+    const QDate date(number(0, 4), number(5, 2), number(8, 2));
+    const QTime time(number(11, 2), number(14, 2), number(17, 2));
+    if (!date.isValid() || !time.isValid())
+        return {};
+    int offset;
+    if (QStringView(text).left(13) == m_hour && m_uniform) {
+        offset = m_offset;
+    } else {
+        m_hour = text.left(13);
+        m_offset = QDateTime(date, QTime(time.hour(), 0)).offsetFromUtc();
+        m_uniform = QDateTime(date, QTime(time.hour(), 59, 59)).offsetFromUtc() == m_offset;
+        offset = m_uniform ? m_offset : QDateTime(date, time).offsetFromUtc();
+    }
+    const int minutes = std::abs(offset) / 60;
+    TTime t;
+    t.iso = text.left(10) + QLatin1Char('T') + text.mid(11) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+            QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    t.utcDay = QDateTime(date, time, Qt::UTC).addSecs(-offset).date();
+    return t;
+}
+
 QString CentralTime(const QString& localText)
 {
-    QDateTime t = QDateTime::fromString(localText, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!t.isValid())
-        return {};
-    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+    return TLocalTimes().Of(localText).iso;
 }
 
-QDate UtcDay(const QString& localText)
+void InsertRecords(QSqlDatabase& db, const QString& station, const TRecordBatch& batch)
 {
-    return QDateTime::fromString(localText, QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUTC().date();
-}
-
-int InsertRecords(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
-{
-    // Column texts as PostgreSQL's array literals: numbers and ISO times need no quoting.
-    constexpr int Columns = 11;
-    std::array<QStringList, Columns> arrays;
-    for (const QVariantList& row : rows.rows()) {
-        const QString time = CentralTime(row.value(2).toString());
-        if (time.isEmpty())
-            continue; // no time, no month: nothing a reader could find it by
-        arrays[0] << QString::number(row.value(0).toLongLong());
-        arrays[1] << QString::number(row.value(1).toLongLong());
-        arrays[2] << time;
-        for (int c = 3; c < Columns; ++c)
-            arrays[std::size_t(c)] << (row.value(c).isNull() ? QStringLiteral("NULL")
-                                                             : QString::number(row.value(c).toDouble(), 'g', 15));
-    }
     QSqlQuery q(db);
     q.prepare(QString::fromLatin1(InsertRecordsSql));
     q.addBindValue(station);
-    for (const QStringList& column : arrays)
-        q.addBindValue(QLatin1Char('{') + column.join(QLatin1Char(',')) + QLatin1Char('}'));
+    for (const QString& column : batch.arrays)
+        q.addBindValue(column);
     if (!q.exec())
         throw EDatabaseError(q.lastError().text().toStdString());
-    return int(rows.rows().size());
 }
 
 } // namespace zeva

@@ -5,6 +5,7 @@
 
 #include "Database.h"
 #include "IniFile.h"
+#include "Statements.h"
 
 #include <QDate>
 #include <QSqlDatabase>
@@ -48,10 +49,9 @@ QString MonthPartitionName(QDate day);
 
 // The station's row, made when missing; its last_seen moves on.
 void UpsertStation(QSqlDatabase& db, const QString& station);
-// A batch of the station's readings (the columns of SelectRecordsAfter, in that order); a row the
-// central database has already is left as it is. The partitions of their months must exist.
-// Returns how many rows the batch held.
-int InsertRecords(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
+// A batch of the station's readings, as SelectRecordBatchAfter made it; a row the central database
+// has already is left as it is. The partitions of their months must exist.
+void InsertRecords(QSqlDatabase& db, const QString& station, const TRecordBatch& batch);
 // The station's registry (SelectApparatus's columns): a new or changed row is written, one the
 // central database holds as it is stays untouched; the rows whose local ID is not in `present` are
 // marked removed (a row that comes back is marked present again).
@@ -65,10 +65,23 @@ void UpsertJournal(QSqlDatabase& db, const QString& station, const TQueryResult&
 // The station's alarms the central database holds open (not cleared or not acknowledged), by local ID.
 std::vector<qint64> SelectOpenJournal(QSqlDatabase& db, const QString& station);
 
-// The station's local time of a stored row ("yyyy-MM-dd HH:mm:ss") with its offset from UTC, as
-// PostgreSQL reads a timestamptz ("2026-12-09T08:00:00+08:00"); empty for a malformed text.
+// The station's local times of stored rows ("yyyy-MM-dd HH:mm:ss") with their offset from UTC, as
+// PostgreSQL reads a timestamptz ("2026-12-09T08:00:00+08:00"), and their UTC day (the partitions'
+// months are UTC months). The zone's rules are slow to ask; they are asked once per local hour, and a
+// change of offset within an hour shows as different offsets at its two ends.
+class TLocalTimes {
+public:
+    struct TTime {
+        QString iso;  // empty for a malformed text
+        QDate utcDay; // invalid then
+    };
+    TTime Of(const QString& localText);
+
+private:
+    QString m_hour; // "yyyy-MM-dd HH" of the cached offset
+    int m_offset = 0;
+    bool m_uniform = false; // the whole hour has that offset
+};
 QString CentralTime(const QString& localText);
-// The UTC day of such a text (the partitions' months are UTC months); invalid for a malformed text.
-QDate UtcDay(const QString& localText);
 
 } // namespace zeva

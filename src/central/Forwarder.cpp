@@ -262,31 +262,27 @@ void TForwarder::forwardRegistry(TDatabase& local, QSqlDatabase& central)
 
 int TForwarder::forwardRecords(TDatabase& local, QSqlDatabase& central)
 {
-    const TQueryResult rows = SelectRecordsAfter(local, ReadForwardPosition(local, RecordTable), m_options.batch);
-    if (rows.rows().empty())
+    // Readings older than the retention are not sent: their partitions are gone for good.
+    const TRecordBatch batch = SelectRecordBatchAfter(local, ReadForwardPosition(local, RecordTable), m_options.batch,
+                                                      m_retainedFrom.isValid() ? m_retainedFrom.toString(Qt::ISODate) : QString());
+    if (batch.read == 0)
         return 0;
-    // Each month the batch touches has its partition first (outside the batch's transaction);
-    // readings older than the retention are not sent: their partitions are gone for good.
-    std::vector<QVariantList> kept;
-    kept.reserve(rows.rows().size());
-    for (const QVariantList& row : rows.rows()) {
-        const QDate day = UtcDay(row.value(2).toString());
-        if (m_retainedFrom.isValid() && day.isValid() && day < m_retainedFrom)
-            continue;
-        if (day.isValid() && !m_partitions.count(MonthPartitionName(day))) {
-            try {
-                m_partitions.insert(EnsureMonthPartition(central, day));
-            } catch (const std::exception& e) {
-                throw ECentral(e.what());
-            }
+    try {
+        // Each month the batch touches has its partition first (outside the batch's transaction).
+        for (const QString& month : batch.months) {
+            const QDate first = QDate::fromString(month + QStringLiteral("-01"), Qt::ISODate);
+            if (first.isValid() && !m_partitions.count(MonthPartitionName(first)))
+                m_partitions.insert(EnsureMonthPartition(central, first));
         }
-        kept.push_back(row);
+    } catch (const std::exception& e) {
+        throw ECentral(e.what());
     }
-    inCentralTransaction(central, [&] { InsertRecords(central, m_config.station, rowsOf(rows, std::move(kept))); });
+    if (batch.kept > 0)
+        inCentralTransaction(central, [&] { InsertRecords(central, m_config.station, batch); });
     // Only now: a kill before this line sends the batch again, and the central key ignores it.
-    WriteForwardPosition(local, RecordTable, rows.rows().back().value(0).toLongLong());
-    m_forwarded += uint64_t(rows.rows().size());
-    return int(rows.rows().size());
+    WriteForwardPosition(local, RecordTable, batch.last);
+    m_forwarded += uint64_t(batch.read);
+    return batch.read;
 }
 
 int TForwarder::forwardHistory(TDatabase& local, QSqlDatabase& central)

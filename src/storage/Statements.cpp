@@ -86,10 +86,31 @@ const QString ReadForwardPosition = QStringLiteral("SELECT LastID FROM ForwardPo
 const QString WriteForwardPosition = QStringLiteral(
     "INSERT INTO ForwardPosition(TableName, LastID) VALUES(:t, :id) "
     "ON CONFLICT(TableName) DO UPDATE SET LastID = excluded.LastID");
-const QString SelectRecordsAfter = QStringLiteral(
-    "SELECT RecordID, ApparatusID, InDateTime, AActTemperature, BActTemperature, CActTemperature, DActTemperature, "
-    "ABlackTemperature, BBlackTemperature, CBlackTemperature, DBlackTemperature FROM ApparatusRecord "
-    "WHERE RecordID > :id ORDER BY RecordID LIMIT :n");
+// The arrays in one pass; every aggregate sees the rows in the same order, so the arrays stay
+// aligned whatever that order is.
+const QString SelectRecordBatchAfter = [] {
+    auto number = [](const char* c) {
+        return QStringLiteral("'{' || coalesce(group_concat(CASE WHEN typeof(%1) IN ('integer', 'real') AND "
+                              "%1 BETWEEN -1e300 AND 1e300 THEN CAST(%1 AS TEXT) ELSE 'NULL' END) FILTER (WHERE keep), '') "
+                              "|| '}'")
+            .arg(QLatin1String(c));
+    };
+    QStringList columns{QStringLiteral("coalesce(max(RecordID), 0) AS last"), QStringLiteral("count(*) AS n"),
+                        QStringLiteral("count(*) FILTER (WHERE keep) AS kept"),
+                        QStringLiteral("coalesce(group_concat(DISTINCT substr(t, 1, 7)) FILTER (WHERE keep), '') AS months"),
+                        QStringLiteral("'{' || coalesce(group_concat(RecordID) FILTER (WHERE keep), '') || '}'"),
+                        QStringLiteral("'{' || coalesce(group_concat(ApparatusID) FILTER (WHERE keep), '') || '}'"),
+                        QStringLiteral("'{' || coalesce(group_concat(t) FILTER (WHERE keep), '') || '}'")};
+    for (const char* c : {"AActTemperature", "BActTemperature", "CActTemperature", "DActTemperature",
+                          "ABlackTemperature", "BBlackTemperature", "CBlackTemperature", "DBlackTemperature"})
+        columns << number(c);
+    return QStringLiteral("SELECT %1 FROM (SELECT *, t IS NOT NULL AND t >= :from AS keep FROM (SELECT RecordID, "
+                          "CAST(ApparatusID AS INTEGER) AS ApparatusID, strftime('%Y-%m-%dT%H:%M:%SZ', InDateTime, 'utc') AS t, "
+                          "AActTemperature, BActTemperature, CActTemperature, DActTemperature, ABlackTemperature, "
+                          "BBlackTemperature, CBlackTemperature, DBlackTemperature FROM ApparatusRecord "
+                          "WHERE RecordID > :id ORDER BY RecordID LIMIT :n))")
+        .arg(columns.join(QStringLiteral(", ")));
+}();
 const QString SelectHistoryAfter = QStringLiteral(
     "SELECT HistoryID, InDate, ApparatusName, ApparatusAddress, ApparatusBate, ApparatusType, Implication, "
     "T1, T2, T3, T4, T5, T6, T7, AAtoneT, BAtoneT, CAtoneT, DAtoneT, TF, RUN FROM ApparatusHistory "
@@ -207,9 +228,22 @@ void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId)
     db.Exec(Sql::WriteForwardPosition, {{":t", table}, {":id", lastId}});
 }
 
-TQueryResult SelectRecordsAfter(TDatabase& db, qint64 lastId, int limit)
+TRecordBatch SelectRecordBatchAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc)
 {
-    return db.Query(Sql::SelectRecordsAfter, {{":id", lastId}, {":n", limit}});
+    const TQueryResult r =
+        db.Query(Sql::SelectRecordBatchAfter, {{":id", lastId}, {":n", limit}, {":from", textOrEmpty(fromUtc)}});
+    TRecordBatch b;
+    if (r.rows().empty())
+        return b;
+    const QVariantList& row = r.rows().front();
+    b.last = row.value(0).toLongLong();
+    b.read = row.value(1).toInt();
+    b.kept = row.value(2).toInt();
+    if (!row.value(3).toString().isEmpty())
+        b.months = row.value(3).toString().split(QLatin1Char(','));
+    for (qsizetype c = 4; c < row.size(); ++c)
+        b.arrays << row.value(c).toString();
+    return b;
 }
 
 TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit)

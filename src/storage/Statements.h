@@ -45,8 +45,19 @@ bool EnsureEventJournal(TDatabase& db);
 void EnsureForwardPosition(TDatabase& db);
 qint64 ReadForwardPosition(TDatabase& db, const QString& table);
 void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId);
-// Readings after a position, in ID order, at most `limit`.
-TQueryResult SelectRecordsAfter(TDatabase& db, qint64 lastId, int limit);
+// The next readings after a position (in ID order, at most `limit`) as the central database takes
+// them, made by SQLite in one pass: each column one array literal ("{41.5,NULL,42}"), times in UTC
+// ("2026-12-09T00:00:00Z", the 'utc' modifier applying the station's zone). A reading whose time is
+// malformed, or before `fromUtc` ("2026-10-01"; empty: no bound), is left out of the arrays but
+// counts in `last`; a temperature that is no finite number is NULL.
+struct TRecordBatch {
+    qint64 last = 0;    // the highest ID read; 0 when none was
+    int read = 0;       // readings read
+    int kept = 0;       // readings in the arrays
+    QStringList arrays; // IDs, instruments, times, then AAct..DAct, ABlack..DBlack temperatures
+    QStringList months; // the UTC months of the kept readings ("2026-11")
+};
+TRecordBatch SelectRecordBatchAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc);
 // Parameter writes and journal entries after a position, in ID order, at most `limit` (the ID first,
 // then the table's columns; the journal's as SelectJournalRows gives them).
 TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit);

@@ -69,6 +69,24 @@ protected:
         return OpenCentral(connection, ParseConnInfo(QString::fromStdString(pg->ConnInfo(name))));
     }
     std::string psql(const std::string& sql) const { return pg->Psql(sql, name); }
+    // A station's folder as zeva-initdb --demo makes it; its path.
+    static std::string demoStation(const QTemporaryDir& dir)
+    {
+        const std::string data = dir.path().toStdString();
+        EXPECT_EQ(Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null; echo $?"), "0\n");
+        return data;
+    }
+    // This test's central database, for the station of that name.
+    TCentralConfig centralFor(const char* station) const
+    {
+        TCentralConfig config = ParseConnInfo(QString::fromStdString(pg->ConnInfo(name)));
+        config.station = QString::fromLatin1(station);
+        return config;
+    }
+    static bool synced(const TForwarder& f)
+    {
+        return WaitUntil([&] { return f.Status().state == TForwarder::TState::Synced; }, 20000);
+    }
     std::string insertRecord(int localId, const std::string& time) const
     {
         return psql("INSERT INTO apparatus_record (station, local_id, apparatus_id, in_date_time, a_act_temperature)"
@@ -206,12 +224,10 @@ TEST_F(CentralFixture, TheForwarderCopiesEveryReadingAsItIsAndDrainsItsBacklogAf
 {
     const TZone zone("Asia/Shanghai"); // not UTC, so that a wrong offset shows
     QTemporaryDir station;
-    const std::string data = station.path().toStdString();
-    ASSERT_EQ(Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null; echo $?"), "0\n");
+    const std::string data = demoStation(station);
     addReadings(data, 1, 3000);
 
-    TCentralConfig config = ParseConnInfo(QString::fromStdString(pg->ConnInfo(name)));
-    config.station = QStringLiteral("s1");
+    TCentralConfig config = centralFor("s1");
     std::mutex m;
     std::vector<TForwarder::TState> states;
     TForwarder::TOptions options;
@@ -292,8 +308,7 @@ TEST_F(CentralFixture, RegistryParameterWritesAndJournalFollowTheStationIncludin
 {
     const TZone zone("Asia/Shanghai");
     QTemporaryDir station;
-    const std::string data = station.path().toStdString();
-    ASSERT_EQ(Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null; echo $?"), "0\n");
+    const std::string data = demoStation(station);
     // A parameter write, an alarm still open, an event; values a grid could have left in the registry.
     sqlite(data, "INSERT INTO ApparatusHistory (InDate, ApparatusName, ApparatusAddress, ApparatusBate, T1, AAtoneT, TF)"
                  " VALUES ('2026-12-09 10:00:00', '1号变压器', 1, 9600, 85.5, -1.5, 30);"
@@ -303,11 +318,7 @@ TEST_F(CentralFixture, RegistryParameterWritesAndJournalFollowTheStationIncludin
                  " (NULL, NULL, 'alarm.linkdown', '串口断开', 'not a time'),"
                  " (NULL, NULL, 'alarm.linkdown', '串口断开', '2026-12-09 10:03:00');"
                  "UPDATE Apparatus SET T2 = 'abc', RunTime = 1e300, T3 = 'Inf' WHERE ID = 2;");
-    TCentralConfig config = ParseConnInfo(QString::fromStdString(pg->ConnInfo(name)));
-    config.station = QStringLiteral("north");
-    const auto synced = [](TForwarder& f) {
-        return WaitUntil([&] { return f.Status().state == TForwarder::TState::Synced; }, 20000);
-    };
+    TCentralConfig config = centralFor("north");
     const std::string registry = "SELECT local_id || '|' || apparatus_name || '|' || apparatus_address || '|' ||"
                                  " c_flag || '|' || coalesce(t1::text, '-') || '|' || coalesce(t2::text, '-') || '|' ||"
                                  " coalesce(t3::text, '-') || '|' || coalesce(run_time::text, '-') || '|' ||"
@@ -365,12 +376,39 @@ TEST_F(CentralFixture, RegistryParameterWritesAndJournalFollowTheStationIncludin
     EXPECT_EQ(psql("SELECT count(*) FROM apparatus_history"), "1\n");
 }
 
+TEST_F(CentralFixture, ReadingsNoNumberOrTimeCanBeMadeOfDoNotStopTheForwarding)
+{
+    const TZone zone("Asia/Shanghai");
+    QTemporaryDir station;
+    const std::string data = demoStation(station);
+    // Another program's hand in the table: a text, an infinity, a time that is none, a comma.
+    sqlite(data, "INSERT INTO ApparatusRecord (RecordID, ApparatusID, InDateTime, AActTemperature, BActTemperature,"
+                 " CActTemperature, DActTemperature) VALUES"
+                 " (1, 1, '2026-12-09 08:00:00', 'abc', 1e999, -1e999, '1,5'),"
+                 " (2, 2, 'yesterday', 40, 41, 42, 43),"
+                 " (3, 3, '2026-12-09 08:00:01', 0.1, -0.0, 85, NULL),"
+                 " (4, '3', '2026-12-09 08:00:02', 1e-7, 123456789.123, 99.99, 100);");
+    TCentralConfig config = centralFor("west");
+    TForwarder forwarder(station.path(), config, {}, quick());
+    forwarder.Start();
+    ASSERT_TRUE(synced(forwarder)) << forwarder.Status().error.toStdString();
+    forwarder.Stop();
+    EXPECT_EQ(psql("SET TIME ZONE 'UTC'; SELECT local_id || '|' || apparatus_id || '|' || in_date_time || '|' ||"
+                   " concat_ws(',', coalesce(a_act_temperature::text, '-'), coalesce(b_act_temperature::text, '-'),"
+                   " coalesce(c_act_temperature::text, '-'), coalesce(d_act_temperature::text, '-'))"
+                   " FROM apparatus_record ORDER BY local_id"),
+              "1|1|2026-12-09 00:00:00+00|-,-,-,-\n"
+              "3|3|2026-12-09 00:00:01+00|0.1,0,85,-\n"
+              "4|3|2026-12-09 00:00:02+00|0.00000010,123456789.123,99.99,100\n")
+        << "the reading without a time is left, the rest arrive in their columns";
+    EXPECT_EQ(sqlite(data, "SELECT LastID FROM ForwardPosition WHERE TableName = 'ApparatusRecord'"), "4\n");
+}
+
 TEST_F(CentralFixture, ReadingsGoToTheirUtcMonthAndThoseBeforeTheRetentionAreNotSent)
 {
     const TZone zone("Asia/Shanghai"); // local midnight of the first of a month is still the month before in UTC
     QTemporaryDir station;
-    const std::string data = station.path().toStdString();
-    ASSERT_EQ(Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null; echo $?"), "0\n");
+    const std::string data = demoStation(station);
     const QDate today = QDateTime::currentDateTimeUtc().date();
     const QDate thisMonth(today.year(), today.month(), 1);
     const auto local = [](QDate day, const char* time) { return day.toString(Qt::ISODate).toStdString() + " " + time; };
@@ -392,13 +430,11 @@ TEST_F(CentralFixture, ReadingsGoToTheirUtcMonthAndThoseBeforeTheRetentionAreNot
              " TO ('2002-01-01')");
     }
     QSqlDatabase::removeDatabase(QStringLiteral("central-test"));
-    TCentralConfig config = ParseConnInfo(QString::fromStdString(pg->ConnInfo(name)));
-    config.station = QStringLiteral("east");
+    TCentralConfig config = centralFor("east");
     config.retentionMonths = 2;
     TForwarder forwarder(station.path(), config, {}, quick());
     forwarder.Start();
-    ASSERT_TRUE(WaitUntil([&] { return forwarder.Status().state == TForwarder::TState::Synced; }, 20000))
-        << forwarder.Status().error.toStdString();
+    ASSERT_TRUE(synced(forwarder)) << forwarder.Status().error.toStdString();
     forwarder.Stop();
     EXPECT_EQ(psql("SELECT string_agg(local_id::text, ' ' ORDER BY local_id) FROM apparatus_record"), "3 4\n");
     const QDate utcMonthOfThird = thisMonth.addMonths(-2);
@@ -410,6 +446,35 @@ TEST_F(CentralFixture, ReadingsGoToTheirUtcMonthAndThoseBeforeTheRetentionAreNot
         << "the old month dropped, the third reading in its UTC month, the archive left";
     EXPECT_EQ(psql("SELECT tableoid::regclass FROM apparatus_record WHERE local_id = 3"),
               MonthPartitionName(utcMonthOfThird).toStdString() + "\n");
+}
+
+TEST(CentralTimes, LocalTimesKeepTheirOffsetAcrossSummerTimeAndMonthEndsAndMalformedOnesAreRefused)
+{
+    {
+        const TZone zone("Europe/Berlin");
+        TLocalTimes times;
+        // In the order a station stores them: the hours around both changes, asked through one cache.
+        const std::pair<const char*, const char*> berlin[] = {
+            {"2026-03-29 01:59:59", "2026-03-29T01:59:59+01:00"}, {"2026-03-29 03:00:00", "2026-03-29T03:00:00+02:00"},
+            {"2026-03-29 03:59:59", "2026-03-29T03:59:59+02:00"}, {"2026-10-25 01:30:00", "2026-10-25T01:30:00+02:00"},
+            {"2026-10-25 03:00:00", "2026-10-25T03:00:00+01:00"}, {"2026-12-31 23:30:00", "2026-12-31T23:30:00+01:00"},
+        };
+        for (const auto& [local, iso] : berlin) {
+            EXPECT_EQ(times.Of(QString::fromLatin1(local)).iso, iso) << local;
+            EXPECT_EQ(CentralTime(QString::fromLatin1(local)), iso) << local << " without a cache";
+        }
+        EXPECT_EQ(times.Of(QStringLiteral("2027-01-01 00:30:00")).utcDay, QDate(2026, 12, 31));
+    }
+    const TZone zone("Asia/Shanghai");
+    TLocalTimes times;
+    EXPECT_EQ(times.Of(QStringLiteral("2026-12-01 03:00:00")).utcDay, QDate(2026, 11, 30));
+    EXPECT_EQ(times.Of(QStringLiteral("2026-12-01 08:00:00")).utcDay, QDate(2026, 12, 1));
+    for (const char* bad : {"", "2026-12-01", "2026-12-1 03:00:00", "2026-13-01 03:00:00", "2026-02-30 03:00:00",
+                            "2026-12-01 24:00:00", "2026-12-01T03:00:00", "2026-12-01 03:00:00 ", "abcd-ef-gh ij:kl:mn"}) {
+        EXPECT_TRUE(times.Of(QString::fromLatin1(bad)).iso.isEmpty()) << bad;
+        EXPECT_FALSE(times.Of(QString::fromLatin1(bad)).utcDay.isValid()) << bad;
+    }
+    EXPECT_TRUE(times.Of(QStringLiteral("２０２６-12-01 03:00:00")).iso.isEmpty()) << "digits of another script";
 }
 
 TEST(CentralSettings, DataIniSectionCentralWithItsDefaults)
