@@ -325,7 +325,7 @@ QSqlDatabase OpenCentral(const QString& connectionName, const TCentralConfig& co
     db.setPort(config.port);
     db.setDatabaseName(config.database);
     db.setUserName(config.user);
-    db.setConnectOptions(QStringLiteral("sslmode=%1;connect_timeout=10;application_name=zeva").arg(config.sslMode));
+    db.setConnectOptions(QStringLiteral("sslmode=%1;connect_timeout=5;application_name=zeva").arg(config.sslMode));
     if (!db.open())
         throw EDatabaseError(db.lastError().text().toStdString());
     // Times are sent with their offset; the session's own zone only names them in messages. The

@@ -34,7 +34,8 @@ template <typename F> void inCentralTransaction(QSqlDatabase& central, F body)
         if (!central.commit())
             throw EDatabaseError(central.lastError().text().toStdString());
     } catch (const std::exception& e) {
-        central.rollback();
+        if (central.isOpen()) // a connection the server ended has nothing to roll back
+            central.rollback();
         throw ECentral(e.what());
     }
 }

@@ -172,7 +172,9 @@ void TMonitorCore::centralChanged(const TForwarder::TStatus& status)
     // rest is said on the standard error output only.
     if (status.state == TForwarder::TState::Unreachable && !m_centralLost) {
         m_centralLost = true;
-        JournalEvent(-1, JournalKind::Central, QStringLiteral("不可达（%1）").arg(status.error.simplified().left(200)));
+        const QString why = status.error.simplified();
+        JournalEvent(-1, JournalKind::Central,
+                     QStringLiteral("不可达（%1）").arg(why.size() > 160 ? why.left(159) + QChar(0x2026) : why));
     } else if (status.state == TForwarder::TState::Synced && m_centralLost) {
         m_centralLost = false;
         JournalEvent(-1, JournalKind::Central, QStringLiteral("已同步"));
