@@ -326,7 +326,8 @@ static void BM_JournalWindowOver100000Rows(benchmark::State& state)
 BENCHMARK(BM_JournalWindowOver100000Rows)->Unit(benchmark::kMillisecond);
 
 // zeva-recorder for `seconds` with 21 instruments at the fastest pace, a row on every reply it may
-// store, forwarding to a central PostgreSQL (1) or not (0): its CPU and the pace of its requests.
+// store, forwarding to a central PostgreSQL (1) or not (0): its CPU, its polling thread's (the
+// main thread: polling, replies, recording's hand-over) and the pace of its requests.
 static void BM_RecorderPollingWhileForwarding(benchmark::State& state)
 {
     const int seconds = int(state.range(0));
@@ -344,9 +345,9 @@ static void BM_RecorderPollingWhileForwarding(benchmark::State& state)
         auto [s, m] = startStation(dir, dir.path().toStdString(), 1, ZEVA_RECORDER, central);
         std::this_thread::sleep_for(std::chrono::seconds(10)); // the first forwarding done
         const std::size_t requests0 = requestTimes(dir).size();
-        const double cpu0 = zeva::test::CpuSecondsOf(m);
+        const double cpu0 = zeva::test::CpuSecondsOf(m), main0 = zeva::test::CpuSecondsOf(m, m);
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        const double cpu = zeva::test::CpuSecondsOf(m) - cpu0;
+        const double cpu = zeva::test::CpuSecondsOf(m) - cpu0, main = zeva::test::CpuSecondsOf(m, m) - main0;
         const std::vector<long long> at = requestTimes(dir);
         zeva::test::Terminate(m);
         zeva::test::Terminate(s);
@@ -354,6 +355,7 @@ static void BM_RecorderPollingWhileForwarding(benchmark::State& state)
         for (std::size_t i = requests0 + 1; i < at.size(); ++i)
             widest = std::max(widest, at[i] - at[i - 1]);
         state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / seconds;
+        state.counters["polling_thread_cpu_percent"] = 100.0 * main / seconds;
         state.counters["requests"] = double(at.size() - requests0);
         state.counters["widest_gap_ms"] = double(widest);
         if (pg)

@@ -79,6 +79,8 @@ const char* const Schema[] = {
     " WHERE kind LIKE 'alarm.%' AND (cleared_at IS NULL OR acked_at IS NULL)",
     // A registry row the station no longer has is kept, marked.
     "ALTER TABLE apparatus ADD COLUMN IF NOT EXISTS removed_at timestamptz",
+    // Which station database forwards under the name: local IDs are its own.
+    "ALTER TABLE station ADD COLUMN IF NOT EXISTS database_key bigint",
 };
 
 // How a station's column becomes a central one.
@@ -133,7 +135,9 @@ const char* const SelectOpenJournalSql =
     " WHERE station = ? AND kind LIKE 'alarm.%' AND (cleared_at IS NULL OR acked_at IS NULL) ORDER BY local_id";
 
 const char* const UpsertStationSql =
-    "INSERT INTO station (station) VALUES (?) ON CONFLICT (station) DO UPDATE SET last_seen = now()";
+    "INSERT INTO station (station, database_key) VALUES (?, ?) ON CONFLICT (station) DO UPDATE"
+    " SET last_seen = now(), database_key = coalesce(station.database_key, excluded.database_key)"
+    " RETURNING database_key";
 
 // One statement per batch, whatever its size: the columns travel as arrays, times in UTC.
 const char* const InsertRecordsSql =
@@ -212,6 +216,16 @@ QString upsertSql(const char* table, const TColumn (&columns)[N], const QStringL
                      .arg(set.join(QLatin1Char(',')), extra, now.join(QLatin1Char(',')), then.join(QLatin1Char(',')));
 }
 
+// Every central column but the key: what an upsert brings up to date.
+template <std::size_t N> QStringList valueColumns(const TColumn (&columns)[N])
+{
+    QStringList names;
+    for (const TColumn& c : columns)
+        if (QLatin1String(c.central) != QLatin1String("local_id"))
+            names << QLatin1String(c.central);
+    return names;
+}
+
 // A station's value as its central column takes it; an invalid QVariant is NULL. A text that is no
 // number, or a number that is not finite, becomes NULL rather than stopping the forwarding for good.
 QVariant centralValue(const QVariant& v, TValue kind, TLocalTimes& times)
@@ -221,7 +235,7 @@ QVariant centralValue(const QVariant& v, TValue kind, TLocalTimes& times)
     bool ok = false;
     const double d = kind == TValue::Text ? 0 : v.toString().trimmed().toDouble(&ok);
     switch (kind) {
-    case TValue::Text: return v.toString();
+    case TValue::Text: return v.toString().remove(QChar(0)); // the driver sends texts quoted: a NUL ends them
     case TValue::Flag: return ok && d != 0 ? QStringLiteral("true") : QStringLiteral("false");
     case TValue::Integer: return ok && std::abs(d) < 9e15 ? QVariant(QString::number(qint64(d))) : QVariant();
     case TValue::Numeric: return ok && std::isfinite(d) ? QVariant(QString::number(d, 'g', 15)) : QVariant();
@@ -325,13 +339,21 @@ QSqlDatabase OpenCentral(const QString& connectionName, const TCentralConfig& co
     db.setPort(config.port);
     db.setDatabaseName(config.database);
     db.setUserName(config.user);
-    db.setConnectOptions(QStringLiteral("sslmode=%1;connect_timeout=5;application_name=zeva").arg(config.sslMode));
+    // A server or a network that stops answering ends the connection instead of holding the
+    // forwarder for ever: keepalives and the TCP user timeout (ignored over a Unix socket).
+    db.setConnectOptions(QStringLiteral("sslmode=%1;connect_timeout=5;application_name=zeva;keepalives=1;"
+                                        "keepalives_idle=10;keepalives_interval=5;keepalives_count=3;tcp_user_timeout=20000")
+                             .arg(config.sslMode));
     if (!db.open())
         throw EDatabaseError(db.lastError().text().toStdString());
     // Times are sent with their offset; the session's own zone only names them in messages. The
     // server's notices ("already exists, skipping") are no news.
     exec(db, QStringLiteral("SET TIME ZONE 'UTC'"));
     exec(db, QStringLiteral("SET client_min_messages = warning"));
+    // A lock held by someone else, or a statement the server cannot finish, is given up and tried
+    // again later; a batch takes well under a second.
+    exec(db, QStringLiteral("SET lock_timeout = '10s'"));
+    exec(db, QStringLiteral("SET statement_timeout = '30s'"));
     return db;
 }
 
@@ -385,22 +407,26 @@ QStringList DropPartitionsBefore(QSqlDatabase& db, QDate day)
     });
 }
 
-void UpsertStation(QSqlDatabase& db, const QString& station)
+void UpsertStation(QSqlDatabase& db, const QString& station, qint64 databaseKey)
 {
     QSqlQuery q(db);
     q.prepare(QString::fromLatin1(UpsertStationSql));
     q.addBindValue(station);
+    q.addBindValue(databaseKey);
     if (!q.exec())
         throw EDatabaseError(q.lastError().text().toStdString());
+    // Two databases under one name would overwrite each other's rows (a reinstalled PC, a second
+    // station left at the same name).
+    if (!q.next() || q.value(0).toLongLong() != databaseKey)
+        throw EDatabaseError(QStringLiteral("站点名“%1”已由另一个本站数据库使用：请在 Data.ini 的 [Central] 中另取 Station 名")
+                                 .arg(station)
+                                 .toStdString());
 }
 
 void UpsertApparatus(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
 {
     static const QString sql = [] {
-        QStringList changing;
-        for (const TColumn& c : ApparatusColumns)
-            if (QLatin1String(c.central) != QLatin1String("local_id"))
-                changing << QLatin1String(c.central);
+        QStringList changing = valueColumns(ApparatusColumns);
         changing << QStringLiteral("removed_at");
         // removed_at is not among the values: the row is there, so its mark goes.
         QString s = upsertSql("apparatus", ApparatusColumns, changing, QStringLiteral(", updated_at = now()"));
@@ -426,7 +452,8 @@ void MarkRemovedApparatus(QSqlDatabase& db, const QString& station, const std::v
 
 void InsertHistoryRows(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
 {
-    static const QString sql = upsertSql("apparatus_history", HistoryColumns, {}, {});
+    // Brought up to date: an ID the station gives again after deleting its newest writes.
+    static const QString sql = upsertSql("apparatus_history", HistoryColumns, valueColumns(HistoryColumns), {});
     writeRows(db, sql, station, HistoryColumns, rows);
 }
 

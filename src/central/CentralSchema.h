@@ -47,8 +47,9 @@ QStringList DropPartitionsBefore(QSqlDatabase& db, QDate day);
 // "apparatus_record_2026_12"
 QString MonthPartitionName(QDate day);
 
-// The station's row, made when missing; its last_seen moves on.
-void UpsertStation(QSqlDatabase& db, const QString& station);
+// The station's row, made when missing with the key of the database it forwards from; its last_seen
+// moves on. Throws EDatabaseError when the name is another database's.
+void UpsertStation(QSqlDatabase& db, const QString& station, qint64 databaseKey);
 // A batch of the station's readings, as SelectRecordBatchAfter made it; a row the central database
 // has already is left as it is. The partitions of their months must exist.
 void InsertRecords(QSqlDatabase& db, const QString& station, const TRecordBatch& batch);
@@ -57,7 +58,8 @@ void InsertRecords(QSqlDatabase& db, const QString& station, const TRecordBatch&
 // marked removed (a row that comes back is marked present again).
 void UpsertApparatus(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
 void MarkRemovedApparatus(QSqlDatabase& db, const QString& station, const std::vector<qint64>& present);
-// Parameter writes (SelectHistoryAfter's columns); a row the central database has is left as it is.
+// Parameter writes (SelectHistoryAfter's columns); a row the central database has is brought up to
+// date when it differs (an ID given again).
 void InsertHistoryRows(QSqlDatabase& db, const QString& station, const TQueryResult& rows);
 // Journal entries (SelectJournalAfter's columns), new or changed since: a later clear or
 // acknowledgement reaches the central row.

@@ -54,7 +54,7 @@ TForwarder::TForwarder(QString dataPath, TCentralConfig config, TReport report, 
 
 TForwarder::~TForwarder()
 {
-    Stop();
+    Stop(std::chrono::hours(24)); // the thread uses this object: it must end first
 }
 
 void TForwarder::Start()
@@ -62,15 +62,22 @@ void TForwarder::Start()
     m_thread = std::thread([this] { run(); });
 }
 
-void TForwarder::Stop()
+bool TForwarder::Stop(std::chrono::milliseconds patience)
 {
+    if (!m_thread.joinable())
+        return true;
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_stop = true;
+        m_wake.notify_all();
+        if (!m_wake.wait_for(lock, patience, [this] { return m_ended; })) {
+            m_report = nullptr; // nobody listens any more
+            m_thread.detach();
+            return false;
+        }
     }
-    m_wake.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
+    return true;
 }
 
 void TForwarder::Wake()
@@ -100,16 +107,17 @@ QString TForwarder::StatusText(const TStatus& status)
 
 void TForwarder::setStatus(TState state, qint64 backlog, const QString& error)
 {
-    bool changed;
+    TReport report;
     TStatus now;
     {
         std::lock_guard lock(m_mutex);
-        changed = m_status.state != state;
+        if (m_status.state != state)
+            report = m_report;
         m_status = {state, backlog, error};
         now = m_status;
     }
-    if (changed && m_report)
-        m_report(now);
+    if (report)
+        report(now);
 }
 
 void TForwarder::wait(std::chrono::milliseconds time)
@@ -128,6 +136,8 @@ void TForwarder::run()
         TDatabase local(QStringLiteral("forwarder-") + suffix, 200);
         QSqlDatabase central;
         bool localReady = false;
+        QString localTrouble; // said once, not at every retry
+        qint64 databaseKey = 0;
         auto backoff = m_options.backoffFirst;
         for (;;) {
             {
@@ -141,13 +151,16 @@ void TForwarder::run()
                         throw EDatabaseError(local.OpenError().toStdString());
                     EnsureForwardPosition(local);
                     EnsureEventJournal(local); // an older database may not have it yet
+                    // A position lost in a power cut sends a batch again, which the central key ignores.
+                    UseLazyCommits(local);
+                    databaseKey = ForwardDatabaseKey(local);
                     localReady = true;
                 }
                 if (!central.isOpen()) {
                     try {
                         central = OpenCentral(centralName, m_config);
                         EnsureCentralSchema(central);
-                        UpsertStation(central, m_config.station);
+                        UpsertStation(central, m_config.station, databaseKey);
                     } catch (const std::exception& e) {
                         throw ECentral(e.what());
                     }
@@ -157,10 +170,20 @@ void TForwarder::run()
                     m_registryKnown = m_openKnown = false;
                     m_registry.clear();
                     m_openJournal.clear();
+                    m_watchedSent = false;
+                    m_syncedAt = -1;
                     LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.host, m_config.station));
+                }
+                // Nothing committed by the program since all was sent: no pass (it would only read).
+                const qint64 version = DataVersion(local);
+                if (version == m_syncedAt && m_maintainedOn == QDateTime::currentDateTimeUtc().date()) {
+                    wait(m_options.idle);
+                    continue;
                 }
                 const bool sent = forwardOnce(local, central);
                 backoff = m_options.backoffFirst;
+                localTrouble.clear();
+                m_syncedAt = Status().state == TState::Synced ? version : -1;
                 if (!sent)
                     wait(m_options.idle);
             } catch (const ECentral& e) {
@@ -176,7 +199,10 @@ void TForwarder::run()
                 backoff = std::min(backoff * 2, m_options.backoffLast);
             } catch (const std::exception& e) {
                 // The station's own database is busy or away for now: the next pass tries again.
-                LogError(QStringLiteral("中心库转发：本站数据库：") + QString::fromUtf8(e.what()));
+                const QString trouble = QString::fromUtf8(e.what());
+                if (trouble != localTrouble)
+                    LogError(QStringLiteral("中心库转发：本站数据库：") + trouble);
+                localTrouble = trouble;
                 wait(m_options.backoffFirst);
             }
         }
@@ -185,6 +211,9 @@ void TForwarder::run()
         central = QSqlDatabase();
     }
     QSqlDatabase::removeDatabase(centralName);
+    std::lock_guard lock(m_mutex);
+    m_ended = true;
+    m_wake.notify_all();
 }
 
 qint64 TForwarder::backlog(TDatabase& local)
@@ -288,11 +317,28 @@ int TForwarder::forwardRecords(TDatabase& local, QSqlDatabase& central)
 
 int TForwarder::forwardHistory(TDatabase& local, QSqlDatabase& central)
 {
-    const TQueryResult rows = SelectHistoryAfter(local, ReadForwardPosition(local, HistoryTable), m_options.batch);
+    qint64 position = ReadForwardPosition(local, HistoryTable);
+    // The history window can delete the newest writes, and SQLite then gives their IDs again: when
+    // the row at the position is no longer the one sent, everything is sent again (the central rows
+    // are brought up to date, the unchanged ones untouched).
+    if (position > 0) {
+        const TQueryResult atPosition = SelectHistoryAfter(local, position - 1, 1);
+        const QVariantList tip = atPosition.rows().empty() || atPosition.rows().front().value(0).toLongLong() != position
+                                     ? QVariantList{}
+                                     : atPosition.rows().front();
+        if (m_historyTip.first != position)
+            m_historyTip = {position, tip}; // not sent by this run: taken as it is
+        else if (m_historyTip.second != tip) {
+            LogError(QStringLiteral("中心库：参数历史的最新记录已删除或替换，重新发送全部参数历史"));
+            position = 0;
+        }
+    }
+    const TQueryResult rows = SelectHistoryAfter(local, position, m_options.batch);
     if (rows.rows().empty())
         return 0;
     inCentralTransaction(central, [&] { InsertHistoryRows(central, m_config.station, rows); });
     WriteForwardPosition(local, HistoryTable, rows.rows().back().value(0).toLongLong());
+    m_historyTip = {rows.rows().back().value(0).toLongLong(), rows.rows().back()};
     return int(rows.rows().size());
 }
 
@@ -312,7 +358,10 @@ int TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
         m_openKnown = true;
     }
     std::vector<QVariantList> send;
-    if (!m_openJournal.empty()) {
+    // The watched rows are read again only when some alarm up to the same position was cleared or
+    // acknowledged since (counted before they are read: a change after the count shows next time).
+    const std::pair<qint64, qint64> changeable = CountChangeableAlarms(local, position);
+    if (!m_openJournal.empty() && (changeable != m_changeable || position != m_changeableAt || !m_watchedSent)) {
         std::vector<qint64> ids;
         ids.reserve(m_openJournal.size());
         for (const auto& entry : m_openJournal)
@@ -328,9 +377,11 @@ int TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
     }
     const TQueryResult fresh = SelectJournalAfter(local, position, m_options.batch);
     send.insert(send.end(), fresh.rows().begin(), fresh.rows().end());
-    if (send.empty())
-        return 0;
-    inCentralTransaction(central, [&] { UpsertJournal(central, m_config.station, rowsOf(fresh, send)); });
+    if (!send.empty())
+        inCentralTransaction(central, [&] { UpsertJournal(central, m_config.station, rowsOf(fresh, send)); });
+    m_changeable = changeable;
+    m_changeableAt = position;
+    m_watchedSent = true;
     if (!fresh.rows().empty())
         WriteForwardPosition(local, JournalTable, fresh.rows().back().value(0).toLongLong());
     // Watched from now on: the alarms still to be cleared or acknowledged, as they were sent.

@@ -48,8 +48,10 @@ public:
     TForwarder& operator=(const TForwarder&) = delete;
 
     void Start();
-    // Ends the thread; a batch in flight is rolled back by the server and sent again next time.
-    void Stop();
+    // Ends the thread, waiting at most `patience`; a batch in flight is rolled back by the server and
+    // sent again next time. False when the thread is still held by the server (a statement that
+    // does not return): it then reports nothing more, and the object must not be destroyed.
+    bool Stop(std::chrono::milliseconds patience = std::chrono::seconds(5));
     // New rows were stored: no need to wait for the idle time.
     void Wake();
     TStatus Status() const;
@@ -85,11 +87,17 @@ private:
     std::map<qint64, QVariantList> m_registry;    // the registry rows as last written
     bool m_openKnown = false;
     std::map<qint64, QVariantList> m_openJournal; // alarms sent open, as sent (empty: not known)
+    std::pair<qint64, qint64> m_changeable{-1, -1}; // CountChangeableAlarms when they were last read,
+    qint64 m_changeableAt = -1;                     // up to this position
+    bool m_watchedSent = false;                     // every watched alarm sent as it is
+    qint64 m_syncedAt = -1;
+    std::pair<qint64, QVariantList> m_historyTip{-1, {}}; // the newest parameter write sent, as sent // the station database's data version when all had been sent
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
     bool m_woken = false;
+    bool m_ended = false;
     TStatus m_status;
     std::atomic<uint64_t> m_forwarded{0};
     std::thread m_thread;

@@ -138,8 +138,12 @@ void TMonitorCore::Stop(std::chrono::milliseconds flush)
     m_comM->ClosePort(); // no serial thread outlives the core's owner
     if (m_writer)
         m_writer->Stop(flush); // the last rows are committed before the program ends
-    if (m_forwarder)
-        m_forwarder->Stop(); // what it has not sent goes at the next start
+    // What it has not sent goes at the next start. A server that holds it past the patience is not
+    // waited for: the thread is left to the end of the process, with the object it uses.
+    if (m_forwarder && !m_forwarder->Stop()) {
+        LogError(QStringLiteral("中心库：服务器未应答，转发不再等待"));
+        (void)m_forwarder.release();
+    }
 }
 
 void TMonitorCore::StartForwarding()
@@ -147,6 +151,13 @@ void TMonitorCore::StartForwarding()
     const TCentralConfig central = ReadCentralConfig(*m_state.SettingsFile);
     if (!central.Enabled() || m_forwarder)
         return;
+    // A loss the journal holds from an earlier run gets its 已同步 too.
+    try {
+        m_centralLost = LastJournalText(m_db, QLatin1String(JournalKind::Central.code))
+                            .startsWith(QString::fromUtf8(JournalKind::Central.text) + QStringLiteral("：不可达"));
+    } catch (const EDatabaseError& e) {
+        LogError(QString::fromUtf8(e.what()));
+    }
     LogError(QStringLiteral("中心库：转发到 %1:%2/%3，站点 %4")
                  .arg(central.host)
                  .arg(central.port)

@@ -3,6 +3,7 @@
 
 #include "Convert.h"
 
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlTableModel>
 
@@ -104,7 +105,9 @@ const QString SelectRecordBatchAfter = [] {
     for (const char* c : {"AActTemperature", "BActTemperature", "CActTemperature", "DActTemperature",
                           "ABlackTemperature", "BBlackTemperature", "CBlackTemperature", "DBlackTemperature"})
         columns << number(c);
-    return QStringLiteral("SELECT %1 FROM (SELECT *, t IS NOT NULL AND t >= :from AS keep FROM (SELECT RecordID, "
+    // Years the central time type and its monthly partitions can hold.
+    return QStringLiteral("SELECT %1 FROM (SELECT *, t IS NOT NULL AND t >= :from AND t >= '0001' AND t < '9999-12' AS keep "
+                          "FROM (SELECT RecordID, "
                           "CAST(ApparatusID AS INTEGER) AS ApparatusID, strftime('%Y-%m-%dT%H:%M:%SZ', InDateTime, 'utc') AS t, "
                           "AActTemperature, BActTemperature, CActTemperature, DActTemperature, ABlackTemperature, "
                           "BBlackTemperature, CBlackTemperature, DBlackTemperature FROM ApparatusRecord "
@@ -228,6 +231,15 @@ void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId)
     db.Exec(Sql::WriteForwardPosition, {{":t", table}, {":id", lastId}});
 }
 
+qint64 ForwardDatabaseKey(TDatabase& db)
+{
+    static const QString name = QStringLiteral("DatabaseKey");
+    // Kept beside the positions; the first key written stays.
+    db.Exec(QStringLiteral("INSERT OR IGNORE INTO ForwardPosition(TableName, LastID) VALUES(:t, :id)"),
+            {{":t", name}, {":id", qint64(QRandomGenerator::system()->generate64() >> 2) + 1}});
+    return ReadForwardPosition(db, name);
+}
+
 TRecordBatch SelectRecordBatchAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc)
 {
     const TQueryResult r =
@@ -254,6 +266,17 @@ TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit)
 TQueryResult SelectJournalAfter(TDatabase& db, qint64 lastId, int limit)
 {
     return db.Query(Sql::SelectJournalAfter, {{":id", lastId}, {":n", limit}});
+}
+
+qint64 DataVersion(TDatabase& db)
+{
+    return db.Query(QStringLiteral("PRAGMA data_version")).rows().front().front().toLongLong();
+}
+
+void UseLazyCommits(TDatabase& db)
+{
+    // In WAL mode: durable at the next checkpoint instead of at each commit.
+    db.Exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
 }
 
 TLastIds LastIds(TDatabase& db)
@@ -484,6 +507,24 @@ void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDa
     }
     for (qint64 id : ids)
         db.Exec(Sql::AcknowledgeJournal, {{":p1", DateTimeText(when)}, {":user", user}, {":id", id}});
+}
+
+std::pair<qint64, qint64> CountChangeableAlarms(TDatabase& db, qint64 upTo)
+{
+    // Each count over its own partial index.
+    const TQueryResult r = db.Query(
+        QStringLiteral("SELECT (SELECT count(*) FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%' AND "
+                       "ID <= :p) AS o, (SELECT count(*) FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%' "
+                       "AND ID <= :p) AS u"),
+        {{":p", upTo}});
+    return {r.FieldAsInteger(QStringLiteral("o")), r.FieldAsInteger(QStringLiteral("u"))};
+}
+
+QString LastJournalText(TDatabase& db, const QString& kind)
+{
+    return db.Query(QStringLiteral("SELECT Text FROM EventJournal WHERE Kind = :kind ORDER BY ID DESC LIMIT 1"),
+                    {{":kind", kind}})
+        .FieldAsString(QStringLiteral("Text"));
 }
 
 qint64 CountUnacknowledgedAlarms(TDatabase& db)

@@ -45,10 +45,14 @@ bool EnsureEventJournal(TDatabase& db);
 void EnsureForwardPosition(TDatabase& db);
 qint64 ReadForwardPosition(TDatabase& db, const QString& table);
 void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId);
+// This database's own random key among the central database's stations (made at the first call):
+// a station name that another database already forwards under is refused.
+qint64 ForwardDatabaseKey(TDatabase& db);
 // The next readings after a position (in ID order, at most `limit`) as the central database takes
 // them, made by SQLite in one pass: each column one array literal ("{41.5,NULL,42}"), times in UTC
 // ("2026-12-09T00:00:00Z", the 'utc' modifier applying the station's zone). A reading whose time is
-// malformed, or before `fromUtc` ("2026-10-01"; empty: no bound), is left out of the arrays but
+// malformed or out of the years 1 to 9999, or before `fromUtc` ("2026-10-01"; empty: no bound), is
+// left out of the arrays but
 // counts in `last`; a temperature that is no finite number is NULL.
 struct TRecordBatch {
     qint64 last = 0;    // the highest ID read; 0 when none was
@@ -62,6 +66,12 @@ TRecordBatch SelectRecordBatchAfter(TDatabase& db, qint64 lastId, int limit, con
 // then the table's columns; the journal's as SelectJournalRows gives them).
 TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit);
 TQueryResult SelectJournalAfter(TDatabase& db, qint64 lastId, int limit);
+// A number that changes whenever another connection commits to the database (a cheap "anything
+// new?" for a reader that polls).
+qint64 DataVersion(TDatabase& db);
+// Commits of this connection are not flushed to the disk at once: for writes that may be lost in a
+// power cut because they are made again (the forwarder's position).
+void UseLazyCommits(TDatabase& db);
 // The highest ID of the readings, the parameter writes and the journal (0 when none), in one read.
 struct TLastIds {
     qint64 records = 0;
@@ -128,6 +138,11 @@ void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTi
 // Acknowledges the alarms among `ids` not yet acknowledged (all of them when `ids` is empty).
 void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user);
 qint64 CountUnacknowledgedAlarms(TDatabase& db);
+// Among the entries up to `upTo`, the alarms not yet cleared and those not yet acknowledged. A row
+// only ever gets cleared and acknowledged, never the other way: equal counts mean none changed.
+std::pair<qint64, qint64> CountChangeableAlarms(TDatabase& db, qint64 upTo);
+// The text of the newest entry of that kind; empty when none.
+QString LastJournalText(TDatabase& db, const QString& kind);
 // Active alarms first (not cleared), then the rest, newest first; an address of -2 means all, a
 // null date no bound. Alarms still active or not yet acknowledged show whatever their date.
 TQueryResult SelectJournal(TDatabase& db, int address, const QDateTime& from, const QDateTime& to);

@@ -404,6 +404,78 @@ TEST_F(CentralFixture, ReadingsNoNumberOrTimeCanBeMadeOfDoNotStopTheForwarding)
     EXPECT_EQ(sqlite(data, "SELECT LastID FROM ForwardPosition WHERE TableName = 'ApparatusRecord'"), "4\n");
 }
 
+TEST_F(CentralFixture, ASecondDatabaseUnderAStationsNameIsRefusedAndReusedHistoryIdsAreNotLost)
+{
+    QTemporaryDir first, second;
+    const std::string one = demoStation(first), two = demoStation(second);
+    sqlite(one, "INSERT INTO ApparatusHistory (InDate, ApparatusName, T1) VALUES ('2026-12-09 10:00:00', 'a', 80),"
+                " ('2026-12-09 10:01:00', 'b', 81);"
+                "INSERT INTO ApparatusRecord (ApparatusID, InDateTime, AActTemperature) VALUES (1, '2026-12-09 10:00:00', 40);"
+                "INSERT INTO EventJournal (Kind, Text, RaisedAt) VALUES ('event.fan', 'x' || char(0) || 'y', '2026-12-09 10:00:00');"
+                "INSERT INTO ApparatusRecord (ApparatusID, InDateTime, AActTemperature) VALUES (1, '0000-06-01 00:00:00', 41),"
+                " (1, '9999-12-31 23:59:59', 42), (1, '2026-12-09 10:00:01', 43);");
+    {
+        TForwarder forwarder(first.path(), centralFor("same"), {}, quick());
+        forwarder.Start();
+        ASSERT_TRUE(synced(forwarder)) << forwarder.Status().error.toStdString();
+        EXPECT_EQ(psql("SELECT string_agg(a_act_temperature::text, ',' ORDER BY local_id) FROM apparatus_record"), "40,43\n")
+            << "years no timestamp can hold are left out, not a stop for good";
+        EXPECT_EQ(psql("SELECT text FROM event_journal"), "xy\n") << "a NUL the driver cannot send is dropped";
+
+        // The newest write is deleted; the next one gets its ID again and must arrive all the same.
+        sqlite(one, "DELETE FROM ApparatusHistory WHERE HistoryID = 2;"
+                    "INSERT INTO ApparatusHistory (InDate, ApparatusName, T1) VALUES ('2026-12-09 11:00:00', 'c', 99);");
+        EXPECT_TRUE(WaitUntil([&] {
+            return psql("SELECT string_agg(local_id || ':' || apparatus_name || ':' || t1, ' ' ORDER BY local_id)"
+                        " FROM apparatus_history") == "1:a:80 2:c:99\n";
+        }, 10000)) << psql("SELECT * FROM apparatus_history");
+        forwarder.Stop();
+    }
+    // Another station's database under the same name would overwrite its rows: refused, and said.
+    TForwarder impostor(second.path(), centralFor("same"), {}, quick());
+    impostor.Start();
+    ASSERT_TRUE(WaitUntil([&] { return impostor.Status().state == TForwarder::TState::Unreachable; }, 10000));
+    EXPECT_NE(impostor.Status().error.indexOf("站点名“same”已由另一个本站数据库使用"), -1)
+        << impostor.Status().error.toStdString();
+    impostor.Stop();
+    EXPECT_EQ(psql("SELECT count(*) FROM apparatus_record"), "2\n");
+    EXPECT_EQ(psql("SELECT count(*) FROM apparatus_history"), "2\n");
+    // The first database forwards on under its name.
+    TForwarder again(first.path(), centralFor("same"), {}, quick());
+    again.Start();
+    EXPECT_TRUE(synced(again)) << again.Status().error.toStdString();
+}
+
+TEST_F(CentralFixture, AServerThatHoldsAStatementDoesNotHoldTheStopAndGivesTheStatementUp)
+{
+    QTemporaryDir station;
+    const std::string data = demoStation(station);
+    {
+        QSqlDatabase db = open();
+        EnsureCentralSchema(db);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("central-test"));
+    // Another session holds the readings' table for 40 s.
+    const int holder = Spawn({"/usr/bin/psql", "-h", pg->SocketDir(), "-p", std::to_string(TPgCluster::Port), "-U",
+                              "zeva_test", "-d", name, "-c",
+                              "BEGIN; LOCK TABLE apparatus_record IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(40);"},
+                             "/", "/dev/null");
+    ASSERT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM pg_locks WHERE mode = 'AccessExclusiveLock'"
+                                            " AND relation = 'apparatus_record'::regclass") == "1\n"; }));
+    sqlite(data, "INSERT INTO ApparatusRecord (ApparatusID, InDateTime, AActTemperature) VALUES (1, '2026-12-09 10:00:00', 40);");
+    auto* forwarder = new TForwarder(station.path(), centralFor("held"), {}, quick());
+    forwarder->Start();
+    // Its statement waits on the lock, then gives up (lock_timeout) and says so.
+    ASSERT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'zeva'"
+                                            " AND wait_event_type = 'Lock'") == "1\n"; }));
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_FALSE(forwarder->Stop(std::chrono::milliseconds(500))) << "the thread is held by the server";
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
+    // Left to end on its own: within the lock timeout it lets go of the server and ends.
+    EXPECT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'zeva'") == "0\n"; }, 20000));
+    Terminate(holder);
+}
+
 TEST_F(CentralFixture, ReadingsGoToTheirUtcMonthAndThoseBeforeTheRetentionAreNotSent)
 {
     const TZone zone("Asia/Shanghai"); // local midnight of the first of a month is still the month before in UTC

@@ -180,6 +180,16 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
         << "\r\nDatabase=plant\r\nUser=zeva_test\r\nSslMode=disable\r\nStation=core\r\n";
     std::vector<TForwarder::TState> heard;
     core.Hooks.centralChanged = [&](const TForwarder::TStatus& s) { heard.push_back(s.state); };
+    // An earlier run ended while the server was away: this run says when all has been sent.
+    {
+        TDatabase db(QStringLiteral("earlier-run"));
+        ASSERT_TRUE(db.Open(dir.path()));
+        InsertJournal(db, -1, QStringLiteral("event.central"), QStringLiteral("中心库：不可达（earlier）"),
+                      QDateTime::currentDateTime().addSecs(-60));
+    }
+    const auto entries = [&](const QString& text) {
+        return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.central' AND Text LIKE '%1%'").arg(text));
+    };
     Start();
     ASSERT_FALSE(core.CentralStatus()) << "nothing forwarded before it is started";
     core.StartForwarding();
@@ -191,6 +201,7 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
         return state() == TForwarder::TState::Synced && central("SELECT count(*) > 1 FROM apparatus_record") == "t\n";
     }, 10000)) << core.CentralStatus()->error.toStdString();
     ASSERT_FALSE(heard.empty()) << "the hook is heard on this thread";
+    ASSERT_TRUE(WaitUntil([&] { return entries(QStringLiteral("中心库：已同步")) == 1; }));
     EXPECT_EQ(central("SELECT count(*) FROM apparatus WHERE station = 'core'"), "2\n");
 
     // The server goes away: the polling and the recording go on; the journal says it once.
@@ -199,7 +210,7 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
     ASSERT_TRUE(answerUntil(bus, [&] { return state() == TForwarder::TState::Unreachable; }, 10000));
     ASSERT_TRUE(answerUntil(bus, [&] { return count(QStringLiteral("ApparatusRecord")) >= before + 4; }, 10000));
     EXPECT_EQ(heard.back(), TForwarder::TState::Unreachable);
-    ASSERT_TRUE(WaitUntil([&] { return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.central'")) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return entries(QStringLiteral("中心库：不可达")) == 2; }));
     EXPECT_EQ(core.Db().Query(QStringLiteral("SELECT Text FROM EventJournal WHERE Kind = 'event.central'"))
                   .FieldAsString(QStringLiteral("Text"))
                   .left(8),
@@ -209,7 +220,7 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
     // It comes back: everything stored meanwhile arrives, and the journal says so.
     ASSERT_TRUE(pg.Start()) << pg.Error();
     ASSERT_TRUE(answerUntil(bus, [&] {
-        return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.central' AND Text = '中心库：已同步'")) == 1;
+        return entries(QStringLiteral("中心库：已同步")) == 2;
     }, 20000));
     // The bus falls silent: no more readings; the counts meet.
     const auto same = [&](const QString& table, const std::string& centralTable) {
@@ -218,7 +229,7 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
     EXPECT_TRUE(WaitUntil([&] {
         return same(QStringLiteral("ApparatusRecord"), "apparatus_record") && same(QStringLiteral("EventJournal"), "event_journal");
     }, 10000)) << central("SELECT count(*) FROM apparatus_record") << count(QStringLiteral("ApparatusRecord"));
-    EXPECT_EQ(central("SELECT count(*) FROM event_journal WHERE kind = 'event.central'"), "2\n")
+    EXPECT_EQ(central("SELECT count(*) FROM event_journal WHERE kind = 'event.central'"), "4\n")
         << "the loss and the return reach the central journal too";
     core.Stop();
 }

@@ -223,9 +223,10 @@ std::string Shell(const std::string& command)
     return out;
 }
 
-double CpuSecondsOf(int pid)
+double CpuSecondsOf(int pid, int thread)
 {
-    std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = ReadText("/proc/" + std::to_string(pid) +
+                                (thread > 0 ? "/task/" + std::to_string(thread) : std::string()) + "/stat");
     std::size_t close = stat.rfind(')');
     if (close == std::string::npos)
         return 0;

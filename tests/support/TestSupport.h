@@ -72,8 +72,9 @@ private:
     bool m_held = false;
 };
 
-// CPU time (user and system) of another process, in seconds, and its resident memory in KiB.
-double CpuSecondsOf(int pid);
+// CPU time (user and system) of another process (or of one of its threads; the main thread's ID is
+// the process's), in seconds, and its resident memory in KiB.
+double CpuSecondsOf(int pid, int thread = 0);
 long RssKbOf(int pid);
 
 // CPU time of this process, in ms.
