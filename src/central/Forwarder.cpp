@@ -331,6 +331,8 @@ int TForwarder::forwardHistory(TDatabase& local, QSqlDatabase& central)
         else if (m_historyTip.second != tip) {
             LogError(QStringLiteral("中心库：参数历史的最新记录已删除或替换，重新发送全部参数历史"));
             position = 0;
+            WriteForwardPosition(local, HistoryTable, 0);
+            m_historyTip = {0, {}}; // said once, even when nothing is left to send
         }
     }
     const TQueryResult rows = SelectHistoryAfter(local, position, m_options.batch);

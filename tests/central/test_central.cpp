@@ -429,6 +429,11 @@ TEST_F(CentralFixture, ASecondDatabaseUnderAStationsNameIsRefusedAndReusedHistor
             return psql("SELECT string_agg(local_id || ':' || apparatus_name || ':' || t1, ' ' ORDER BY local_id)"
                         " FROM apparatus_history") == "1:a:80 2:c:99\n";
         }, 10000)) << psql("SELECT * FROM apparatus_history");
+        // All of it deleted: the position goes back to the start, once, and the next write is the first.
+        sqlite(one, "DELETE FROM ApparatusHistory;");
+        EXPECT_TRUE(WaitUntil([&] {
+            return sqlite(one, "SELECT LastID FROM ForwardPosition WHERE TableName = 'ApparatusHistory'") == "0\n";
+        }, 10000));
         forwarder.Stop();
     }
     // Another station's database under the same name would overwrite its rows: refused, and said.
