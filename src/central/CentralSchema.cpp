@@ -192,10 +192,16 @@ const char* castOf(TValue value)
     return "text";
 }
 
-// "INSERT INTO table (station, cols...) VALUES (?, ?::type, ...)"; `changing` columns are updated
-// on a conflict when they differ, and `extra` ("removed_at = NULL") goes with them.
+// "INSERT INTO table (station, cols...) VALUES (?, ?::type, ...)". On a conflict the `changing`
+// columns take the new values and the `fixed` ones their given value, when any of them differs;
+// `alsoSet` ("updated_at = now()") goes with them.
+struct TFixed {
+    const char* column;
+    const char* value;
+};
 template <std::size_t N>
-QString upsertSql(const char* table, const TColumn (&columns)[N], const QStringList& changing, const QString& extra)
+QString upsertSql(const char* table, const TColumn (&columns)[N], const QStringList& changing,
+                  std::initializer_list<TFixed> fixed = {}, const char* alsoSet = nullptr)
 {
     QStringList names{QStringLiteral("station")}, values{QStringLiteral("?")};
     for (const TColumn& c : columns) {
@@ -207,13 +213,19 @@ QString upsertSql(const char* table, const TColumn (&columns)[N], const QStringL
     if (changing.isEmpty())
         return sql + QStringLiteral("NOTHING");
     QStringList set, now, then;
-    for (const QString& c : changing) {
-        set << c + QStringLiteral(" = excluded.") + c;
-        now << QLatin1String(table) + QLatin1Char('.') + c;
-        then << QStringLiteral("excluded.") + c;
-    }
-    return sql + QStringLiteral("UPDATE SET %1%2 WHERE (%3) IS DISTINCT FROM (%4)")
-                     .arg(set.join(QLatin1Char(',')), extra, now.join(QLatin1Char(',')), then.join(QLatin1Char(',')));
+    const auto column = [&](const QString& name, const QString& value) {
+        set << name + QStringLiteral(" = ") + value;
+        now << QLatin1String(table) + QLatin1Char('.') + name;
+        then << value;
+    };
+    for (const QString& c : changing)
+        column(c, QStringLiteral("excluded.") + c);
+    for (const TFixed& f : fixed)
+        column(QLatin1String(f.column), QLatin1String(f.value));
+    if (alsoSet)
+        set << QLatin1String(alsoSet);
+    return sql + QStringLiteral("UPDATE SET %1 WHERE (%2) IS DISTINCT FROM (%3)")
+                     .arg(set.join(QLatin1Char(',')), now.join(QLatin1Char(',')), then.join(QLatin1Char(',')));
 }
 
 // Every central column but the key: what an upsert brings up to date.
@@ -425,15 +437,9 @@ void UpsertStation(QSqlDatabase& db, const QString& station, qint64 databaseKey)
 
 void UpsertApparatus(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
 {
-    static const QString sql = [] {
-        QStringList changing = valueColumns(ApparatusColumns);
-        changing << QStringLiteral("removed_at");
-        // removed_at is not among the values: the row is there, so its mark goes.
-        QString s = upsertSql("apparatus", ApparatusColumns, changing, QStringLiteral(", updated_at = now()"));
-        s.replace(QStringLiteral("removed_at = excluded.removed_at"), QStringLiteral("removed_at = NULL"));
-        s.replace(QStringLiteral("excluded.removed_at)"), QStringLiteral("NULL::timestamptz)"));
-        return s;
-    }();
+    // The row is there, so a removed mark goes.
+    static const QString sql = upsertSql("apparatus", ApparatusColumns, valueColumns(ApparatusColumns),
+                                         {{"removed_at", "NULL::timestamptz"}}, "updated_at = now()");
     writeRows(db, sql, station, ApparatusColumns, rows);
 }
 
@@ -453,14 +459,14 @@ void MarkRemovedApparatus(QSqlDatabase& db, const QString& station, const std::v
 void InsertHistoryRows(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
 {
     // Brought up to date: an ID the station gives again after deleting its newest writes.
-    static const QString sql = upsertSql("apparatus_history", HistoryColumns, valueColumns(HistoryColumns), {});
+    static const QString sql = upsertSql("apparatus_history", HistoryColumns, valueColumns(HistoryColumns));
     writeRows(db, sql, station, HistoryColumns, rows);
 }
 
 void UpsertJournal(QSqlDatabase& db, const QString& station, const TQueryResult& rows)
 {
     static const QString sql = upsertSql("event_journal", JournalColumns,
-                                         {QStringLiteral("cleared_at"), QStringLiteral("acked_at"), QStringLiteral("acked_by")}, {});
+                                         {QStringLiteral("cleared_at"), QStringLiteral("acked_at"), QStringLiteral("acked_by")});
     writeRows(db, sql, station, JournalColumns, rows);
 }
 

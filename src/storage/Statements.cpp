@@ -114,6 +114,14 @@ const QString SelectRecordBatchAfter = [] {
                           "WHERE RecordID > :id ORDER BY RecordID LIMIT :n))")
         .arg(columns.join(QStringLiteral(", ")));
 }();
+const QString InsertDatabaseKey =
+    QStringLiteral("INSERT OR IGNORE INTO ForwardPosition(TableName, LastID) VALUES(:t, :id)");
+// Each count over its own partial index.
+const QString CountChangeableAlarms = QStringLiteral(
+    "SELECT (SELECT count(*) FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%' AND ID <= :p) AS o, "
+    "(SELECT count(*) FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%' AND ID <= :p) AS u");
+const QString LastJournalText =
+    QStringLiteral("SELECT Text FROM EventJournal WHERE Kind = :kind ORDER BY ID DESC LIMIT 1");
 const QString SelectHistoryAfter = QStringLiteral(
     "SELECT HistoryID, InDate, ApparatusName, ApparatusAddress, ApparatusBate, ApparatusType, Implication, "
     "T1, T2, T3, T4, T5, T6, T7, AAtoneT, BAtoneT, CAtoneT, DAtoneT, TF, RUN FROM ApparatusHistory "
@@ -235,7 +243,7 @@ qint64 ForwardDatabaseKey(TDatabase& db)
 {
     static const QString name = QStringLiteral("DatabaseKey");
     // Kept beside the positions; the first key written stays.
-    db.Exec(QStringLiteral("INSERT OR IGNORE INTO ForwardPosition(TableName, LastID) VALUES(:t, :id)"),
+    db.Exec(Sql::InsertDatabaseKey,
             {{":t", name}, {":id", qint64(QRandomGenerator::system()->generate64() >> 2) + 1}});
     return ReadForwardPosition(db, name);
 }
@@ -511,20 +519,13 @@ void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDa
 
 std::pair<qint64, qint64> CountChangeableAlarms(TDatabase& db, qint64 upTo)
 {
-    // Each count over its own partial index.
-    const TQueryResult r = db.Query(
-        QStringLiteral("SELECT (SELECT count(*) FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%' AND "
-                       "ID <= :p) AS o, (SELECT count(*) FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%' "
-                       "AND ID <= :p) AS u"),
-        {{":p", upTo}});
+    const TQueryResult r = db.Query(Sql::CountChangeableAlarms, {{":p", upTo}});
     return {r.FieldAsInteger(QStringLiteral("o")), r.FieldAsInteger(QStringLiteral("u"))};
 }
 
 QString LastJournalText(TDatabase& db, const QString& kind)
 {
-    return db.Query(QStringLiteral("SELECT Text FROM EventJournal WHERE Kind = :kind ORDER BY ID DESC LIMIT 1"),
-                    {{":kind", kind}})
-        .FieldAsString(QStringLiteral("Text"));
+    return db.Query(Sql::LastJournalText, {{":kind", kind}}).FieldAsString(QStringLiteral("Text"));
 }
 
 qint64 CountUnacknowledgedAlarms(TDatabase& db)
