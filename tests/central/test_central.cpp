@@ -475,7 +475,7 @@ TEST_F(CentralFixture, AServerThatHoldsAStatementDoesNotHoldTheStopAndGivesTheSt
                                             " AND wait_event_type = 'Lock'") == "1\n"; }));
     const auto stopping = std::chrono::steady_clock::now();
     EXPECT_FALSE(forwarder->Stop(std::chrono::milliseconds(500))) << "the thread is held by the server";
-    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(5)) << "not the 40 s lock";
     // Left to end on its own: within the lock timeout it lets go of the server and ends.
     EXPECT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'zeva'") == "0\n"; }, 20000));
     Terminate(holder);

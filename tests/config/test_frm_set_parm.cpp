@@ -96,7 +96,7 @@ TEST_F(ConfigFixture, TakesThePortOverAsksOnceASecondAndHandsItBack)
     EXPECT_EQ(Next(4), (V{0x03, 0x3F, 0x11, 0xAD}));
     qint64 first = clock.elapsed();
     EXPECT_EQ(Next(4), (V{0x03, 0x3F, 0x11, 0xAD}));
-    EXPECT_NEAR(double(clock.elapsed() - first), 1000.0, 150.0);
+    EXPECT_NEAR(double(clock.elapsed() - first), 1000.0, 500.0) << "a tick a second, not a run-away or a stopped timer";
     w->PageCtl->setCurrentWidget(w->Parm2);
     EXPECT_EQ(Next(4), (V{0x03, 0x3F, 0x12, 0xAC}));
     w->PageCtl->setCurrentWidget(w->ParmOther);
@@ -242,7 +242,7 @@ TEST_F(ConfigFixture, HistoryRowHoldsWhatTheWindowShowedWithNullForEmptyBoxes)
     EXPECT_TRUE(h.Field("DAtoneT").isNull());
     EXPECT_TRUE(h.Field("TF").isNull());
     QDateTime at = QDateTime::fromString(h.FieldAsString("InDate"), "yyyy-MM-dd HH:mm:ss");
-    EXPECT_LE(std::abs(at.secsTo(QDateTime::currentDateTime())), 5);
+    EXPECT_LE(std::abs(at.secsTo(QDateTime::currentDateTime())), 60);
 
     w->TSet[1]->setText("abc");
     press(w->ButT[0]);

@@ -357,7 +357,7 @@ TEST(SimPeer, RepliesTakeTheirTimeOnTheWireAtTheInstrumentsSpeed)
     EXPECT_EQ(chunks[0].size(), FrameLen::BlackBox);
     // 4 request bytes and 20 reply bytes of 10 bits at 1200 baud: 200 ms.
     EXPECT_GE(took, 190);
-    EXPECT_LE(took, 400);
+    EXPECT_LE(took, 1500);
 }
 
 TEST(SimPeer, SlowLinesHandBytesOnOneByOneAndNoiseFollowsTheWholeReply)

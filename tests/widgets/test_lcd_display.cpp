@@ -191,7 +191,7 @@ TEST(LcdDisplay, AnimatedChangeDrawsBottomFirstTakesTheDelayAndHandlesEvents)
     EXPECT_EQ(bottomTop[8], (std::pair{true, false})) << "bottom bar first";
     EXPECT_EQ(bottomTop[15], (std::pair{true, true})) << "top bar last";
     EXPECT_GE(took, 600);
-    EXPECT_LE(took, 1000);
+    EXPECT_LE(took, 3000);
     EXPECT_GE(d->PaintDuration(), 600u);
     EXPECT_TRUE(eventHandled) << "pending events are handled between steps";
     EXPECT_TRUE(nestedPaintRefused);
@@ -200,5 +200,5 @@ TEST(LcdDisplay, AnimatedChangeDrawsBottomFirstTakesTheDelayAndHandlesEvents)
     // Any later repaint draws without animation.
     clock.restart();
     d->Paint();
-    EXPECT_LT(clock.elapsed(), 100);
+    EXPECT_LT(clock.elapsed(), 400) << "no animation (600 ms and more)";
 }
