@@ -80,15 +80,21 @@ namespace {
 // Two live replies of the selected instrument in turn; the recording step runs but never stores.
 void receiveChunks(benchmark::State& state, const TFrame& first, const TFrame& second)
 {
-    TFrmMain w;
-    w.State().SelectedAddress = 1;
-    w.State().PollInterval = 1;
-    w.State().RecordCycle = 0;
+    // A core that has read its settings, so that its setters have a file to write.
+    QTemporaryDir dir;
+    std::ofstream(dir.filePath("Data.ini").toStdString()) << "[Info]\r\nPath=" << dir.path().toStdString() << "\r\n";
+    TMonitorCore core;
+    struct : TStartupSteps {} steps;
+    core.Start(dir.path(), steps); // the port COM1 is not there: the start ends after the settings
+    TFrmMain w(core);
+    core.ChooseAddress(1);
+    core.SetPollInterval(1);
+    core.SetRecordCycle(0);
     const TFrame* replies[2] = {&first, &second};
     int i = 0;
     for (auto _ : state) {
         const TFrame& f = *replies[i++ & 1];
-        w.Core().ComMReceiveData(w.ComM(), f.data(), uint16_t(f.size));
+        w.Core().ComMReceiveData(w.Core().ComM(), f.data(), uint16_t(f.size));
     }
 }
 
@@ -308,11 +314,11 @@ static void BM_JournalWindowOver100000Rows(benchmark::State& state)
                        "datetime('2026-01-01', '+' || (i + 2) || ' minutes'), 'op' FROM n";
     std::system(("sqlite3 '" + dir.filePath("DataBase/Data.db").toStdString() + "' \"" + fill + "\"").c_str());
     TFrmMain main;
-    main.ADOCon().Open(dir.path());
+    main.Core().Db().Open(dir.path());
     int rows = 0;
     for (auto _ : state) {
         // Every row from 2026 on: the date filter takes them all.
-        auto* journal = new TFrmJournal(main, &main);
+        auto* journal = new TFrmJournal(main.Core(), &main);
         journal->DateFrom->setDate(QDate(2026, 1, 1));
         journal->DateTo->setDate(QDate(2027, 1, 1));
         journal->Reload();

@@ -1,49 +1,34 @@
-// TFrmSetParm's handlers: taking the port over, reading and storing parameter groups, writes with
-// their history row, maintenance, link and timing settings, and handing the port back.
+// TFrmSetParm's handlers: the registry copy and selection, the replies shown, writes with what the
+// window shows, maintenance, link and timing settings; the exchange does the talking.
 #include "FrmSetParm.h"
 
 #include "Application.h"
 #include "ComboText.h"
 #include "Convert.h"
-#include "ErrorLog.h"
 #include "Frames.h"
-#include "FrmMain.h"
-#include "MainState.h"
-#include "Reconnect.h"
+#include "MonitorCore.h"
 #include "ReplyHandling.h"
-#include "Settings.h"
 #include "Statements.h"
 #include "WindowSupport.h"
 
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTimer>
 
 namespace zeva {
 
-void RegisterConfigurationWindow()
-{
-    TFrmMain::Openers().configuration = [](TFrmMain& main) {
-        TFrmSetParm window(main);
-        window.exec();
-    };
-}
-
-TRxBuffer& TFrmSetParm::ReceiveBuffer()
-{
-    static TRxBuffer buffer;
-    return buffer;
-}
-
-TFrmSetParm::TFrmSetParm(TFrmMain& main, QWidget* parent)
-    : QDialog(parent ? parent : &main), m_main(main), m_state(main.State()), m_db(main.ADOCon())
+TFrmSetParm::TFrmSetParm(TMonitorCore& core, QWidget* parent) : QDialog(parent), m_core(core)
 {
     setObjectName(QStringLiteral("FrmSetParm"));
+    m_exchange = new TConfigExchange(core, this);
+    m_exchange->ReadSource = [this] { return readOnView(); };
     buildControls();
+    connectHandlers();
+    showReplies();
     FormCreate();
 }
 
@@ -55,39 +40,47 @@ TFrmSetParm::~TFrmSetParm()
     BlockChildSignals(this);
 }
 
+void TFrmSetParm::showReplies()
+{
+    TConfigExchange* x = m_exchange;
+    connect(x, &TConfigExchange::thresholdsRead, this, [this](const TThresholds& t) {
+        for (int i = 0; i < 7; ++i)
+            TGet[i]->setText(TempText(t[std::size_t(i)]));
+    });
+    connect(x, &TConfigExchange::compensationRead, this, [this](const TCompensation& c) {
+        for (int i = 0; i < 4; ++i)
+            AtGet[i]->setText(TempText(c[std::size_t(i)]));
+    });
+    connect(x, &TConfigExchange::fanTimingRead, this, [this](int tf, int run) {
+        JGGET->setText(QString::number(tf));
+        YXGet->setText(QString::number(run));
+    });
+    connect(x, &TConfigExchange::linkRead, this, [this](int address, int baud) {
+        ADDGet->setText(QString::number(address));
+        BateGet->setText(QString::number(baud));
+    });
+    connect(x, &TConfigExchange::answeringChanged, NoReply, [this](bool answering) { NoReply->setVisible(!answering); });
+    connect(x, &TConfigExchange::errorRaised, this, [](const QString& text) { ShowErrorBox(text); });
+}
+
 void TFrmSetParm::FormCreate()
 {
-    CopyToTempApparatus(m_db); // a copy left from an earlier run is used as it is
     Guard([this] {
-        m_adoqCom = SelectEnabledTempApparatus(m_db);
+        m_adoqCom = m_exchange->OpenRegistryCopy();
         for (m_adoqCom.First(); !m_adoqCom.Eof(); m_adoqCom.Next()) {
             MCapition->addItem(m_adoqCom.FieldAsString(Column::ApparatusName));
             MAddress->addItem(m_adoqCom.FieldAsString(Column::ApparatusAddress));
             MXL->addItem(m_adoqCom.FieldAsString(Column::ApparatusType));
         }
         selectRow(0);
-        // The highest temperatures of the selected instrument itself, if it has sent any.
-        const auto& highest = m_state.ByAddress[uint8_t(m_state.SelectedAddress & 0xFF)].highest;
-        if (highest && m_state.SelectedID != 0)
-            UpdateHighest(m_db, m_state.SelectedID, *highest);
+        m_exchange->StoreHighest();
     });
-    LXTimeEdit->setText(QString::number(m_state.PollInterval));
-    RecTimeEdit->setText(QString::number(m_state.RecordCycle));
-    SetComboText(ComPort, m_state.PortName);
-    SetComboText(ComBate, QString::number(m_state.BaudSetting));
-
-    m_main.SuspendForConfiguration();
-
-    m_commB->ClosePort();
-    m_commB->SetCommName(m_state.PortName.toStdString());
-    m_commB->SetBaudRate(uint32_t(m_state.BaudSetting));
-    Guard([this] { m_commB->OpenPort(); }); // a port held elsewhere: shown, the window still opens
-    if (!m_commB->IsOpen()) {
-        // Gone or held: tried again every 2 s while the window is open.
-        m_main.ConfigurationLink(false);
-        m_reconnectB->Start();
-    }
-    m_timerB->start();
+    const TMainState& s = m_core.State();
+    LXTimeEdit->setText(QString::number(s.PollInterval));
+    RecTimeEdit->setText(QString::number(s.RecordCycle));
+    SetComboText(ComPort, s.PortName);
+    SetComboText(ComBate, QString::number(s.BaudSetting));
+    m_exchange->Open();
 }
 
 void TFrmSetParm::showEvent(QShowEvent* event)
@@ -101,7 +94,7 @@ void TFrmSetParm::showEvent(QShowEvent* event)
 
 void TFrmSetParm::FormShow()
 {
-    m_main.TimerA()->stop();
+    // The core's polling stopped when the exchange took the port over.
     m_adoqCom.MoveTo(std::max(0, MAddress->currentIndex()));
     auto text = [this](const QString& column) { return m_adoqCom.FieldAsString(column); };
     for (int i = 0; i < 7; ++i)
@@ -117,10 +110,7 @@ void TFrmSetParm::FormShow()
 void TFrmSetParm::selectRow(int row)
 {
     if (row < 0 || row >= m_adoqCom.RecordCount()) {
-        m_state.SelectedAddress = 0;
-        m_state.SelectedID = 0;
-        m_state.CurrentTypeName.clear();
-        m_state.CurrentCapition.clear();
+        m_core.SelectInstrument(0, 0, {}, {});
         return;
     }
     m_adoqCom.MoveTo(row);
@@ -134,10 +124,8 @@ void TFrmSetParm::DataSourceDataChange()
     int row = m_adoqCom.RecNo();
     for (QComboBox* selector : {MCapition, MAddress, MXL})
         selector->setCurrentIndex(row);
-    m_state.SelectedAddress = int(m_adoqCom.FieldAsInteger(Column::ApparatusAddress));
-    m_state.SelectedID = m_adoqCom.FieldAsInteger(Column::ID);
-    m_state.CurrentTypeName = m_adoqCom.FieldAsString(Column::ApparatusType);
-    m_state.CurrentCapition = m_adoqCom.FieldAsString(Column::Implication);
+    m_core.SelectInstrument(int(m_adoqCom.FieldAsInteger(Column::ApparatusAddress)), m_adoqCom.FieldAsInteger(Column::ID),
+                            m_adoqCom.FieldAsString(Column::ApparatusType), m_adoqCom.FieldAsString(Column::Implication));
 }
 
 uint8_t TFrmSetParm::busAddress() const
@@ -145,84 +133,19 @@ uint8_t TFrmSetParm::busAddress() const
     return uint8_t(StrToInt(MAddress->currentText().trimmed()) & 0xFF);
 }
 
-void TFrmSetParm::TimerBTimer()
+std::optional<TConfigExchange::TRead> TFrmSetParm::readOnView() const
 {
     static constexpr uint8_t commands[5] = {Cmd::ReadThresholds, Cmd::ReadCompensation, Cmd::ReadFanTiming,
                                             Cmd::ReadLink, Cmd::Model};
     if (!isVisible())
-        return; // no tab is on view
-    int tab = PageCtl->currentIndex();
+        return std::nullopt; // no tab is on view
+    const int tab = PageCtl->currentIndex();
     if (tab < 0 || tab > 4)
-        return;
-    uint8_t address;
+        return std::nullopt;
     try {
-        address = busAddress();
+        return TConfigExchange::TRead{busAddress(), commands[tab]};
     } catch (const EConvertError&) {
-        return; // no usable address (no enabled instrument): nothing to ask
-    }
-    // A read's reply is due before the next one goes out.
-    if (m_readOutstanding && ++m_unansweredReads >= 3 && !NoReply->isVisible()) {
-        NoReply->show();
-        LogError(QStringLiteral("参数设置：地址 %1 无应答").arg(address));
-    }
-    m_readOutstanding = true;
-    TFrame request = BuildRequest(address, commands[tab]);
-    m_commB->SendData(request.data(), uint16_t(request.size));
-}
-
-void TFrmSetParm::CommBReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLength)
-{
-    TRxBuffer& rx = ReceiveBuffer();
-    rx.Overlay(Buffer, BufferLength);
-    if (rx[1] != FrameMarker)
-        return;
-    const qint64 id = m_state.SelectedID; // whichever address the reply came from
-    for (uint8_t command : ConfigReplyOrder) {
-        if (!rx.Holds(command))
-            continue;
-        m_readOutstanding = false;
-        m_unansweredReads = 0;
-        if (NoReply->isVisible()) {
-            NoReply->hide();
-            LogError(QStringLiteral("参数设置：恢复应答"));
-        }
-        switch (command) {
-        case Cmd::ReadThresholds: {
-            TThresholds t = DecodeThresholds(rx.data());
-            for (int i = 0; i < 7; ++i)
-                TGet[i]->setText(TempText(t[std::size_t(i)]));
-            UpdateThresholds(m_db, id, t);
-            break;
-        }
-        case Cmd::ReadCompensation: {
-            TCompensation c = DecodeCompensation(rx.data());
-            for (int i = 0; i < 4; ++i)
-                AtGet[i]->setText(TempText(c[std::size_t(i)]));
-            UpdateCompensation(m_db, id, c);
-            break;
-        }
-        case Cmd::ReadFanTiming: {
-            TFanTimingReading f = DecodeFanTiming(rx.data());
-            JGGET->setText(QString::number(f.TF));
-            YXGet->setText(QString::number(f.RUN));
-            UpdateFanTiming(m_db, id, f.TF, f.RUN);
-            break;
-        }
-        case Cmd::ReadLink: {
-            TLinkReading l = DecodeLink(rx.data());
-            ADDGet->setText(QString::number(l.address));
-            BateGet->setText(QString::number(l.baud));
-            UpdateLink(m_db, id, l.address, l.baud);
-            break;
-        }
-        case Cmd::Model: {
-            TModelReading m = DecodeModel(rx.data());
-            m_state.CurrentTypeName = QString::fromStdString(m.model.TypeName);
-            m_state.CurrentCapition = QString::fromStdString(m.model.Capition);
-            UpdateModel(m_db, id, m_state.CurrentTypeName, m_state.CurrentCapition);
-            break;
-        }
-        }
+        return std::nullopt; // no usable address (no enabled instrument): nothing to ask
     }
 }
 
@@ -234,10 +157,7 @@ void TFrmSetParm::ButT1Click()
     TThresholds t{};
     for (int i = 0; i < 7; ++i)
         t[std::size_t(i)] = StrToFloat(TSet[i]->text().trimmed());
-    TFrame f = BuildThresholdWrite(address, t);
-    m_commB->SendData(f.data(), uint16_t(f.size));
-    writeHistory();
-    m_main.JournalEvent(address, JournalKind::ParameterWrite, QStringLiteral("温度参数 T1–T7"));
+    m_exchange->WriteThresholds(address, t, historyRow());
 }
 
 void TFrmSetParm::ButAClick()
@@ -246,10 +166,7 @@ void TFrmSetParm::ButAClick()
     TCompensation c{};
     for (int i = 0; i < 4; ++i)
         c[std::size_t(i)] = StrToFloat(AtSet[i]->text().trimmed());
-    TFrame f = BuildCompensationWrite(address, c);
-    m_commB->SendData(f.data(), uint16_t(f.size));
-    writeHistory();
-    m_main.JournalEvent(address, JournalKind::ParameterWrite, QStringLiteral("补偿温度"));
+    m_exchange->WriteCompensation(address, c, historyRow());
 }
 
 void TFrmSetParm::ButJGClick()
@@ -257,10 +174,7 @@ void TFrmSetParm::ButJGClick()
     uint8_t address = busAddress();
     int tf = StrToInt(JGSet->text().trimmed());
     int run = StrToInt(YXSet->text().trimmed());
-    TFrame f = BuildFanTimingWrite(address, tf, run);
-    m_commB->SendData(f.data(), uint16_t(f.size));
-    writeHistory();
-    m_main.JournalEvent(address, JournalKind::ParameterWrite, QStringLiteral("风机时间"));
+    m_exchange->WriteFanTiming(address, tf, run, historyRow());
 }
 
 void TFrmSetParm::ButAddClick()
@@ -268,14 +182,10 @@ void TFrmSetParm::ButAddClick()
     uint8_t address = busAddress();
     int newAddress = StrToInt(ADDSet->text().trimmed());
     int baud = StrToInt(BateSet->currentText().trimmed());
-    TFrame f = BuildLinkWrite(address, newAddress, baud);
-    m_commB->SendData(f.data(), uint16_t(f.size));
-    writeHistory();
-    m_main.JournalEvent(address, JournalKind::ParameterWrite,
-                        QStringLiteral("地址与波特率：%1，%2").arg(newAddress).arg(baud));
+    m_exchange->WriteLink(address, newAddress, baud, historyRow());
 }
 
-void TFrmSetParm::writeHistory()
+THistoryRow TFrmSetParm::historyRow() const
 {
     // What the window shows at the press; a box that holds no number is stored as NULL.
     auto number = [](const QString& text) -> QVariant {
@@ -290,73 +200,46 @@ void TFrmSetParm::writeHistory()
         }
     };
     THistoryRow row;
-    row.InDate = QDateTime::currentDateTime();
     row.ApparatusName = MCapition->currentText().trimmed();
     row.ApparatusAddress = whole(ADDSet->text());
     row.ApparatusBate = whole(BateSet->currentText());
     row.ApparatusType = MXL->currentText().trimmed();
-    row.Implication = m_state.CurrentCapition;
     for (int i = 0; i < 7; ++i)
         row.T[std::size_t(i)] = number(TSet[i]->text());
     for (int i = 0; i < 4; ++i)
         row.Atone[std::size_t(i)] = number(AtSet[i]->text());
     row.TF = whole(JGSet->text());
     row.RUN = whole(YXSet->text());
-    try {
-        InsertHistory(m_db, row);
-    } catch (const EDatabaseError&) {
-        // The frame has gone out; a refused history row is not the operator's to handle.
-    }
+    return row;
 }
 
 // ---- maintenance and link settings ----
 
 void TFrmSetParm::ButClearClick()
 {
-    const uint8_t address = busAddress();
-    TFrame f = BuildBlackBoxClear(address);
-    m_commB->SendData(f.data(), uint16_t(f.size));
-    m_main.JournalEvent(address, JournalKind::BlackBoxClear, {});
+    m_exchange->ClearBlackBox(busAddress());
 }
 
 void TFrmSetParm::ButOutClick()
 {
-    uint8_t address = busAddress();
-    uint8_t kind = OutputKindOf(OUTEdit->currentText().trimmed().toStdString());
-    uint8_t action = OutputActionOf(OUTTypeEdit->currentText().trimmed().toStdString());
-    TFrame f = BuildForceOutput(address, kind, action);
-    m_commB->SendData(f.data(), uint16_t(f.size));
-    m_main.JournalEvent(address, JournalKind::ForceOutput,
-                        OUTEdit->currentText().trimmed() + QLatin1Char(' ') + OUTTypeEdit->currentText().trimmed());
+    m_exchange->ForceOutput(busAddress(), OUTEdit->currentText().trimmed(), OUTTypeEdit->currentText().trimmed());
 }
 
 void TFrmSetParm::ButSetTClick()
 {
-    TIniFile& ini = *m_state.SettingsFile;
-    int seconds = StrToInt(LXTimeEdit->text().trimmed());
-    ini.WriteInteger(SettingsKey::Info, SettingsKey::Interval_S, seconds);
-    m_state.PollInterval = seconds;
-    int count = StrToInt(RecTimeEdit->text().trimmed());
-    ini.WriteInteger(SettingsKey::Info, SettingsKey::RunTimer, count);
-    m_state.RecordCycle = count;
-    UpdateRunTimes(m_db, m_state.SelectedID, m_state.PollInterval, m_state.RecordCycle);
+    // Each value reaches Data.ini before memory; a failure stops the rest.
+    m_core.SetPollInterval(StrToInt(LXTimeEdit->text().trimmed()));
+    m_core.SetRecordCycle(StrToInt(RecTimeEdit->text().trimmed()));
+    m_exchange->StoreRunTimes();
 }
 
 void TFrmSetParm::ButComClick()
 {
-    TIniFile& ini = *m_state.SettingsFile;
-    int baud = StrToInt(ComBate->currentText().trimmed());
-    ini.WriteInteger(SettingsKey::Info, SettingsKey::Bate, baud);
-    m_state.BaudSetting = baud;
-    QString port = ComPort->currentText().trimmed();
-    ini.WriteString(SettingsKey::Info, SettingsKey::Port, port);
-    m_state.PortName = port;
-    UpdateComPort(m_db, m_state.SelectedID, port, baud);
-    // Both components take the new rate; neither changes its port name here.
-    m_commB->ClosePort();
-    m_commB->SetBaudRate(uint32_t(m_state.BaudSetting));
-    m_main.ComM()->SetBaudRate(uint32_t(m_state.BaudSetting));
-    m_commB->OpenPort();
+    const int baud = StrToInt(ComBate->currentText().trimmed());
+    m_core.SetBaudSetting(baud);
+    const QString port = ComPort->currentText().trimmed();
+    m_core.SetPortName(port);
+    m_exchange->ApplyLinkSettings(port, baud);
 }
 
 bool TFrmSetParm::T1EditSetKeyPress(QChar& Key)
@@ -415,14 +298,10 @@ void TFrmSetParm::done(int result)
 
 void TFrmSetParm::FormClose()
 {
+    // The core's port opens again at the rate this window may have set; a failure is shown, the
+    // window closes all the same and the port is tried again every 2 s.
     m_closed = true;
-    m_reconnectB->Stop();
-    m_commB->ClosePort();
-    m_timerB->stop();
-    // The main window's port opens again at the rate this window may have set; a failure is
-    // shown, the window closes all the same and the port is tried again every 2 s.
-    Guard([this] { m_main.ResumeAfterConfiguration(); });
-    Guard([this] { DropTempApparatus(m_db); });
+    m_exchange->Close();
 }
 
 } // namespace zeva

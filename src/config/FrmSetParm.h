@@ -1,11 +1,11 @@
-// TFrmSetParm: the configuration window. Takes the serial port over from the main window, reads
-// the parameter group of the tab on view once a second, writes parameter groups with a history
-// row, clears the black box, forces outputs and sets the PC's link and timing.
+// TFrmSetParm: the configuration window over the core's configuration exchange. While it is open
+// the exchange holds the serial port and reads the parameter group of the tab on view once a
+// second; the window shows the replies, and its buttons write parameter groups, clear the black
+// box, force outputs and set the PC's link and timing.
 #pragma once
 
-#include "Comm.h"
+#include "ConfigExchange.h"
 #include "Database.h"
-#include "RxBuffer.h"
 
 #include <QDialog>
 
@@ -14,35 +14,25 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
-class QTimer;
+class QVBoxLayout;
 class QWidget;
 
 namespace zeva {
 
-class TFrmMain;
-class TReconnect;
-struct TMainState;
+class TMonitorCore;
 
 class TFrmSetParm : public QDialog {
     Q_OBJECT
 public:
-    explicit TFrmSetParm(TFrmMain& main, QWidget* parent = nullptr);
+    TFrmSetParm(TMonitorCore& core, QWidget* parent);
     ~TFrmSetParm() override;
 
     // The copy of the registry the selectors list.
     const TQueryResult& ADOQCom() const { return m_adoqCom; }
-    TComm* CommB() const { return m_commB; }
-    QTimer* TimerB() const { return m_timerB; }
-    // Reopens CommB every 2 s after a hang-up.
-    TReconnect* ReconnectB() const { return m_reconnectB; }
-    // Reads in a row that got no reply before the next one went out.
-    int UnansweredReads() const { return m_unansweredReads; }
-    // The window's receive buffer lives for the whole run, across openings.
-    static TRxBuffer& ReceiveBuffer();
+    // CommB, TimerB and the reads, writes and replies behind the controls.
+    TConfigExchange& Exchange() { return *m_exchange; }
 
     // Handlers, named after control and event.
-    void TimerBTimer();
-    void CommBReceiveData(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength);
     void DataSourceDataChange();
     void ButT1Click();
     void ButAClick();
@@ -108,26 +98,28 @@ private:
     void FormCreate();
     void FormShow();
     void FormClose();
+    void buildSelectors(QVBoxLayout* root);
+    void buildThresholdTab();
+    void buildCompensationTab();
+    void buildFanTab();
+    void buildLinkTab();
+    void buildOtherTab();
+    void connectHandlers();
+    void showReplies();
     void selectRow(int row);
     uint8_t busAddress() const;
-    void writeHistory();
+    // What a tick of the exchange asks: the group of the tab on view.
+    std::optional<TConfigExchange::TRead> readOnView() const;
+    // What the window shows at the press of a write button.
+    THistoryRow historyRow() const;
 
-    TFrmMain& m_main;
-    TMainState& m_state;
-    TDatabase& m_db;
-    TComm* m_commB = nullptr;
-    QTimer* m_timerB = nullptr;
-    TReconnect* m_reconnectB = nullptr;
-    int m_unansweredReads = 0;
-    bool m_readOutstanding = false;
+    TMonitorCore& m_core;
+    TConfigExchange* m_exchange = nullptr;
     TQueryResult m_adoqCom;
     bool m_shownOnce = false;
     bool m_closed = false;
 };
 
 inline const QString SetParmCaption = QStringLiteral("组态参数设置");
-
-// Makes the main window's "参数设置(&P)" button open a new configuration window, modally.
-void RegisterConfigurationWindow();
 
 } // namespace zeva

@@ -8,7 +8,6 @@
 #include "DataGrid.h"
 #include "FrmAddLine.h"
 #include "FrmApparatus.h"
-#include "FrmMain.h"
 #include "GridModel.h"
 #include "IniFile.h"
 #include "MaskEdit.h"
@@ -58,6 +57,14 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
     auto* root = new QVBoxLayout(this);
     root->addWidget(Named(BigTitle(QStringLiteral("历史温度曲线查询"), this), "Label3"));
 
+    buildChart(root);
+    buildFields(root);
+    connectHandlers();
+    FormShow();
+}
+
+void TFrmDataBase::buildChart(QVBoxLayout* root)
+{
     ChartView = Named(new QCustomPlot(this), "ChartView");
     ChartView->setMinimumSize(900, 420);
     ChartView->plotLayout()->insertRow(0);
@@ -75,7 +82,10 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
         g->setScatterStyle(QCPScatterStyle::ssNone);
     }
     root->addWidget(ChartView, 1);
+}
 
+void TFrmDataBase::buildFields(QVBoxLayout* root)
+{
     MCapition = Named(new QComboBox(this), "MCapition");
     ComAddress = Named(new QComboBox(this), "ComAddress");
     for (QComboBox* c : {MCapition, ComAddress}) {
@@ -126,7 +136,10 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
         buttons->addWidget(b);
     root->addLayout(buttons);
     root->setSizeConstraint(QLayout::SetFixedSize);
+}
 
+void TFrmDataBase::connectHandlers()
+{
     auto on = [this](auto* sender, auto signal, std::function<void()> f) {
         ConnectGuarded(sender, signal, this, std::move(f));
     };
@@ -138,7 +151,6 @@ TFrmDataBase::TFrmDataBase(TDatabase& db, TIniFile& settings, QWidget* parent)
     on(Button2, &QPushButton::clicked, [this] { Button2Click(); });
     on(Button3, &QPushButton::clicked, [this] { Button3Click(); });
     on(Button4, &QPushButton::clicked, [this] { Button4Click(); });
-    FormShow();
 }
 
 TFrmDataBase::~TFrmDataBase()
@@ -286,35 +298,6 @@ bool TFrmFrmDstList::ExportCsv(const QString& fileName) const
 void TFrmFrmDstList::ButExportClick()
 {
     ExportModelCsvAs(this, *Grid->model(), QStringLiteral("查询明细表.csv"));
-}
-
-void RegisterHistoryWindows()
-{
-    TFrmMain::Openers().apparatus = [](TFrmMain& main, int listMode) {
-        TFrmApparatus window(main.ADOCon(), listMode, &main);
-        window.exec();
-    };
-    TFrmMain::Openers().historyCurves = [](TFrmMain& main) {
-        TFrmDataBase window(main.ADOCon(), *main.State().SettingsFile, &main);
-        window.exec();
-    };
-    TFrmMain::Openers().journal = [](TFrmMain& main) {
-        // One window, not modal: shown again and brought forward if it is open already.
-        auto* window = main.findChild<TFrmJournal*>(QStringLiteral("FrmJournal"), Qt::FindDirectChildrenOnly);
-        if (!window) {
-            window = new TFrmJournal(main, &main);
-            window->setAttribute(Qt::WA_DeleteOnClose);
-            main.JournalChanged = [&main] {
-                if (auto* open = main.findChild<TFrmJournal*>(QStringLiteral("FrmJournal"), Qt::FindDirectChildrenOnly))
-                    open->Reload();
-            };
-        } else {
-            window->Reload();
-        }
-        window->show();
-        window->raise();
-        window->activateWindow();
-    };
 }
 
 } // namespace zeva

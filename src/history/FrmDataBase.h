@@ -12,6 +12,7 @@ class QCustomPlot;
 class QDateEdit;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace zeva {
 
@@ -52,6 +53,9 @@ protected:
     void done(int result) override;
 
 private:
+    void buildChart(QVBoxLayout* root);
+    void buildFields(QVBoxLayout* root);
+    void connectHandlers();
     void FormShow();
     void FormClose();
 
@@ -76,8 +80,5 @@ public:
     QPushButton* ButC = nullptr;
     QPushButton* ButExport = nullptr;
 };
-
-// Makes the main window's list, history and curve buttons open these windows.
-void RegisterHistoryWindows();
 
 } // namespace zeva

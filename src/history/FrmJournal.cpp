@@ -4,7 +4,7 @@
 #include "Alarms.h"
 #include "Application.h"
 #include "DataGrid.h"
-#include "FrmMain.h"
+#include "MonitorCore.h"
 #include "Notify.h"
 #include "Statements.h"
 #include "WindowSupport.h"
@@ -103,8 +103,8 @@ QVariant TJournalModel::headerData(int section, Qt::Orientation orientation, int
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-TFrmJournal::TFrmJournal(TFrmMain& main, QWidget* parent)
-    : QDialog(parent), m_main(main), m_model(new TJournalModel(main.ADOCon(), this))
+TFrmJournal::TFrmJournal(TMonitorCore& core, QWidget* parent)
+    : QDialog(parent), m_core(core), m_model(new TJournalModel(core.Db(), this))
 {
     setObjectName(QStringLiteral("FrmJournal"));
     setWindowTitle(QStringLiteral("报警记录"));
@@ -112,49 +112,8 @@ TFrmJournal::TFrmJournal(TFrmMain& main, QWidget* parent)
     setModal(false); // the main window goes on being usable
     auto* root = new QVBoxLayout(this);
     root->addWidget(BigTitle(QStringLiteral("报警记录"), this));
-
-    auto* filters = new QHBoxLayout;
-    Instrument = Named(new QComboBox(this), "Instrument");
-    Instrument->addItem(QStringLiteral("全部"), -2);
-    Instrument->addItem(QStringLiteral("总线"), -1);
-    const THealth& health = main.Health();
-    for (uint8_t a : health.Polled())
-        Instrument->addItem(QStringLiteral("地址 %1 %2").arg(a).arg(health.NameOf(a)), int(a));
-    DateFrom = Named(new QDateEdit(QDate::currentDate().addDays(-30), this), "DateFrom");
-    DateTo = Named(new QDateEdit(QDate::currentDate(), this), "DateTo");
-    for (QDateEdit* d : {DateFrom, DateTo}) {
-        d->setCalendarPopup(true);
-        d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    }
-    ButQuery = Named(new QPushButton(QStringLiteral("查询(&Q)"), this), "ButQuery");
-    filters->addWidget(new QLabel(QStringLiteral("仪表："), this));
-    filters->addWidget(Instrument);
-    filters->addWidget(new QLabel(QStringLiteral("从"), this));
-    filters->addWidget(DateFrom);
-    filters->addWidget(new QLabel(QStringLiteral("到"), this));
-    filters->addWidget(DateTo);
-    filters->addWidget(ButQuery);
-    filters->addStretch(1);
-    root->addLayout(filters);
-
-    Grid = Named(new QTableView(this), "Grid");
-    Grid->setModel(m_model);
-    Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Grid->setTabKeyNavigation(false); // Tab goes on to the buttons
-    Grid->setFocusPolicy(Qt::StrongFocus);
-    Grid->verticalHeader()->hide();
-    Grid->verticalHeader()->setDefaultSectionSize(22);
-    Grid->horizontalHeader()->setStretchLastSection(true);
-    for (int c : {0, 1})
-        Grid->setColumnWidth(c, 56);
-    Grid->setColumnWidth(2, 260);
-    for (int c : {3, 4, 5})
-        Grid->setColumnWidth(c, 150);
-    root->addWidget(Grid, 1);
-    Footer = Named(new QLabel(this), "Footer");
-    root->addWidget(Footer);
+    buildFilters(root);
+    buildGrid(root);
 
     auto* buttons = new QHBoxLayout;
     ButAck = Named(new QPushButton(QStringLiteral("确认(&K)"), this), "ButAck");
@@ -183,8 +142,58 @@ TFrmJournal::TFrmJournal(TFrmMain& main, QWidget* parent)
     setTabOrder(Instrument, DateFrom);
     setTabOrder(DateFrom, DateTo);
     setTabOrder(DateTo, ButQuery);
+    ConnectGuarded(&core, &TMonitorCore::journalStored, this, [this] { Reload(); });
     Reload();
     Grid->setFocus();
+}
+
+void TFrmJournal::buildFilters(QVBoxLayout* root)
+{
+    auto* filters = new QHBoxLayout;
+    Instrument = Named(new QComboBox(this), "Instrument");
+    Instrument->addItem(QStringLiteral("全部"), -2);
+    Instrument->addItem(QStringLiteral("总线"), -1);
+    const THealth& health = m_core.Health();
+    for (uint8_t a : health.Polled())
+        Instrument->addItem(QStringLiteral("地址 %1 %2").arg(a).arg(health.NameOf(a)), int(a));
+    DateFrom = Named(new QDateEdit(QDate::currentDate().addDays(-30), this), "DateFrom");
+    DateTo = Named(new QDateEdit(QDate::currentDate(), this), "DateTo");
+    for (QDateEdit* d : {DateFrom, DateTo}) {
+        d->setCalendarPopup(true);
+        d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    }
+    ButQuery = Named(new QPushButton(QStringLiteral("查询(&Q)"), this), "ButQuery");
+    filters->addWidget(new QLabel(QStringLiteral("仪表："), this));
+    filters->addWidget(Instrument);
+    filters->addWidget(new QLabel(QStringLiteral("从"), this));
+    filters->addWidget(DateFrom);
+    filters->addWidget(new QLabel(QStringLiteral("到"), this));
+    filters->addWidget(DateTo);
+    filters->addWidget(ButQuery);
+    filters->addStretch(1);
+    root->addLayout(filters);
+}
+
+void TFrmJournal::buildGrid(QVBoxLayout* root)
+{
+    Grid = Named(new QTableView(this), "Grid");
+    Grid->setModel(m_model);
+    Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Grid->setTabKeyNavigation(false); // Tab goes on to the buttons
+    Grid->setFocusPolicy(Qt::StrongFocus);
+    Grid->verticalHeader()->hide();
+    Grid->verticalHeader()->setDefaultSectionSize(22);
+    Grid->horizontalHeader()->setStretchLastSection(true);
+    for (int c : {0, 1})
+        Grid->setColumnWidth(c, 56);
+    Grid->setColumnWidth(2, 260);
+    for (int c : {3, 4, 5})
+        Grid->setColumnWidth(c, 150);
+    root->addWidget(Grid, 1);
+    Footer = Named(new QLabel(this), "Footer");
+    root->addWidget(Footer);
 }
 
 void TFrmJournal::Reload()
@@ -192,7 +201,7 @@ void TFrmJournal::Reload()
     const int address = Instrument->currentData().toInt();
     const QDateTime from(DateFrom->date(), QTime(0, 0, 0));
     const QDateTime to(DateTo->date(), QTime(23, 59, 59));
-    m_model->SetIds(SelectJournalIds(m_main.ADOCon(), address, from, to));
+    m_model->SetIds(SelectJournalIds(m_core.Db(), address, from, to));
     Footer->setText(QStringLiteral("共 %1 条").arg(m_model->rowCount()));
     if (m_model->rowCount() > 0)
         Grid->setCurrentIndex(m_model->index(0, 0)); // the newest active alarm, ready for 确认
@@ -205,9 +214,8 @@ void TFrmJournal::ButQueryClick()
 
 void TFrmJournal::acknowledge(const std::vector<qint64>& ids)
 {
-    AcknowledgeJournal(m_main.ADOCon(), ids, QDateTime::currentDateTime(), OperatingSystemUser());
+    m_core.Acknowledge(ids, OperatingSystemUser()); // the banner follows the core's count
     Reload();
-    m_main.RefreshAlarmBanner();
 }
 
 void TFrmJournal::ButAckClick()

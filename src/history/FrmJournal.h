@@ -15,10 +15,11 @@ class QDateEdit;
 class QLabel;
 class QPushButton;
 class QTableView;
+class QVBoxLayout;
 
 namespace zeva {
 
-class TFrmMain;
+class TMonitorCore;
 
 // The journal's rows as the window shows them: the IDs of the filter at once, each row's columns
 // read a page at a time when the view first shows it (100,000 rows open in a blink).
@@ -44,7 +45,8 @@ private:
 class TFrmJournal : public QDialog {
     Q_OBJECT
 public:
-    TFrmJournal(TFrmMain& main, QWidget* parent = nullptr);
+    // Reads its rows again whenever the core has stored journal entries.
+    TFrmJournal(TMonitorCore& core, QWidget* parent = nullptr);
 
     // Reads the rows again with the filters shown.
     void Reload();
@@ -71,7 +73,10 @@ public:
 private:
     void acknowledge(const std::vector<qint64>& ids);
 
-    TFrmMain& m_main;
+    void buildFilters(QVBoxLayout* root);
+    void buildGrid(QVBoxLayout* root);
+
+    TMonitorCore& m_core;
     TJournalModel* m_model;
 };
 

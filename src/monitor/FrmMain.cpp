@@ -58,19 +58,20 @@ QColor HealthColor(TLinkState state)
 
 } // namespace
 
-TFrmMain::TOpeners& TFrmMain::Openers()
+TFrmMain::TFrmMain(QWidget* parent) : TFrmMain(*new TMonitorCore, parent)
 {
-    static TOpeners openers;
-    return openers;
+    m_core->setParent(this); // its own: it goes with the window
 }
 
-TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent)
+TFrmMain::TFrmMain(TMonitorCore& core, QWidget* parent) : QWidget(parent), m_core(&core)
 {
     setObjectName(QStringLiteral("FrmMain"));
     // A fixed border with a system menu, no minimise or maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     buildControls();
+    listen();
+    connectHandlers();
     FormCreate();
 }
 
@@ -78,7 +79,7 @@ TFrmMain::~TFrmMain()
 {
     // The port closes before anything it reports to goes away, and no control's last signals
     // (a combo box losing the focus as it is destroyed) reach handlers whose state is gone.
-    m_core->Hooks = {};
+    m_core->disconnect(this);
     m_core->ComM()->ClosePort();
     BlockChildSignals(this);
 }
@@ -115,49 +116,56 @@ void TFrmMain::showEvent(QShowEvent* event)
     QTimer::singleShot(0, this, [this] { Guard([this] { FormShow(); }); });
 }
 
+// The window's part between the core's start-up steps.
+class TFrmMain::TStartup : public TStartupSteps {
+public:
+    explicit TStartup(TFrmMain& w) : m_w(w) {}
+
+    void PortFailed(const std::exception& e) override
+    {
+        m_w.m_exitCode = ExitPortFailed;
+        ShowFriendlyMessage(&m_w, QStringLiteral("串口 ") + m_w.m_core->State().PortName + QStringLiteral("已经打开。"),
+                            PortCauseText(e));
+    }
+    void SelectionRead() override
+    {
+        SetAxisRange(m_w.ChartView->xAxis, 0, 1800);
+        SetAxisRange(m_w.ChartView->yAxis, -30, 250);
+        m_w.ChartView->replot();
+    }
+    void DatabaseFailed() override
+    {
+        const QString path = m_w.m_core->State().DataPath;
+        m_w.m_exitCode = ExitDatabaseFailed;
+        ShowFriendlyMessage(&m_w, QStringLiteral("数据库不在 ") + path + QStringLiteral("/DataBase 目录下。"),
+                            TDatabase::FileFor(path) + QStringLiteral("：") + m_w.m_core->OpenError());
+    }
+    void RegistryRead(TQueryResult& all) override
+    {
+        // A settings file that cannot be rewritten is said once the polling runs; the values in
+        // memory serve meanwhile.
+        for (const QString& error : m_w.m_core->TakeWriteErrors())
+            QTimer::singleShot(0, &m_w, [error] { ShowErrorBox(error); });
+        // The fields end on the highest address, not on the selected one.
+        FillSelectors(all, m_w.ComAddress, m_w.MCapition, m_w.EditType);
+        m_w.m_feed.LiveX = 0;
+        m_w.m_feed.BlackBoxX = 0;
+    }
+    void PollingStarted() override { m_w.m_adoRecord = m_w.m_core->Enabled(); }
+
+private:
+    TFrmMain& m_w;
+};
+
 void TFrmMain::FormShow()
 {
-    TMainState& s = m_core->State();
-    m_core->ReadSettings(QDir::currentPath());
-    try {
-        m_core->OpenPort();
-    } catch (const std::exception& e) {
-        m_exitCode = ExitPortFailed;
-        ShowFriendlyMessage(this, QStringLiteral("串口 ") + s.PortName + QStringLiteral("已经打开。"), PortCauseText(e));
+    TStartup steps(*this);
+    if (m_core->Start(QDir::currentPath(), steps) != TMonitorCore::TStartResult::Started) {
         close();
         return;
     }
-
-    m_core->ReadSelection();
-    SetAxisRange(ChartView->xAxis, 0, 1800);
-    SetAxisRange(ChartView->yAxis, -30, 250);
-    ChartView->replot();
-
-    if (!m_core->OpenDatabase()) {
-        m_exitCode = ExitDatabaseFailed;
-        ShowFriendlyMessage(this, QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下。"),
-                            TDatabase::FileFor(s.DataPath) + QStringLiteral("：") + m_core->OpenError());
-        close();
-        return;
-    }
-    // A settings file that cannot be rewritten is said once the polling runs; the values in
-    // memory serve meanwhile.
-    for (const QString& error : m_core->TakeWriteErrors())
-        QTimer::singleShot(0, this, [error] { ShowErrorBox(error); });
-
-    TQueryResult all = SelectApparatus(m_core->Db());
-    // The fields end on the highest address, not on the selected one.
-    FillSelectors(all, ComAddress, MCapition, EditType, [&s](const TQueryResult& row) {
-        if (row.FieldAsInteger(Column::ApparatusAddress) == s.SelectedAddress)
-            s.SelectedID = row.FieldAsInteger(Column::ID);
-    });
-
-    m_feed.LiveX = 0;
-    m_feed.BlackBoxX = 0;
-    m_core->StartPolling();
-    m_core->StartForwarding();
     fillOverview();
-    setFollow(s.SettingsFile->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0, false);
+    showFollow();
     m_healthTimer->start();
     HealthTimerTimer();
     RefreshAlarmBanner();
@@ -166,16 +174,14 @@ void TFrmMain::FormShow()
 
 void TFrmMain::ComAddressChange()
 {
-    if (std::optional<int> address = FollowAddress(m_core->Enabled(), ComAddress, MCapition, EditType)) {
-        State().SettingsFile->WriteInteger(SettingsKey::Info, SettingsKey::ApparatusAddress, *address);
-        State().SelectedAddress = *address;
-    }
+    if (std::optional<int> address = FollowAddress(m_adoRecord, ComAddress, MCapition, EditType))
+        m_core->ChooseAddress(*address);
 }
 
 void TFrmMain::MCapitionChange()
 {
     // Choosing by name changes only what the fields show.
-    FollowName(m_core->Enabled(), MCapition, ComAddress, EditType);
+    FollowName(m_adoRecord, MCapition, ComAddress, EditType);
 }
 
 void TFrmMain::showStatus(const TStatusView& v)
@@ -211,12 +217,12 @@ void TFrmMain::showReply(const TChunkOutcome& out)
         for (int i = 0; i < 3; ++i)
             lcds[i]->SetValue(texts[i]->text().trimmed());
         if (out.feedsChart)
-            m_feed.FeedLive(State().LiveTemps, State().PollInterval);
+            m_feed.FeedLive(m_core->State().LiveTemps, m_core->State().PollInterval);
         break;
     }
     case TMonitorReply::BlackBox:
         if (out.feedsChart)
-            m_feed.FeedBlackBox(State().BlackBoxTemps, State().PollInterval);
+            m_feed.FeedBlackBox(m_core->State().BlackBoxTemps, m_core->State().PollInterval);
         break;
     case TMonitorReply::Ignored:
     case TMonitorReply::Unrecognised: break;
@@ -258,26 +264,26 @@ void TFrmMain::BYClick()
 
 void TFrmMain::ButSetPClick()
 {
-    if (Openers().configuration)
-        Openers().configuration(*this);
+    if (Openers.configuration)
+        Openers.configuration();
 }
 
 void TFrmMain::Button1Click()
 {
-    if (Openers().apparatus)
-        Openers().apparatus(*this, 1);
+    if (Openers.apparatus)
+        Openers.apparatus(1);
 }
 
 void TFrmMain::PramSetHistClick()
 {
-    if (Openers().apparatus)
-        Openers().apparatus(*this, 2);
+    if (Openers.apparatus)
+        Openers.apparatus(2);
 }
 
 void TFrmMain::ButSClick()
 {
-    if (Openers().historyCurves)
-        Openers().historyCurves(*this);
+    if (Openers.historyCurves)
+        Openers.historyCurves();
 }
 
 void TFrmMain::ButCanelClick()
@@ -288,7 +294,7 @@ void TFrmMain::ButCanelClick()
 void TFrmMain::alert(const QStringList& texts)
 {
     // The core has put them on the standard error output.
-    if (State().SettingsFile && State().SettingsFile->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0)
+    if (m_core->State().Beep)
         QApplication::beep();
     NotifyDesktop(MainCaption, texts.join(QLatin1Char('\n')));
 }
@@ -309,13 +315,13 @@ void TFrmMain::RefreshAlarmBanner()
 
 void TFrmMain::ButAlarmsClick()
 {
-    if (Openers().journal)
-        Openers().journal(*this);
+    if (Openers.journal)
+        Openers.journal();
 }
 
 void TFrmMain::fillOverview()
 {
-    const std::vector<uint8_t>& polled = Health().Polled();
+    const std::vector<uint8_t>& polled = m_core->Health().Polled();
     Overview->setRowCount(int(polled.size()));
     for (int r = 0; r < int(polled.size()); ++r) {
         for (int c = 0; c < Overview->columnCount(); ++c) {
@@ -326,7 +332,7 @@ void TFrmMain::fillOverview()
             Overview->setItem(r, c, item);
         }
         Overview->item(r, 0)->setText(QString::number(polled[std::size_t(r)]));
-        const QString name = Health().NameOf(polled[std::size_t(r)]);
+        const QString name = m_core->Health().NameOf(polled[std::size_t(r)]);
         Overview->item(r, 1)->setText(name);
         Overview->item(r, 1)->setToolTip(name);
         Overview->setCellWidget(r, 6, new TMarkStrip(Overview));
@@ -345,11 +351,12 @@ void TFrmMain::fillOverview()
 
 void TFrmMain::refreshOverview()
 {
-    const std::vector<uint8_t>& polled = Health().Polled();
-    const bool linkUp = Health().Link() == TLinkState::Connected;
+    const std::vector<uint8_t>& polled = m_core->Health().Polled();
+    const THealth& health = m_core->Health();
+    const bool linkUp = health.Link() == TLinkState::Connected;
     for (int r = 0; r < int(polled.size()) && r < Overview->rowCount(); ++r) {
         const uint8_t address = polled[std::size_t(r)];
-        const TInstrumentHealth& h = Health().Of(address);
+        const TInstrumentHealth& h = health.Of(address);
         const TAddressReadings& readings = m_core->State().ByAddress[address];
         const bool stale = !linkUp || h.state == TInstrumentState::Interrupted;
         const QBrush text = stale ? QBrush(Qt::gray) : QBrush(QPalette().color(QPalette::Text));
@@ -386,7 +393,7 @@ void TFrmMain::HealthTimerTimer()
 {
     const QDateTime now = QDateTime::currentDateTime();
     refreshOverview();
-    const THealth& health = Health();
+    const THealth& health = m_core->Health();
     const qint64 age = std::max<qint64>(0, health.LinkSince().secsTo(now));
     LinkState->setText(QStringLiteral("链路：%1（%2）").arg(StateText(health.Link()), AgeText(age)));
     LinkState->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(HealthColor(health.Link()).name()));
@@ -412,8 +419,9 @@ void TFrmMain::refreshCentral()
 
 bool TFrmMain::staleNow() const
 {
-    return Health().Link() != TLinkState::Connected ||
-           (m_shownAddress >= 0 && Health().State(uint8_t(m_shownAddress)) == TInstrumentState::Interrupted);
+    const THealth& health = m_core->Health();
+    return health.Link() != TLinkState::Connected ||
+           (m_shownAddress >= 0 && health.State(uint8_t(m_shownAddress)) == TInstrumentState::Interrupted);
 }
 
 void TFrmMain::setStale(bool stale)
@@ -432,14 +440,23 @@ void TFrmMain::setStale(bool stale)
     placePanel2();
 }
 
-void TFrmMain::setFollow(bool follow, bool keep)
+void TFrmMain::showFollow()
 {
-    FollowLatest->setChecked(follow);
-    if (m_feed.Follow == follow)
-        return;
-    m_feed.Follow = follow;
-    if (keep && State().SettingsFile)
-        State().SettingsFile->WriteInteger(SettingsKey::Chart, SettingsKey::Follow, follow ? 1 : 0);
+    FollowLatest->setChecked(m_core->State().Follow);
+    m_feed.Follow = m_core->State().Follow;
+}
+
+void TFrmMain::setFollow(bool follow)
+{
+    // The core keeps it in Data.ini; a write that fails leaves the box and the chart as they were.
+    try {
+        if (m_core->State().Follow != follow)
+            m_core->SetFollow(follow);
+    } catch (...) {
+        showFollow();
+        throw;
+    }
+    showFollow();
 }
 
 void TFrmMain::FollowLatestClick()

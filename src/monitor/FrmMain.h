@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QCustomPlot;
@@ -19,6 +20,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSplitter;
 class QTableWidget;
 class QTimer;
 
@@ -31,53 +33,31 @@ class TReconnect;
 class TFrmMain : public QWidget {
     Q_OBJECT
 public:
+    // Over the program's core; without one, over a core of its own.
+    explicit TFrmMain(TMonitorCore& core, QWidget* parent = nullptr);
     explicit TFrmMain(QWidget* parent = nullptr);
     ~TFrmMain() override;
 
-    // The windows its buttons open; a window whose opener is not set opens nothing.
+    // The windows its buttons open (the program wires them); a window whose opener is not set
+    // opens nothing.
     struct TOpeners {
-        std::function<void(TFrmMain&)> configuration; // 参数设置
-        std::function<void(TFrmMain&, int listMode)> apparatus; // 仪表一览 (1), 参数历史 (2)
-        std::function<void(TFrmMain&)> historyCurves; // 温度曲线查询
-        std::function<void(TFrmMain&)> journal;       // 报警记录 (not modal)
+        std::function<void()> configuration; // 参数设置
+        std::function<void(int listMode)> apparatus; // 仪表一览 (1), 参数历史 (2)
+        std::function<void()> historyCurves; // 温度曲线查询
+        std::function<void()> journal;       // 报警记录 (not modal)
     };
-    static TOpeners& Openers();
+    TOpeners Openers;
 
-    // Shared with the other windows.
     TMonitorCore& Core() { return *m_core; }
-    TMainState& State() { return m_core->State(); }
-    TDatabase& ADOCon() { return m_core->Db(); }
-    TComm* ComM() const { return m_core->ComM(); }
-    QTimer* TimerA() const { return m_core->TimerA(); }
-    TPollTable& PollTable() { return m_core->PollTable(); }
-    TRecorder& Recorder() { return m_core->Recorder(); }
-    TChartFeed& ChartFeed() { return m_feed; }
-    const TQueryResult& ADORecord() const { return m_core->Enabled(); }
+    const TChartFeed& ChartFeed() const { return m_feed; }
     // True once the start-up sequence has run to its end.
     bool StartedUp() const { return m_startedUp; }
     // The program's exit code: non-zero when the port (2) or the database (3) could not be opened.
     int ExitCode() const { return m_exitCode; }
-    TRecordWriter* RecordWriter() const { return m_core->RecordWriter(); }
-    const THealth& Health() const { return m_core->Health(); }
-    TReconnect* Reconnect() const { return m_core->Reconnect(); }
-    const TAlarmTracker& Alarms() const { return m_core->Alarms(); }
-    qint64 UnacknowledgedAlarms() const { return m_core->StoredUnacknowledged(); }
     // Reads the count of unacknowledged alarms again and shows or hides the banner.
     void RefreshAlarmBanner();
-    void JournalEvent(int address, const TJournalKind& kind, const QString& detail)
-    {
-        m_core->JournalEvent(address, kind, detail);
-    }
-    // Runs when journal entries have been stored (the journal window reads its rows again).
-    std::function<void()> JournalChanged;
     // True while the displays and lamps are drawn as stale.
     bool ShowsStale() const { return m_stale; }
-    // The configuration window takes the port over and gives it back.
-    void SuspendForConfiguration() { m_core->SuspendForConfiguration(); }
-    void ResumeAfterConfiguration() { m_core->ResumeAfterConfiguration(); }
-    // The configuration window's own port went down (false) or is open again (true): it stands
-    // for the link while it holds it.
-    void ConfigurationLink(bool up) { m_core->SetLinkUp(up); }
 
     // Handlers, named after control and event.
     void FormShow();
@@ -105,22 +85,34 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    class TStartup;
+    void listen();
     void FormCreate();
     void FormClose();
     void buildControls();
+    void buildLeftColumn(QBoxLayout* body);
+    void buildCentre(QBoxLayout* body);
+    void buildDisplays();
+    void buildOverview(QSplitter* split);
+    void buildShiftRow(QBoxLayout* centre);
+    void buildStatusPanel(QBoxLayout* body);
+    void connectHandlers();
     void placePanel2();
     void showStatus(const struct TStatusView& view);
     void showReply(const TChunkOutcome& out);
     void setStale(bool stale);
     bool staleNow() const;
-    // `keep`: the choice is written to Data.ini.
-    void setFollow(bool follow, bool keep = true);
+    // The chart and the box show the core's value; the operator's change goes through the core.
+    void showFollow();
+    void setFollow(bool follow);
     void fillOverview();
     void refreshOverview();
     void refreshCentral();
     void alert(const QStringList& texts);
 
     TMonitorCore* m_core = nullptr;
+    // The enabled instruments, searched by the two selection handlers.
+    TQueryResult m_adoRecord;
     bool m_shown = false;
     bool m_startedUp = false;
     bool m_taskbarHidden = false;

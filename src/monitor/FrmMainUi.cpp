@@ -53,8 +53,17 @@ void TFrmMain::buildControls()
 
     auto* body = new QHBoxLayout;
     root->addLayout(body, 1);
+    buildLeftColumn(body);
+    buildCentre(body);
+    buildStatusPanel(body);
+    m_healthTimer = Named(new QTimer(this), "HealthTimer");
+    m_healthTimer->setInterval(250); // the overview follows the replies closely
+    m_blinkTimer = Named(new QTimer(this), "BlinkTimer");
+    m_blinkTimer->setInterval(1000);
+}
 
-    // Left column.
+void TFrmMain::buildLeftColumn(QBoxLayout* body)
+{
     auto* left = new QVBoxLayout;
     body->addLayout(left);
     left->addWidget(caption(QStringLiteral("温控仪地址："), this));
@@ -101,8 +110,11 @@ void TFrmMain::buildControls()
     ranges->addWidget(Y2, 1, 1);
     ranges->addWidget(BY, 1, 2);
     left->addLayout(ranges);
+}
 
-    // Centre: the chart with the temperature displays on it, the shift buttons under it.
+// Centre: the chart with the temperature displays on it, the overview and the shift buttons under it.
+void TFrmMain::buildCentre(QBoxLayout* body)
+{
     auto* centre = new QVBoxLayout;
     body->addLayout(centre, 1);
     ChartView = Named(new QCustomPlot(this), "ChartView");
@@ -114,7 +126,13 @@ void TFrmMain::buildControls()
     split->setChildrenCollapsible(false);
     centre->addWidget(split, 1);
     split->addWidget(ChartView);
+    buildDisplays();
+    buildOverview(split);
+    buildShiftRow(centre);
+}
 
+void TFrmMain::buildDisplays()
+{
     Panel2 = Named(new QFrame(ChartView), "Panel2");
     Panel2->setFrameShape(QFrame::Box);
     Panel2->setAutoFillBackground(true);
@@ -156,8 +174,11 @@ void TFrmMain::buildControls()
     CTP = Named(new QLineEdit(this), "CTP");
     for (QLineEdit* e : {ATP, BTP, CTP})
         e->hide();
+}
 
-    // Every polled instrument at a glance, under the chart; it never takes the focus.
+// Every polled instrument at a glance, under the chart; it never takes the focus.
+void TFrmMain::buildOverview(QSplitter* split)
+{
     auto* overviewBox = new QWidget(split);
     auto* overviewLayout = new QVBoxLayout(overviewBox);
     overviewLayout->setContentsMargins(0, 2, 0, 0);
@@ -187,7 +208,10 @@ void TFrmMain::buildControls()
     split->addWidget(overviewBox);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+}
 
+void TFrmMain::buildShiftRow(QBoxLayout* centre)
+{
     auto* shifts = new QHBoxLayout;
     Button3 = Named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
     Button4 = Named(new QPushButton(QStringLiteral("（右移）>>>>"), this), "Button4");
@@ -206,8 +230,11 @@ void TFrmMain::buildControls()
     shifts->addStretch(1);
     shifts->addWidget(Button4);
     centre->addLayout(shifts);
+}
 
-    // Right: status lamps and texts.
+// Right: status lamps and texts.
+void TFrmMain::buildStatusPanel(QBoxLayout* body)
+{
     Panel1 = Named(new QFrame(this), "Panel1");
     Panel1->setFrameShape(QFrame::StyledPanel);
     Panel1->setFixedWidth(280);
@@ -251,25 +278,27 @@ void TFrmMain::buildControls()
     ButCanel = Named(new QPushButton(QStringLiteral("退出(&C)"), Panel1), "ButCanel");
     ButCanel->setMinimumHeight(34);
     right->addWidget(ButCanel, row++, 0, 1, 2);
+}
 
-    // Not visible: the monitoring core (the serial component ComM and the polling timer TimerA).
-    m_core = new TMonitorCore(this);
-    m_core->Hooks.reply = [this](const TChunkOutcome& out) { showReply(out); };
-    m_core->Hooks.linkChanged = [this] { HealthTimerTimer(); };
-    m_core->Hooks.error = [](const QString& text) { ShowErrorBox(text); };
-    m_core->Hooks.recovered = [](const QString& text) { AmendErrorBox(text); };
-    m_core->Hooks.alert = [this](const QStringList& texts) { alert(texts); };
-    m_core->Hooks.alarmsChanged = [this] { RefreshAlarmBanner(); };
-    m_core->Hooks.centralChanged = [this](const TForwarder::TStatus&) { refreshCentral(); };
-    m_core->Hooks.journalStored = [this] {
-        if (JournalChanged)
-            Guard(JournalChanged);
+// Not visible: the monitoring core (the serial component ComM and the polling timer TimerA); the
+// window shows what it reports.
+void TFrmMain::listen()
+{
+    const auto on = [this](auto signal, auto handler) {
+        connect(m_core, signal, this, [handler](const auto&... args) { Guard([&] { handler(args...); }); });
     };
-    m_healthTimer = Named(new QTimer(this), "HealthTimer");
-    m_healthTimer->setInterval(250); // the overview follows the replies closely
-    m_blinkTimer = Named(new QTimer(this), "BlinkTimer");
-    m_blinkTimer->setInterval(1000);
+    on(&TMonitorCore::replyHandled, [this](const TChunkOutcome& out) { showReply(out); });
+    on(&TMonitorCore::linkChanged, [this] { HealthTimerTimer(); });
+    on(&TMonitorCore::errorRaised, [](const QString& text) { ShowErrorBox(text); });
+    on(&TMonitorCore::recovered, [](const QString& text) { AmendErrorBox(text); });
+    on(&TMonitorCore::alertRaised, [this](const QStringList& texts) { alert(texts); });
+    on(&TMonitorCore::alarmsChanged, [this] { RefreshAlarmBanner(); });
+    on(&TMonitorCore::centralChanged, [this](const TForwarder::TStatus&) { refreshCentral(); });
+    on(&TMonitorCore::settingsChanged, [this] { showFollow(); });
+}
 
+void TFrmMain::connectHandlers()
+{
     // The operator's typing or choosing only: setting a text from code runs no handler.
     ConnectGuarded(ComAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { ComAddressChange(); });
     ConnectGuarded(ComAddress, &QComboBox::textActivated, this, [this] { ComAddressChange(); });

@@ -120,6 +120,8 @@ const QString InsertDatabaseKey =
 const QString CountChangeableAlarms = QStringLiteral(
     "SELECT (SELECT count(*) FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%' AND ID <= :p) AS o, "
     "(SELECT count(*) FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%' AND ID <= :p) AS u");
+const QString SelectOpenAlarms = QStringLiteral(
+    "SELECT ApparatusAddress, Kind FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%'");
 const QString LastJournalText =
     QStringLiteral("SELECT Text FROM EventJournal WHERE Kind = :kind ORDER BY ID DESC LIMIT 1");
 const QString SelectHistoryAfter = QStringLiteral(
@@ -526,6 +528,11 @@ std::pair<qint64, qint64> CountChangeableAlarms(TDatabase& db, qint64 upTo)
 QString LastJournalText(TDatabase& db, const QString& kind)
 {
     return db.Query(Sql::LastJournalText, {{":kind", kind}}).FieldAsString(QStringLiteral("Text"));
+}
+
+TQueryResult SelectOpenAlarms(TDatabase& db)
+{
+    return db.Query(Sql::SelectOpenAlarms);
 }
 
 qint64 CountUnacknowledgedAlarms(TDatabase& db)

@@ -138,6 +138,8 @@ void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTi
 // Acknowledges the alarms among `ids` not yet acknowledged (all of them when `ids` is empty).
 void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user);
 qint64 CountUnacknowledgedAlarms(TDatabase& db);
+// The alarms not yet cleared: ApparatusAddress (NULL for the whole bus) and Kind.
+TQueryResult SelectOpenAlarms(TDatabase& db);
 // Among the entries up to `upTo`, the alarms not yet cleared and those not yet acknowledged. A row
 // only ever gets cleared and acknowledged, never the other way: equal counts mean none changed.
 std::pair<qint64, qint64> CountChangeableAlarms(TDatabase& db, qint64 upTo);

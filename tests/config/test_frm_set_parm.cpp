@@ -44,12 +44,12 @@ protected:
         ids = MakeDatabase({{3, "三号", true, "ZEVA5000-S"}, {9, "九号", true, "ZEVA5000-S"}, {5, "off", false}});
         main = Start();
         ASSERT_TRUE(main->StartedUp());
-        main->TimerA()->stop();
+        main->Core().TimerA()->stop();
         pty->Read(100); // drop what the main window sent so far
     }
     std::unique_ptr<TFrmSetParm> Open()
     {
-        auto w = std::make_unique<TFrmSetParm>(*main);
+        auto w = std::make_unique<TFrmSetParm>(main->Core(), main.get());
         w->show();
         Pump(50);
         return w;
@@ -58,11 +58,11 @@ protected:
     V Next(std::size_t n, int ms = 2500) { return pty->Read(ms, n); }
     TQueryResult Row(qint64 id)
     {
-        TQueryResult r = main->ADOCon().Query("SELECT * FROM Apparatus WHERE ID = :id", {{":id", id}});
+        TQueryResult r = main->Core().Db().Query("SELECT * FROM Apparatus WHERE ID = :id", {{":id", id}});
         r.First();
         return r;
     }
-    int HistoryRows() { return main->ADOCon().Query("SELECT * FROM ApparatusHistory").RecordCount(); }
+    int HistoryRows() { return main->Core().Db().Query("SELECT * FROM ApparatusHistory").RecordCount(); }
 };
 
 void press(QPushButton* b)
@@ -75,15 +75,15 @@ void press(QPushButton* b)
 TEST_F(ConfigFixture, TakesThePortOverAsksOnceASecondAndHandsItBack)
 {
     StartMain();
-    main->ADOCon().Exec("UPDATE Apparatus SET T1 = 45, T4 = 100.5, DAtoneT = -1.5 WHERE ID = :id", {{":id", ids[0]}});
-    main->TimerA()->start(); // polling, as it is when the operator opens the window
+    main->Core().Db().Exec("UPDATE Apparatus SET T1 = 45, T4 = 100.5, DAtoneT = -1.5 WHERE ID = :id", {{":id", ids[0]}});
+    main->Core().TimerA()->start(); // polling, as it is when the operator opens the window
     auto w = Open();
-    EXPECT_TRUE(w->CommB()->IsOpen());
-    EXPECT_FALSE(main->TimerA()->isActive()) << "the window stops the polling";
-    EXPECT_FALSE(main->ComM()->IsOpen());
+    EXPECT_TRUE(w->Exchange().CommB()->IsOpen());
+    EXPECT_FALSE(main->Core().TimerA()->isActive()) << "the window stops the polling";
+    EXPECT_FALSE(main->Core().ComM()->IsOpen());
     EXPECT_EQ(w->MAddress->currentText(), "3");
     EXPECT_EQ(w->MCapition->currentText(), "三号");
-    EXPECT_EQ(main->State().SelectedID, ids[0]);
+    EXPECT_EQ(main->Core().State().SelectedID, ids[0]);
     EXPECT_EQ(w->TSet[0]->text(), "45") << "the set boxes hold the row's values";
     EXPECT_EQ(w->TSet[3]->text(), "100.5");
     EXPECT_EQ(w->AtSet[3]->text(), "-1.5");
@@ -106,12 +106,12 @@ TEST_F(ConfigFixture, TakesThePortOverAsksOnceASecondAndHandsItBack)
 
     w->show();
     w->close();
-    EXPECT_FALSE(w->CommB()->IsOpen());
-    EXPECT_TRUE(main->ComM()->IsOpen()) << "handed back";
-    EXPECT_TRUE(main->TimerA()->isActive());
-    EXPECT_THROW(main->ADOCon().Query("SELECT * FROM TempApparatus"), EDatabaseError) << "the copy is dropped";
-    main->TimerA()->setInterval(100);
-    main->TimerA()->start();
+    EXPECT_FALSE(w->Exchange().CommB()->IsOpen());
+    EXPECT_TRUE(main->Core().ComM()->IsOpen()) << "handed back";
+    EXPECT_TRUE(main->Core().TimerA()->isActive());
+    EXPECT_THROW(main->Core().Db().Query("SELECT * FROM TempApparatus"), EDatabaseError) << "the copy is dropped";
+    main->Core().TimerA()->setInterval(100);
+    main->Core().TimerA()->start();
     EXPECT_EQ(Next(4).size(), 4u) << "the main window polls again";
 }
 
@@ -119,7 +119,7 @@ TEST_F(ConfigFixture, RepliesAreShownAndStoredInTheSelectedRow)
 {
     StartMain();
     auto w = Open();
-    w->TimerB()->stop();
+    w->Exchange().TimerB()->stop();
     auto reply = [&](const V& v) {
         pty->Write(v);
         Pump(160);
@@ -149,7 +149,7 @@ TEST_F(ConfigFixture, RepliesAreShownAndStoredInTheSelectedRow)
 
     reply({0x01, 0x3F, 0x01, 0x02, 0xBD});
     EXPECT_EQ(Row(ids[0]).FieldAsString("Implication"), "ZEVA5000带RS485通讯接口");
-    EXPECT_EQ(main->State().CurrentCapition, "ZEVA5000带RS485通讯接口");
+    EXPECT_EQ(main->Core().State().CurrentCapition, "ZEVA5000带RS485通讯接口");
 
     V bad = {0x01, 0x3F, 0x13, 0x0B, 0x1E, 0x85};
     reply(bad);
@@ -162,7 +162,7 @@ TEST_F(ConfigFixture, EveryButtonOfAGroupSendsTheWholeGroup)
 {
     StartMain();
     auto w = Open();
-    w->TimerB()->stop();
+    w->Exchange().TimerB()->stop();
     pty->Read(100);
     w->MAddress->setCurrentIndex(-1);
     // Address 1 for the frames of the byte strings.
@@ -210,21 +210,21 @@ TEST_F(ConfigFixture, EveryButtonOfAGroupSendsTheWholeGroup)
         }
     EXPECT_EQ(HistoryRows(), 8) << "one row per group write, none for the clear or the outputs";
     // Each of them an event in the journal, in order: 8 writes, a clear, 29 forced outputs.
-    ASSERT_TRUE(WaitUntil([&] { return main->RecordWriter()->Pending() == 0; }));
-    TQueryResult j = main->ADOCon().Query(
+    ASSERT_TRUE(WaitUntil([&] { return main->Core().RecordWriter()->Pending() == 0; }));
+    TQueryResult j = main->Core().Db().Query(
         "SELECT Kind, count(*) AS n FROM EventJournal WHERE ApparatusAddress = 1 GROUP BY Kind ORDER BY Kind");
     QStringList journaled;
     for (j.First(); !j.Eof(); j.Next())
         journaled << (j.FieldAsString("Kind") + "=" + j.FieldAsString("n"));
     EXPECT_EQ(journaled.join(' '), "event.blackbox=1 event.force=29 event.write=8");
-    EXPECT_EQ(main->UnacknowledgedAlarms(), 0) << "events need no acknowledgement";
+    EXPECT_EQ(main->Core().StoredUnacknowledged(), 0) << "events need no acknowledgement";
 }
 
 TEST_F(ConfigFixture, HistoryRowHoldsWhatTheWindowShowedWithNullForEmptyBoxes)
 {
     StartMain();
     auto w = Open();
-    w->TimerB()->stop();
+    w->Exchange().TimerB()->stop();
     const char* t[7] = {"45", "55", "80", "100", "0", "0", "25.55"};
     for (int i = 0; i < 7; ++i)
         w->TSet[i]->setText(t[i]);
@@ -232,7 +232,7 @@ TEST_F(ConfigFixture, HistoryRowHoldsWhatTheWindowShowedWithNullForEmptyBoxes)
     w->ADDSet->setText(" 300 ");
     press(w->ButT[0]);
     EXPECT_EQ(Next(18).size(), 18u);
-    TQueryResult h = main->ADOCon().Query("SELECT * FROM ApparatusHistory");
+    TQueryResult h = main->Core().Db().Query("SELECT * FROM ApparatusHistory");
     ASSERT_EQ(h.RecordCount(), 1) << "written although DTSet is empty";
     h.First();
     EXPECT_EQ(h.FieldAsString("ApparatusName"), "三号");
@@ -260,18 +260,18 @@ TEST_F(ConfigFixture, TimingAndLinkSettingsReachDataIniTheRowAndThePorts)
 {
     StartMain();
     auto w = Open();
-    w->TimerB()->stop();
-    int interval = main->TimerA()->interval();
+    w->Exchange().TimerB()->stop();
+    int interval = main->Core().TimerA()->interval();
     w->LXTimeEdit->setText("5");
     w->RecTimeEdit->setText("30");
     press(w->ButSetT);
     EXPECT_NE(IniText().find("Interval_S=5\r\n"), std::string::npos);
     EXPECT_NE(IniText().find("RunTimer=30\r\n"), std::string::npos);
-    EXPECT_EQ(main->State().PollInterval, 5);
-    EXPECT_EQ(main->State().RecordCycle, 30);
+    EXPECT_EQ(main->Core().State().PollInterval, 5);
+    EXPECT_EQ(main->Core().State().RecordCycle, 30);
     EXPECT_EQ(Row(ids[0]).FieldAsInteger("RunTime"), 5);
     EXPECT_EQ(Row(ids[0]).FieldAsInteger("RunFreq"), 30);
-    EXPECT_EQ(main->TimerA()->interval(), interval) << "the polling speed changes at the next start";
+    EXPECT_EQ(main->Core().TimerA()->interval(), interval) << "the polling speed changes at the next start";
 
     w->ComPort->setEditText(" COM2 ");
     w->ComBate->setEditText("4800");
@@ -280,22 +280,22 @@ TEST_F(ConfigFixture, TimingAndLinkSettingsReachDataIniTheRowAndThePorts)
     EXPECT_NE(IniText().find("Bate=4800\r\n"), std::string::npos);
     EXPECT_EQ(Row(ids[0]).FieldAsString("ComPort"), "COM2");
     EXPECT_EQ(Row(ids[0]).FieldAsInteger("ComBate"), 4800);
-    ASSERT_TRUE(w->CommB()->IsOpen()) << "reopened on its old port";
+    ASSERT_TRUE(w->Exchange().CommB()->IsOpen()) << "reopened on its old port";
     termios t{};
     ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
     w->close();
-    ASSERT_TRUE(main->ComM()->IsOpen());
+    ASSERT_TRUE(main->Core().ComM()->IsOpen());
     ASSERT_EQ(tcgetattr(pty->master(), &t), 0);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B4800)) << "the main window's port at the new rate";
-    EXPECT_EQ(main->ComM()->CommName(), pty->slaveName()) << "and its old name";
+    EXPECT_EQ(main->Core().ComM()->CommName(), pty->slaveName()) << "and its old name";
 }
 
 TEST_F(ConfigFixture, KeyFilterSeesTheOperatorsKeysInEveryFilteredBox)
 {
     StartMain();
     auto w = Open();
-    w->TimerB()->stop();
+    w->Exchange().TimerB()->stop();
     QApplication::setActiveWindow(w.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
 
@@ -358,21 +358,21 @@ TEST_F(ConfigFixture, APortHeldElsewhereIsShownAndNothingIsSent)
     StartMain();
     TComm holder;
     holder.SetCommName(pty->slaveName());
-    main->ComM()->ClosePort();
+    main->Core().ComM()->ClosePort();
     holder.OpenPort(); // another program has the port
-    auto blocked = std::make_unique<TFrmSetParm>(*main);
+    auto blocked = std::make_unique<TFrmSetParm>(main->Core(), main.get());
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.back(), "ErrorBox: Error opening serial port");
     blocked->show();
     EXPECT_TRUE(blocked->isVisible()) << "the window opens all the same";
-    EXPECT_FALSE(blocked->CommB()->IsOpen());
+    EXPECT_FALSE(blocked->Exchange().CommB()->IsOpen());
     const uint8_t ask[] = {0x03, 0x3F, 0x11, 0xAD};
-    EXPECT_FALSE(blocked->CommB()->SendData(ask, 4)) << "a closed component queues nothing";
-    EXPECT_TRUE(blocked->ReconnectB()->Active()) << "tried again every 2 s";
-    EXPECT_EQ(main->Health().Link(), TLinkState::Disconnected) << "the main window shows the link down";
+    EXPECT_FALSE(blocked->Exchange().CommB()->SendData(ask, 4)) << "a closed component queues nothing";
+    EXPECT_TRUE(blocked->Exchange().ReconnectB()->Active()) << "tried again every 2 s";
+    EXPECT_EQ(main->Core().Health().Link(), TLinkState::Disconnected) << "the main window shows the link down";
     int shown = boxes->boxes.size();
     blocked->close();
-    EXPECT_FALSE(main->ComM()->IsOpen()) << "the other program still holds the port";
+    EXPECT_FALSE(main->Core().ComM()->IsOpen()) << "the other program still holds the port";
     ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == shown + 1; })) << "and that is shown";
     EXPECT_EQ(boxes->boxes.back(), "ErrorBox: Error opening serial port");
     holder.ClosePort();
@@ -387,7 +387,7 @@ TEST_F(ConfigFixture, HighestTemperaturesComeFromTheSelectedInstrumentItself)
         EXPECT_EQ(Row(ids[0]).FieldAsString("AHightT"), "") << "address 9's maxima are not address 3's";
         w->close();
     }
-    main->TimerA()->stop();
+    main->Core().TimerA()->stop();
     Reply(BuildBlackBoxReply(3, {0, 0, 0, 0}, {61, 62, 63, 64.5}));
     auto w = Open();
     EXPECT_EQ(Row(ids[0]).FieldAsString("AHightT"), "61");
@@ -399,40 +399,40 @@ TEST_F(ConfigFixture, ChoosingARowKeepsItWhenAnotherSharesItsModel)
 {
     StartMain();
     auto w = Open();
-    w->TimerB()->stop();
+    w->Exchange().TimerB()->stop();
     w->MCapition->setCurrentIndex(1);
     emit w->MCapition->activated(1);
     EXPECT_EQ(w->MAddress->currentText(), "9");
-    EXPECT_EQ(main->State().SelectedAddress, 9);
-    EXPECT_EQ(main->State().SelectedID, ids[1]);
+    EXPECT_EQ(main->Core().State().SelectedAddress, 9);
+    EXPECT_EQ(main->Core().State().SelectedID, ids[1]);
     w->MXL->setCurrentIndex(1);
     emit w->MXL->activated(1);
-    EXPECT_EQ(main->State().SelectedID, ids[1]) << "the same model as the first row, the chosen row stays";
+    EXPECT_EQ(main->Core().State().SelectedID, ids[1]) << "the same model as the first row, the chosen row stays";
 }
 
 TEST_F(ConfigFixture, ThreeUnansweredReadsMarkTheValuesAndAHangUpIsTriedAgain)
 {
     StartMain();
     auto w = Open();
-    ASSERT_TRUE(w->CommB()->IsOpen());
+    ASSERT_TRUE(w->Exchange().CommB()->IsOpen());
     EXPECT_FALSE(w->NoReply->isVisible());
     // Reads once a second: the first three go unanswered (the fourth read says so).
     for (int i = 0; i < 4; ++i)
         ASSERT_EQ(Next(4).size(), 4u) << i;
-    EXPECT_EQ(w->UnansweredReads(), 3);
+    EXPECT_EQ(w->Exchange().UnansweredReads(), 3);
     EXPECT_TRUE(w->NoReply->isVisible());
     EXPECT_EQ(w->NoReply->text(), "无应答");
     // A reply clears the mark at once.
     TFrame reply = BuildThresholdFrame(3, Cmd::ReadThresholds, {30, 40, 80, 100, 0, 0, 0});
     pty->Write(bytes(reply));
     ASSERT_TRUE(WaitUntil([&] { return !w->NoReply->isVisible(); }, 1000));
-    EXPECT_EQ(w->UnansweredReads(), 0);
+    EXPECT_EQ(w->Exchange().UnansweredReads(), 0);
 
     // The adapter pulled while the window holds the port: CommB is tried again every 2 s.
     pty->CloseMaster();
-    ASSERT_TRUE(WaitUntil([&] { return w->ReconnectB()->Active(); }, 2000));
-    EXPECT_FALSE(w->CommB()->IsOpen());
+    ASSERT_TRUE(WaitUntil([&] { return w->Exchange().ReconnectB()->Active(); }, 2000));
+    EXPECT_FALSE(w->Exchange().CommB()->IsOpen());
     w->close();
-    EXPECT_FALSE(w->ReconnectB()->Active()) << "closing the window ends the attempts";
-    EXPECT_TRUE(main->Reconnect()->Active()) << "the main window's port is tried in its turn";
+    EXPECT_FALSE(w->Exchange().ReconnectB()->Active()) << "closing the window ends the attempts";
+    EXPECT_TRUE(main->Core().Reconnect()->Active()) << "the main window's port is tried in its turn";
 }

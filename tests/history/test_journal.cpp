@@ -1,7 +1,7 @@
 // The alarm journal under the running main window: raised and cleared by replies, stored before
 // the banner shows, acknowledged from the journal window, kept across a restart without doubles.
 #include "Alarms.h"
-#include "FrmDataBase.h"
+#include "Windows.h"
 #include "FrmJournal.h"
 #include "MainFixture.h"
 #include "Statements.h"
@@ -22,11 +22,6 @@ constexpr uint8_t Healthy = OutputBit::Alarm | OutputBit::FanAuto;
 class JournalFixture : public MainFixture {
 protected:
     std::unique_ptr<TFrmMain> w;
-    void SetUp() override
-    {
-        MainFixture::SetUp();
-        RegisterHistoryWindows();
-    }
     void StartOn(std::vector<TInstrument> instruments)
     {
         WriteIni("ApparatusAddress=3\r\n");
@@ -34,17 +29,18 @@ protected:
             MakeDatabase(instruments);
         w = Start();
         ASSERT_TRUE(w->StartedUp());
-        w->TimerA()->stop(); // the replies come from the test
+        WireWindows(*w);
+        w->Core().TimerA()->stop(); // the replies come from the test
     }
     void Live(uint8_t address, TPhaseTemps temps, uint8_t phase, uint8_t output)
     {
         Reply(BuildLiveReply(address, temps, phase, output));
-        WaitUntil([&] { return w->RecordWriter()->Pending() == 0; });
+        WaitUntil([&] { return w->Core().RecordWriter()->Pending() == 0; });
         Pump(30); // the writer's report reaches the window
     }
     std::string Journal()
     {
-        TQueryResult r = w->ADOCon().Query(
+        TQueryResult r = w->Core().Db().Query(
             "SELECT ApparatusAddress, Kind, ClearedAt IS NOT NULL AS cleared, AckedBy FROM EventJournal ORDER BY ID");
         std::string out;
         for (r.First(); !r.Eof(); r.Next())
@@ -76,7 +72,7 @@ TEST_F(JournalFixture, AnAlarmIsStoredThenShownClearedAndAcknowledgedByKeys)
     // Back under: cleared, still to acknowledge.
     Live(3, {40, 40, 40, 40}, 0, Healthy);
     EXPECT_EQ(Journal(), "3 alarm.phaseA cleared\n3 alarm.overtemp cleared\n");
-    EXPECT_EQ(w->UnacknowledgedAlarms(), 2);
+    EXPECT_EQ(w->Core().StoredUnacknowledged(), 2);
 
     // The journal window, not modal: the first row selected and acknowledged with Alt+K.
     QTest::mouseClick(w->ButAlarms, Qt::LeftButton);
@@ -95,10 +91,10 @@ TEST_F(JournalFixture, AnAlarmIsStoredThenShownClearedAndAcknowledgedByKeys)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), journal->ButAck);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_EQ(w->UnacknowledgedAlarms(), 1);
+    EXPECT_EQ(w->Core().StoredUnacknowledged(), 1);
     EXPECT_EQ(w->AlarmBanner->text(), "1 条未确认报警");
     QTest::mouseClick(journal->ButAckAll, Qt::LeftButton);
-    EXPECT_EQ(w->UnacknowledgedAlarms(), 0);
+    EXPECT_EQ(w->Core().StoredUnacknowledged(), 0);
     EXPECT_FALSE(w->AlarmBanner->isVisible());
     EXPECT_EQ(Journal(), "3 alarm.phaseA cleared acked\n3 alarm.overtemp cleared acked\n");
 
@@ -124,7 +120,7 @@ TEST_F(JournalFixture, AnAlarmPresentAtStartIsRaisedOnceAcrossARestart)
     EXPECT_EQ(Journal(), "3 alarm.door\n");
     Live(3, {40, 40, 40, 40}, 0, Healthy);
     EXPECT_EQ(Journal(), "3 alarm.door cleared\n");
-    EXPECT_EQ(w->UnacknowledgedAlarms(), 1) << "still to acknowledge after the restart";
+    EXPECT_EQ(w->Core().StoredUnacknowledged(), 1) << "still to acknowledge after the restart";
 }
 
 TEST_F(JournalFixture, AnAlarmWhileTheDatabaseIsLockedIsShownAndStoredOnceItTakesRowsAgain)

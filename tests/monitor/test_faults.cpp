@@ -155,9 +155,9 @@ TEST_F(FaultFixture, SigtermClosesBoxesAndWindowsAndEndsWithinTwoSeconds)
     EXPECT_LT(elapsed, 5000) << "ended " << elapsed << " ms after the signal";
     EXPECT_TRUE(dialogReturned);
     EXPECT_TRUE(openBoxes().empty());
-    EXPECT_FALSE(w->ComM()->IsOpen()) << "port closed";
-    EXPECT_FALSE(w->TimerA()->isActive());
-    EXPECT_EQ(w->RecordWriter()->Pending(), 0u) << "the last row committed";
+    EXPECT_FALSE(w->Core().ComM()->IsOpen()) << "port closed";
+    EXPECT_FALSE(w->Core().TimerA()->isActive());
+    EXPECT_EQ(w->Core().RecordWriter()->Pending(), 0u) << "the last row committed";
     EXPECT_TRUE(Stopping());
     ClearStop(); // the tests after this one open boxes again
 }
@@ -247,10 +247,10 @@ TEST_F(FaultFixture, AReadOnlyDataIniIsSaidAndTheMonitoringGoesOn)
 
     auto w = Start();
     ASSERT_TRUE(w->StartedUp()) << "the start-up ran to its end";
-    EXPECT_EQ(w->State().PollInterval, 3) << "-5 is unusable: the default serves";
-    EXPECT_EQ(w->State().RecordCycle, 60);
-    EXPECT_EQ(w->TimerA()->interval(), 1000);
-    EXPECT_TRUE(w->TimerA()->isActive());
+    EXPECT_EQ(w->Core().State().PollInterval, 3) << "-5 is unusable: the default serves";
+    EXPECT_EQ(w->Core().State().RecordCycle, 60);
+    EXPECT_EQ(w->Core().TimerA()->interval(), 1000);
+    EXPECT_TRUE(w->Core().TimerA()->isActive());
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.front(), "ErrorBox: Unable to write to " + ro.path() + "/Data.ini");
     V request = pty->Read(1500, 4);
@@ -283,7 +283,7 @@ TEST_F(FaultFixture, ALockedDatabaseNeitherStallsThePollingNorLosesARow)
     QObject::connect(&heart, &QTimer::timeout, [&] { worstBeat = std::max(worstBeat, beat.restart()); });
     heart.start(5);
     instrument.Run(8000);
-    EXPECT_GT(w->RecordWriter()->Pending(), 5u) << "rows were due while the lock was held";
+    EXPECT_GT(w->Core().RecordWriter()->Pending(), 5u) << "rows were due while the lock was held";
     lock.Wait();
     instrument.Run(1500);
     heart.stop();
@@ -293,16 +293,16 @@ TEST_F(FaultFixture, ALockedDatabaseNeitherStallsThePollingNorLosesARow)
     EXPECT_LE(instrument.WorstGapError(1000.0 / 3), 600) << "a polling gap off by more than 600 ms";
 
     // Every reply was answered and handled: the rows due follow from the recording step alone.
-    w->TimerA()->stop();
+    w->Core().TimerA()->stop();
     Pump(300);
     TRecorder count;
     TMainState none;
     int due = 0;
     for (std::size_t i = 0; i < before + instrument.at.size(); ++i)
         count.Step(TMonitorReply::Live, 1, 3, 3, none, [&](const TRecorder::TRow&) { ++due; });
-    ASSERT_TRUE(WaitUntil([&] { return w->RecordWriter()->Pending() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return w->Core().RecordWriter()->Pending() == 0; }));
     EXPECT_GE(due, 8);
-    TQueryResult rows = w->ADOCon().Query("SELECT InDateTime FROM ApparatusRecord ORDER BY RecordID");
+    TQueryResult rows = w->Core().Db().Query("SELECT InDateTime FROM ApparatusRecord ORDER BY RecordID");
     EXPECT_EQ(rows.RecordCount(), due) << "every due row stored";
     QString previous;
     for (rows.First(); !rows.Eof(); rows.Next()) {

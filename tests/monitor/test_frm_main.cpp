@@ -75,7 +75,7 @@ TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
     EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
     EXPECT_EQ(w->ExitCode(), 3);
     EXPECT_NE(IniText().find("ApparatusAddress=0\r\n"), std::string::npos) << "255 replaced by 0";
-    EXPECT_FALSE(w->ComM()->IsOpen()) << "the port is closed with the window";
+    EXPECT_FALSE(w->Core().ComM()->IsOpen()) << "the port is closed with the window";
 }
 
 TEST_F(MainFixture, StartupFillsSelectorsWithTheLastRowAndFollowsTheStoredAddress)
@@ -89,11 +89,11 @@ TEST_F(MainFixture, StartupFillsSelectorsWithTheLastRowAndFollowsTheStoredAddres
     EXPECT_EQ(w->ComAddress->currentText(), "9") << "the row the pass ended on";
     EXPECT_EQ(w->MCapition->currentText(), "九号");
     EXPECT_EQ(w->EditType->text(), "ZEVA5002");
-    EXPECT_EQ(w->State().SelectedAddress, 5);
-    EXPECT_EQ(w->State().SelectedID, ids[2]);
-    EXPECT_TRUE(w->TimerA()->isActive());
-    EXPECT_EQ(w->TimerA()->interval(), 1000);
-    EXPECT_EQ(w->PollTable().PollCount(), 3);
+    EXPECT_EQ(w->Core().State().SelectedAddress, 5);
+    EXPECT_EQ(w->Core().State().SelectedID, ids[2]);
+    EXPECT_TRUE(w->Core().TimerA()->isActive());
+    EXPECT_EQ(w->Core().TimerA()->interval(), 1000);
+    EXPECT_EQ(w->Core().PollTable().PollCount(), 3);
     EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(0, 1800));
     EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(-30, 250));
     EXPECT_TRUE(boxes->boxes.isEmpty());
@@ -107,11 +107,11 @@ TEST_F(MainFixture, EmptyRegistryLeavesListsEmptyAndTheTimerOff)
     ASSERT_TRUE(w->StartedUp());
     EXPECT_EQ(w->ComAddress->count(), 0);
     EXPECT_EQ(w->EditType->text(), "ZEVA-5000");
-    EXPECT_FALSE(w->TimerA()->isActive());
+    EXPECT_FALSE(w->Core().TimerA()->isActive());
     EXPECT_TRUE(pty->Read(1300).empty()) << "nothing is sent in more than one polling interval";
     // The configuration window restarts the timer whether or not the table is empty.
-    w->TimerA()->setInterval(100);
-    w->TimerA()->start();
+    w->Core().TimerA()->setInterval(100);
+    w->Core().TimerA()->start();
     EXPECT_EQ(pty->Read(1000, 4), (V{0x00, 0x3F, 0xAA, 0x17}));
 }
 
@@ -125,29 +125,29 @@ TEST_F(MainFixture, SelectorsFollowTheOperatorOnly)
     type(w->ComAddress, "2");
     EXPECT_EQ(w->MCapition->currentText(), "Two");
     EXPECT_EQ(w->EditType->text(), "ZEVA5001");
-    EXPECT_EQ(w->State().SelectedAddress, 2);
+    EXPECT_EQ(w->Core().State().SelectedAddress, 2);
     EXPECT_NE(IniText().find("ApparatusAddress=2\r\n"), std::string::npos);
 
     type(w->ComAddress, "7"); // in the list, but not enabled
     EXPECT_EQ(w->MCapition->currentText(), "");
-    EXPECT_EQ(w->State().SelectedAddress, 2);
+    EXPECT_EQ(w->Core().State().SelectedAddress, 2);
 
     type(w->ComAddress, "x");
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.back(), "ErrorBox: 'x' is not a valid integer value");
-    EXPECT_EQ(w->State().SelectedAddress, 2);
+    EXPECT_EQ(w->Core().State().SelectedAddress, 2);
 
     type(w->MCapition, " two ");
     EXPECT_EQ(w->ComAddress->currentText(), "2") << "names match without regard to case";
     type(w->MCapition, "一号");
     EXPECT_EQ(w->ComAddress->currentText(), "1");
-    EXPECT_EQ(w->State().SelectedAddress, 2) << "choosing by name changes only the fields";
+    EXPECT_EQ(w->Core().State().SelectedAddress, 2) << "choosing by name changes only the fields";
     EXPECT_NE(IniText().find("ApparatusAddress=2\r\n"), std::string::npos);
     type(w->MCapition, "nobody");
     EXPECT_EQ(w->ComAddress->currentText(), "");
 
     w->ComAddress->setEditText("1"); // from code: no handler
-    EXPECT_EQ(w->State().SelectedAddress, 2);
+    EXPECT_EQ(w->Core().State().SelectedAddress, 2);
 }
 
 TEST_F(MainFixture, PollingOrderAndSpacingOnTheWire)
@@ -183,7 +183,7 @@ TEST_F(MainFixture, ThePollingPaceHoldsOverManyTicks)
     MakeDatabase({{4, "a"}});
     auto w = Start();
     ASSERT_TRUE(w->StartedUp());
-    EXPECT_EQ(w->TimerA()->interval(), 333);
+    EXPECT_EQ(w->Core().TimerA()->interval(), 333);
     QElapsedTimer clock;
     clock.start();
     std::vector<double> at;
@@ -195,7 +195,7 @@ TEST_F(MainFixture, ThePollingPaceHoldsOverManyTicks)
     ASSERT_EQ(at.size(), 22u);
     double mean = (at.back() - at[1]) / double(at.size() - 2); // from the second: the first tick's start is fixed
     // The exact pace is measured in bench_monitor; a loaded machine delays single ticks.
-    EXPECT_EQ(w->TimerA()->timerType(), Qt::PreciseTimer);
+    EXPECT_EQ(w->Core().TimerA()->timerType(), Qt::PreciseTimer);
     EXPECT_NEAR(mean, 1000.0 / 3, 1000.0 / 3 * 0.05) << "the mean period within 5 %";
 }
 
@@ -238,11 +238,11 @@ TEST_F(MainFixture, InstrumentsAt0x11And0x13KeepPollingOnALineLeftCooked)
     }
     EXPECT_GE(requests, 16) << "a request every 333 ms, never stopped";
     EXPECT_TRUE(pending.empty()) << "nothing echoed or cut between requests";
-    EXPECT_DOUBLE_EQ(w->State().LiveTemps[0], 27.5);
+    EXPECT_DOUBLE_EQ(w->Core().State().LiveTemps[0], 27.5);
     EXPECT_GE(w->ChartView->graph(0)->dataCount(), 4) << "address 0x11's replies drawn";
-    int rows = w->ADOCon().Query("SELECT count(*) FROM ApparatusRecord").rows().front().front().toInt();
+    int rows = w->Core().Db().Query("SELECT count(*) FROM ApparatusRecord").rows().front().front().toInt();
     EXPECT_GE(rows, 3) << "and recorded";
-    EXPECT_EQ(w->ADOCon()
+    EXPECT_EQ(w->Core().Db()
                   .Query("SELECT count(*) FROM ApparatusRecord WHERE AActTemperature <> 27.5")
                   .rows()
                   .front()
@@ -258,7 +258,7 @@ TEST_F(MainFixture, RepliesDriveLampsDisplaysAndChart)
     MakeDatabase({{1, "a"}, {2, "b"}});
     auto w = Start();
     ASSERT_TRUE(w->StartedUp());
-    w->TimerA()->stop();
+    w->Core().TimerA()->stop();
 
     Reply(BuildLiveReply(1, {25.3, 255.1, 300.0, 0}, 0x1F, 0x3F));
     EXPECT_EQ(w->LCDATP->Value(), "25.3");
@@ -327,7 +327,7 @@ TEST_F(MainFixture, RecordingStoresTheAnsweringInstrumentsOwnReadings)
     auto ids = MakeDatabase({{1, "a"}});
     auto w = Start();
     ASSERT_TRUE(w->StartedUp());
-    w->TimerA()->stop();
+    w->Core().TimerA()->stop();
 
     Reply(BuildBlackBoxReply(1, {80.5, 81, 79.9, 0}, {90, 90, 90, 90})); // counter 0
     Reply(BuildLiveReply(9, {70, 70, 70, 70}, 0, 0)); // counter 1, toggle 0: no row
@@ -337,9 +337,9 @@ TEST_F(MainFixture, RecordingStoresTheAnsweringInstrumentsOwnReadings)
     Pump(160);
     Reply(BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0, 0)); // counter 3
     Reply(BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0, 0)); // counter 0
-    EXPECT_EQ(w->ADOCon().Query("SELECT count(*) FROM ApparatusRecord").rows().front().front().toInt(), 0);
+    EXPECT_EQ(w->Core().Db().Query("SELECT count(*) FROM ApparatusRecord").rows().front().front().toInt(), 0);
     Reply(BuildLiveReply(1, {25.3, 26, 24.8, 0}, 0, 0)); // counter 1, toggle 1: stores
-    TQueryResult r = w->ADOCon().Query("SELECT * FROM ApparatusRecord");
+    TQueryResult r = w->Core().Db().Query("SELECT * FROM ApparatusRecord");
     ASSERT_EQ(r.RecordCount(), 1);
     EXPECT_EQ(r.FieldAsInteger("ApparatusID"), ids[0]);
     EXPECT_DOUBLE_EQ(r.FieldAsFloat("AActTemperature"), 25.3);
@@ -348,5 +348,5 @@ TEST_F(MainFixture, RecordingStoresTheAnsweringInstrumentsOwnReadings)
     EXPECT_DOUBLE_EQ(r.FieldAsFloat("CBlackTemperature"), 79.9);
     QDateTime stored = QDateTime::fromString(r.FieldAsString("InDateTime"), "yyyy-MM-dd HH:mm:ss");
     EXPECT_LE(std::abs(stored.secsTo(QDateTime::currentDateTime())), 60);
-    EXPECT_EQ(w->Recorder().RecordCounter, 2);
+    EXPECT_EQ(w->Core().Recorder().RecordCounter, 2);
 }

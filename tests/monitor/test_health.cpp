@@ -185,7 +185,7 @@ TEST_F(HealthFixture, AnInstrumentThatFallsSilentIsShownAndItsValuesDimmed)
     EXPECT_TRUE(w->AShape->Dimmed());
     EXPECT_EQ(w->AShape->Color(), 255u) << "the lamp keeps its colour underneath";
     EXPECT_EQ(w->LCDATP->OnColor(), clGray);
-    EXPECT_EQ(w->Health().Link(), TLinkState::Silent);
+    EXPECT_EQ(w->Core().Health().Link(), TLinkState::Silent);
     EXPECT_TRUE(w->LinkState->text().startsWith("链路：无应答")) << w->LinkState->text().toStdString();
 
     // The next accepted reply brings the normal look back at once.
@@ -193,7 +193,7 @@ TEST_F(HealthFixture, AnInstrumentThatFallsSilentIsShownAndItsValuesDimmed)
     EXPECT_FALSE(w->ShowsStale());
     EXPECT_FALSE(w->AShape->Dimmed());
     EXPECT_EQ(w->LCDATP->OnColor(), clRed);
-    EXPECT_EQ(w->Health().Link(), TLinkState::Connected);
+    EXPECT_EQ(w->Core().Health().Link(), TLinkState::Connected);
     Answer(1100, {1});
     const QString counts = cell(*w, 0, Counts);
     EXPECT_TRUE(counts.contains('/'));
@@ -208,15 +208,18 @@ TEST_F(HealthFixture, AHangUpStopsThePollingWhereItIsAndThePortIsTriedEveryTwoSe
     ASSERT_TRUE(w->StartedUp());
     Answer(800, {1});
     pty->CloseMaster(); // the adapter is pulled
-    ASSERT_TRUE(WaitUntil([&] { return w->Health().Link() == TLinkState::Disconnected; }, 2000));
-    EXPECT_FALSE(w->TimerA()->isActive()) << "the counters keep their place";
-    const int32_t tick = w->PollTable().PollTick;
-    EXPECT_FALSE(w->ComM()->IsOpen());
-    ASSERT_TRUE(w->Reconnect()->Active());
+    QElapsedTimer since;
+    since.start();
+    ASSERT_TRUE(WaitUntil([&] { return w->Core().Health().Link() == TLinkState::Disconnected; }, 2000));
+    EXPECT_FALSE(w->Core().TimerA()->isActive()) << "the counters keep their place";
+    const int32_t tick = w->Core().PollTable().PollTick;
+    EXPECT_FALSE(w->Core().ComM()->IsOpen());
+    ASSERT_TRUE(w->Core().Reconnect()->Active());
     EXPECT_TRUE(WaitUntil([&] { return w->ShowsStale(); }, 1500));
-    Pump(4300);
-    EXPECT_EQ(w->Reconnect()->Attempts(), 2) << "one attempt every 2 s";
-    EXPECT_EQ(w->PollTable().PollTick, tick);
+    // A loaded machine may delay an attempt, never bring it forward.
+    ASSERT_TRUE(WaitUntil([&] { return w->Core().Reconnect()->Attempts() >= 2; }, 10000));
+    EXPECT_GE(since.elapsed(), 3500) << "one attempt every 2 s (a coarse timer may run 5 % short)";
+    EXPECT_EQ(w->Core().PollTable().PollTick, tick);
     EXPECT_TRUE(w->LinkState->text().startsWith("链路：串口断开")) << w->LinkState->text().toStdString();
 }
 
@@ -236,7 +239,7 @@ TEST_F(HealthFixture, TheCentralDatabasesStateIsShownBesideTheLinkOnlyWhenOneIsN
     // The polling is not held up by the attempts; the journal says it once.
     Answer(3000, {1});
     EXPECT_EQ(cell(*w, 0, State), "正常");
-    EXPECT_EQ(w->ADOCon().Query(QStringLiteral("SELECT count(*) AS n FROM EventJournal WHERE Kind = 'event.central'"))
+    EXPECT_EQ(w->Core().Db().Query(QStringLiteral("SELECT count(*) AS n FROM EventJournal WHERE Kind = 'event.central'"))
                   .FieldAsInteger(QStringLiteral("n")),
               1);
     w->close();
@@ -283,9 +286,9 @@ TEST_F(HealthFixture, DoubleClickingAnOverviewRowSelectsThatInstrument)
     MakeDatabase({{1, "一号"}, {2, "二号"}});
     auto w = Start();
     ASSERT_TRUE(w->StartedUp());
-    ASSERT_EQ(w->State().SelectedAddress, 1);
+    ASSERT_EQ(w->Core().State().SelectedAddress, 1);
     emit w->Overview->cellDoubleClicked(1, 3);
-    EXPECT_EQ(w->State().SelectedAddress, 2);
+    EXPECT_EQ(w->Core().State().SelectedAddress, 2);
     EXPECT_EQ(w->MCapition->currentText(), "二号");
     EXPECT_NE(IniText().find("ApparatusAddress=2"), std::string::npos) << "as choosing the address writes it";
 }

@@ -68,6 +68,56 @@ void logAll(const QStringList& lines)
         LogError(line);
 }
 
+// What the recorder says between the core's start-up steps.
+class TRecorderStart : public TStartupSteps {
+public:
+    TRecorderStart(TMonitorCore& core, const QString& dir) : m_core(core), m_dir(dir) {}
+    int databaseExit = ExitDatabaseFailed;
+
+    void SettingsRead() override
+    {
+        const TMainState& s = m_core.State();
+        LogError(QStringLiteral("启动 %1：文件夹 %2，串口 %3，波特率 %4，间隔 %5 秒，记录周期 %6")
+                     .arg(QString::fromLatin1(ProgramVersion), m_dir, s.PortName)
+                     .arg(s.BaudSetting)
+                     .arg(s.PollInterval)
+                     .arg(s.RecordCycle));
+        // Before the port: a repair that could not be written explains what follows.
+        logAll(m_core.TakeWriteErrors());
+    }
+    void PortFailed(const std::exception& e) override
+    {
+        LogError(QStringLiteral("串口 %1 无法打开：").arg(m_core.State().PortName) + PortCauseText(e));
+    }
+    void SelectionRead() override { logAll(m_core.TakeWriteErrors()); }
+    void DatabaseFailed() override
+    {
+        const QString path = m_core.State().DataPath;
+        const QString file = TDatabase::FileFor(path);
+        if (!QFileInfo::exists(file)) {
+            LogError(QStringLiteral("数据库不在 ") + path + QStringLiteral("/DataBase 目录下：") + file +
+                     QStringLiteral("：") + m_core.OpenError());
+            databaseExit = ExitDatabaseFailed;
+            return;
+        }
+        // There, but not to be had now: systemd tries again.
+        LogError(QStringLiteral("数据库 %1 无法打开：").arg(file) + m_core.OpenError());
+        databaseExit = ExitDatabaseUnavailable;
+    }
+    void PollingStarted() override
+    {
+        QStringList polled;
+        for (uint8_t a : m_core.Health().Polled())
+            polled << m_core.Health().InstrumentText(a);
+        LogError(polled.isEmpty() ? QStringLiteral("没有启用的仪表：不轮询")
+                                  : QStringLiteral("轮询 %1 台仪表：").arg(polled.size()) + polled.join(QStringLiteral("，")));
+    }
+
+private:
+    TMonitorCore& m_core;
+    QString m_dir;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -98,43 +148,12 @@ int main(int argc, char** argv)
     }
 
     TMonitorCore core;
-    core.ReadSettings(dir);
-    const TMainState& s = core.State();
-    LogError(QStringLiteral("启动 %1：文件夹 %2，串口 %3，波特率 %4，间隔 %5 秒，记录周期 %6")
-                 .arg(QString::fromLatin1(ProgramVersion), dir, s.PortName)
-                 .arg(s.BaudSetting)
-                 .arg(s.PollInterval)
-                 .arg(s.RecordCycle));
-    // Before the port: a repair that could not be written explains what follows.
-    logAll(core.TakeWriteErrors());
-    try {
-        core.OpenPort();
-    } catch (const std::exception& e) {
-        LogError(QStringLiteral("串口 %1 无法打开：").arg(s.PortName) + PortCauseText(e));
-        return ExitPortFailed;
+    TRecorderStart steps(core, dir);
+    switch (core.Start(dir, steps)) {
+    case TMonitorCore::TStartResult::PortFailed: return ExitPortFailed;
+    case TMonitorCore::TStartResult::DatabaseFailed: return steps.databaseExit;
+    case TMonitorCore::TStartResult::Started: break;
     }
-    core.ReadSelection();
-    logAll(core.TakeWriteErrors());
-    if (!core.OpenDatabase()) {
-        const QString file = TDatabase::FileFor(s.DataPath);
-        if (!QFileInfo::exists(file)) {
-            LogError(QStringLiteral("数据库不在 ") + s.DataPath + QStringLiteral("/DataBase 目录下：") + file +
-                     QStringLiteral("：") + core.OpenError());
-            return ExitDatabaseFailed;
-        }
-        // There, but not to be had now: systemd tries again.
-        LogError(QStringLiteral("数据库 %1 无法打开：").arg(file) + core.OpenError());
-        return ExitDatabaseUnavailable;
-    }
-    core.StartPolling();
-    QStringList polled;
-    for (uint8_t a : core.Health().Polled())
-        polled << core.Health().InstrumentText(a);
-    LogError(polled.isEmpty() ? QStringLiteral("没有启用的仪表：不轮询")
-                              : QStringLiteral("轮询 %1 台仪表：").arg(polled.size()) + polled.join(QStringLiteral("，")));
-
-    // A copy of what is stored goes to the central database when Data.ini names one.
-    core.StartForwarding();
 
     InstallStopSignals([] { QCoreApplication::exit(0); });
     const int rc = QCoreApplication::exec();

@@ -1,14 +1,12 @@
-// The main window's shared values: settings read at start-up, the selection, and the newest
-// readings, shared with the configuration window.
+// The monitoring state the core owns: settings read at start-up, the selection, and the newest
+// readings. Windows read it through the core's const view and change it through its setters.
 #pragma once
 
 #include "Frames.h"
-#include "IniFile.h"
 
 #include <QString>
 
 #include <array>
-#include <memory>
 #include <optional>
 
 namespace zeva {
@@ -22,7 +20,6 @@ struct TAddressReadings {
 };
 
 struct TMainState {
-    std::unique_ptr<TIniFile> SettingsFile;
     QString StartDir;
     QString DataPath;
     QString PortName;
@@ -31,6 +28,9 @@ struct TMainState {
     int RecordCycle = 0;
     int SelectedAddress = 0;
     qint64 SelectedID = 0;
+    // Beyond the start-up keys: the live chart follows its newest point; a new alarm beeps.
+    bool Follow = false;
+    bool Beep = true;
 
     // The newest accepted reply of each kind, from whichever instrument sent it.
     TPhaseTemps LiveTemps{};

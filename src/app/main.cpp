@@ -1,11 +1,12 @@
-// zeva-monitor: the program entry. Creates the main window, runs the event loop, and ends with the
-// window. SIGTERM and SIGINT close every box and window first; the window's close step then closes
-// the port and writes the readings still waiting.
+// zeva-monitor: the program entry. Creates the monitoring core and the main window over it, wires
+// the other windows to the same core, runs the event loop, and ends with the window. SIGTERM and
+// SIGINT close every box and window first; the window's close step then closes the port and
+// writes the readings still waiting.
 #include "Application.h"
 #include "FrmMain.h"
-#include "FrmDataBase.h"
-#include "FrmSetParm.h"
+#include "MonitorCore.h"
 #include "StopSignals.h"
+#include "Windows.h"
 
 #include "ProgramInfo.h"
 
@@ -43,10 +44,10 @@ int main(int argc, char** argv)
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon); // every window, boxes included (_NET_WM_ICON)
-    zeva::RegisterConfigurationWindow();
-    zeva::RegisterHistoryWindows();
     zeva::InstallStopSignals([] { zeva::StopApplication(0); });
-    zeva::TFrmMain window;
+    zeva::TMonitorCore core;
+    zeva::TFrmMain window(core);
+    zeva::WireWindows(window);
 
     // Maximised; without a window manager (Xvfb) only an explicit geometry fills the screen.
     window.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());

@@ -8,12 +8,18 @@
 #include "Statements.h"
 
 #include <QDateTime>
+#include <QMetaMethod>
 #include <QTimer>
+
+#include <stdexcept>
 
 namespace zeva {
 
 TMonitorCore::TMonitorCore(QObject* parent) : QObject(parent)
 {
+    // Listeners on other threads get the reports queued.
+    qRegisterMetaType<TChunkOutcome>();
+    qRegisterMetaType<TForwarder::TStatus>();
     setObjectName(QStringLiteral("MonitorCore"));
     m_comM = new TComm(this);
     m_comM->setObjectName(QStringLiteral("ComM"));
@@ -47,36 +53,155 @@ void TMonitorCore::guard(const std::function<void()>& handler)
 
 void TMonitorCore::reportError(const QString& text)
 {
-    if (Hooks.error)
-        Hooks.error(text);
+    if (isSignalConnected(QMetaMethod::fromSignal(&TMonitorCore::errorRaised)))
+        emit errorRaised(text);
     else
         LogError(text);
 }
 
-void TMonitorCore::ReadSettings(const QString& dir)
+TMonitorCore::TStartResult TMonitorCore::Start(const QString& dir, TStartupSteps& steps)
+{
+    readSettings(dir);
+    steps.SettingsRead();
+    try {
+        openPort();
+    } catch (const std::exception& e) {
+        steps.PortFailed(e);
+        return TStartResult::PortFailed;
+    }
+    readSelection();
+    steps.SelectionRead();
+    if (!openDatabase()) {
+        steps.DatabaseFailed();
+        return TStartResult::DatabaseFailed;
+    }
+    readRegistry(steps);
+    startPolling();
+    steps.PollingStarted();
+    startForwarding();
+    return TStartResult::Started;
+}
+
+void TMonitorCore::readSettings(const QString& dir)
 {
     TMainState& s = m_state;
     s.StartDir = dir;
-    s.SettingsFile = std::make_unique<TIniFile>(s.StartDir + QLatin1Char('/') + SettingsFileName);
-    TStartupSettings st = ReadStartupSettings(*s.SettingsFile, s.StartDir);
+    m_settings = std::make_unique<TIniFile>(s.StartDir + QLatin1Char('/') + SettingsFileName);
+    TStartupSettings st = ReadStartupSettings(*m_settings, s.StartDir);
     s.DataPath = st.DataPath;
     s.BaudSetting = st.BaudSetting;
     s.PollInterval = st.PollInterval;
     s.RecordCycle = st.RecordCycle;
     s.PortName = st.PortName;
+    s.Follow = m_settings->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0;
+    s.Beep = m_settings->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0;
     m_writeErrors += st.WriteErrors;
 }
 
-void TMonitorCore::OpenPort()
+void TMonitorCore::openPort()
 {
     m_comM->SetCommName(m_state.PortName.toStdString());
     m_comM->SetBaudRate(uint32_t(m_state.BaudSetting));
     m_comM->OpenPort();
 }
 
-void TMonitorCore::ReadSelection()
+void TMonitorCore::readSelection()
 {
-    m_state.SelectedAddress = ReadSelectedAddress(*m_state.SettingsFile, m_writeErrors);
+    m_state.SelectedAddress = ReadSelectedAddress(*m_settings, m_writeErrors);
+}
+
+void TMonitorCore::readRegistry(TStartupSteps& steps)
+{
+    // The last row holding the selected address gives SelectedID.
+    TQueryResult all = SelectApparatus(m_db);
+    for (all.First(); !all.Eof(); all.Next())
+        if (all.FieldAsInteger(Column::ApparatusAddress) == m_state.SelectedAddress)
+            m_state.SelectedID = all.FieldAsInteger(Column::ID);
+    all.First();
+    steps.RegistryRead(all);
+}
+
+TIniFile& TMonitorCore::WindowSettings()
+{
+    if (!m_settings)
+        throw std::logic_error("Data.ini is read at start-up");
+    return *m_settings;
+}
+
+void TMonitorCore::writeSetting(const QString& section, const QString& key, int value)
+{
+    if (m_settings)
+        m_settings->WriteInteger(section, key, value);
+}
+
+void TMonitorCore::SetPollInterval(int seconds)
+{
+    writeSetting(SettingsKey::Info, SettingsKey::Interval_S, seconds);
+    m_state.PollInterval = seconds;
+    emit settingsChanged();
+}
+
+void TMonitorCore::SetRecordCycle(int count)
+{
+    writeSetting(SettingsKey::Info, SettingsKey::RunTimer, count);
+    m_state.RecordCycle = count;
+    emit settingsChanged();
+}
+
+void TMonitorCore::SetBaudSetting(int baud)
+{
+    writeSetting(SettingsKey::Info, SettingsKey::Bate, baud);
+    m_state.BaudSetting = baud;
+    emit settingsChanged();
+}
+
+void TMonitorCore::SetPortName(const QString& name)
+{
+    if (m_settings)
+        m_settings->WriteString(SettingsKey::Info, SettingsKey::Port, name);
+    m_state.PortName = name;
+    emit settingsChanged();
+}
+
+void TMonitorCore::ChooseAddress(int address)
+{
+    writeSetting(SettingsKey::Info, SettingsKey::ApparatusAddress, address);
+    m_state.SelectedAddress = address;
+    emit selectionChanged();
+}
+
+void TMonitorCore::SetFollow(bool follow)
+{
+    writeSetting(SettingsKey::Chart, SettingsKey::Follow, follow ? 1 : 0);
+    m_state.Follow = follow;
+    emit settingsChanged();
+}
+
+void TMonitorCore::SetBeep(bool beep)
+{
+    writeSetting(SettingsKey::Alarm, SettingsKey::Beep, beep ? 1 : 0);
+    m_state.Beep = beep;
+    emit settingsChanged();
+}
+
+void TMonitorCore::SelectInstrument(int address, qint64 id, const QString& typeName, const QString& capition)
+{
+    m_state.SelectedAddress = address;
+    m_state.SelectedID = id;
+    m_state.CurrentTypeName = typeName;
+    m_state.CurrentCapition = capition;
+    emit selectionChanged();
+}
+
+void TMonitorCore::SetModel(const QString& typeName, const QString& capition)
+{
+    m_state.CurrentTypeName = typeName;
+    m_state.CurrentCapition = capition;
+}
+
+void TMonitorCore::SetPortBaudRate(int baud)
+{
+    m_comM->SetBaudRate(uint32_t(baud));
 }
 
 QStringList TMonitorCore::TakeWriteErrors()
@@ -86,7 +211,7 @@ QStringList TMonitorCore::TakeWriteErrors()
     return errors;
 }
 
-bool TMonitorCore::OpenDatabase()
+bool TMonitorCore::openDatabase()
 {
     if (!m_db.Open(m_state.DataPath))
         return false;
@@ -102,7 +227,7 @@ bool TMonitorCore::OpenDatabase()
     return true;
 }
 
-void TMonitorCore::StartPolling()
+void TMonitorCore::startPolling()
 {
     m_enabled = SelectEnabledApparatus(m_db);
     std::vector<int64_t> addresses;
@@ -146,9 +271,9 @@ void TMonitorCore::Stop(std::chrono::milliseconds flush)
     }
 }
 
-void TMonitorCore::StartForwarding()
+void TMonitorCore::startForwarding()
 {
-    const TCentralConfig central = ReadCentralConfig(*m_state.SettingsFile);
+    const TCentralConfig central = ReadCentralConfig(*m_settings);
     if (!central.Enabled() || m_forwarder)
         return;
     // A loss the journal holds from an earlier run gets its 已同步 too.
@@ -165,7 +290,8 @@ void TMonitorCore::StartForwarding()
     m_forwarder = std::make_unique<TForwarder>(m_state.DataPath, central, [this](const TForwarder::TStatus& status) {
         // Heard on the forwarder's thread; handled on this one (the forwarder ends before this
         // object does).
-        QMetaObject::invokeMethod(this, [this, status] { guard([&] { centralChanged(status); }); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, status] { guard([&] { centralChangedHere(status); }); },
+                                  Qt::QueuedConnection);
     });
     m_forwarder->Start();
 }
@@ -177,7 +303,7 @@ std::optional<TForwarder::TStatus> TMonitorCore::CentralStatus() const
     return m_forwarder->Status();
 }
 
-void TMonitorCore::centralChanged(const TForwarder::TStatus& status)
+void TMonitorCore::centralChangedHere(const TForwarder::TStatus& status)
 {
     // The journal says when the central database went away and when all had been sent again; the
     // rest is said on the standard error output only.
@@ -192,8 +318,7 @@ void TMonitorCore::centralChanged(const TForwarder::TStatus& status)
     } else if (status.state != TForwarder::TState::Unreachable) {
         LogError(TForwarder::StatusText(status));
     }
-    if (Hooks.centralChanged)
-        Hooks.centralChanged(status);
+    emit centralChanged(status);
 }
 
 void TMonitorCore::startRecordWriter()
@@ -211,30 +336,28 @@ void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
 {
     switch (event.kind) {
     case TRecordWriter::TEvent::Kind::Failing:
-        if (Hooks.alarmsChanged)
-            Hooks.alarmsChanged();
+        emit alarmsChanged();
         reportError(RecordingFailingText(event.text));
         break;
     case TRecordWriter::TEvent::Kind::Dropped: reportError(RecordingDroppedText(event.count)); break;
-    case TRecordWriter::TEvent::Kind::Journaled: {
-        // Only now, with the alarms stored, are they shown.
-        QStringList raised;
-        raised.swap(m_raisedNotShown);
-        if (Hooks.alarmsChanged)
-            Hooks.alarmsChanged();
-        // Those already alerted while the database took nothing are not alerted again.
-        alert(raised.mid(std::min<qsizetype>(m_alertedEarly, raised.size())));
-        m_alertedEarly = 0;
-        if (Hooks.journalStored)
-            Hooks.journalStored();
-        break;
-    }
+    case TRecordWriter::TEvent::Kind::Journaled: journaled(); break;
     case TRecordWriter::TEvent::Kind::Recovered:
         // The writer's own line is on the standard error output.
-        if (Hooks.recovered)
-            Hooks.recovered(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
+        emit recovered(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
         break;
     }
+}
+
+void TMonitorCore::journaled()
+{
+    // Only now, with the alarms stored, are they shown.
+    QStringList raised;
+    raised.swap(m_raisedNotShown);
+    emit alarmsChanged();
+    // Those already alerted while the database took nothing are not alerted again.
+    alert(raised.mid(std::min<qsizetype>(m_alertedEarly, raised.size())));
+    m_alertedEarly = 0;
+    emit journalStored();
 }
 
 void TMonitorCore::TimerATimer()
@@ -266,8 +389,7 @@ void TMonitorCore::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t Buffe
     }
     if (out.kind == TMonitorReply::Ignored)
         return; // wrong marker: not even the recording step
-    if (Hooks.reply)
-        Hooks.reply(out);
+    emit replyHandled(out);
     m_recorder.Step(out.kind, out.address, m_poll.PollCount(), m_state.RecordCycle, m_state,
                     [this](const TRecorder::TRow& row) { storeRow(row); });
 }
@@ -302,8 +424,7 @@ void TMonitorCore::SetLinkUp(bool up)
     else if (!up)
         m_health.Hangup(now);
     journal(m_alarms.LinkDown(!up));
-    if (Hooks.linkChanged)
-        Hooks.linkChanged();
+    emit linkChanged();
 }
 
 void TMonitorCore::SuspendForConfiguration()
@@ -361,8 +482,7 @@ void TMonitorCore::journal(const std::vector<TJournalOp>& ops)
     if (m_writer->Failing() && m_raisedNotShown.size() > m_alertedEarly) {
         const QStringList early = m_raisedNotShown.mid(m_alertedEarly);
         m_alertedEarly = int(m_raisedNotShown.size());
-        if (Hooks.alarmsChanged)
-            Hooks.alarmsChanged();
+        emit alarmsChanged();
         alert(early);
     }
 }
@@ -375,8 +495,7 @@ void TMonitorCore::JournalEvent(int address, const TJournalKind& kind, const QSt
 void TMonitorCore::restoreOpenAlarms()
 {
     try {
-        TQueryResult open = m_db.Query(QStringLiteral(
-            "SELECT ApparatusAddress, Kind FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%'"));
+        TQueryResult open = SelectOpenAlarms(m_db);
         for (open.First(); !open.Eof(); open.Next()) {
             QVariant address = open.Field(QStringLiteral("ApparatusAddress"));
             m_alarms.Restore(address.isNull() ? -1 : int(address.toLongLong()), open.FieldAsString(QStringLiteral("Kind")));
@@ -394,8 +513,7 @@ void TMonitorCore::alert(const QStringList& texts)
         return;
     for (const QString& t : texts)
         LogError(QStringLiteral("报警：") + t);
-    if (Hooks.alert)
-        Hooks.alert(texts);
+    emit alertRaised(texts);
 }
 
 TMonitorCore::TAlarmCount TMonitorCore::CountAlarms()
@@ -409,6 +527,12 @@ TMonitorCore::TAlarmCount TMonitorCore::CountAlarms()
         }
     }
     return {m_unacknowledged, failing ? qint64(m_raisedNotShown.size()) : 0};
+}
+
+void TMonitorCore::Acknowledge(const std::vector<qint64>& ids, const QString& user)
+{
+    AcknowledgeJournal(m_db, ids, QDateTime::currentDateTime(), user);
+    emit alarmsChanged();
 }
 
 } // namespace zeva

@@ -1,5 +1,6 @@
-// The monitoring core on its own, under a QCoreApplication: what it reports through its hooks while
-// it polls, records, journals, loses its port and meets a locked database.
+// The monitoring core on its own, under a QCoreApplication: what it reports through its signals
+// while it polls, records, journals, loses its port and meets a locked database.
+#include "ConfigExchange.h"
 #include "MonitorCore.h"
 #include "Reconnect.h"
 #include "Statements.h"
@@ -7,6 +8,8 @@
 #include "Responder.h"
 #include "TestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -32,23 +35,28 @@ protected:
         std::ofstream(dir.filePath(QStringLiteral("Data.ini")).toStdString(), std::ios::binary)
             << "[Info]\r\nPath=" << dir.path().toStdString() << "\r\nPort=" << pty.slaveName()
             << "\r\nInterval_S=1\r\nRunTimer=1\r\nApparatusAddress=1\r\n";
-        core.Hooks.reply = [this](const TChunkOutcome& out) { replies.push_back(out); };
-        core.Hooks.alert = [this](const QStringList& texts) { alerts += texts; };
-        core.Hooks.error = [this](const QString& text) { errors << text; };
-        core.Hooks.recovered = [this](const QString& text) { recovered << text; };
-        core.Hooks.journalStored = [this] { ++journalStored; };
-        core.Hooks.linkChanged = [this] { ++linkChanges; };
-        core.Hooks.alarmsChanged = [this] { ++alarmCounts; };
+        QObject::connect(&core, &TMonitorCore::replyHandled, [this](const TChunkOutcome& out) { replies.push_back(out); });
+        QObject::connect(&core, &TMonitorCore::alertRaised, [this](const QStringList& texts) { alerts += texts; });
+        QObject::connect(&core, &TMonitorCore::errorRaised, [this](const QString& text) { errors << text; });
+        QObject::connect(&core, &TMonitorCore::recovered, [this](const QString& text) { recovered << text; });
+        QObject::connect(&core, &TMonitorCore::journalStored, [this] { ++journalStored; });
+        QObject::connect(&core, &TMonitorCore::linkChanged, [this] { ++linkChanges; });
+        QObject::connect(&core, &TMonitorCore::alarmsChanged, [this] { ++alarmCounts; });
     }
+
+    struct TSteps : TStartupSteps {
+        std::function<void()> pollingStarted;
+        void PollingStarted() override
+        {
+            if (pollingStarted)
+                pollingStarted();
+        }
+    } steps;
 
     void Start()
     {
-        core.ReadSettings(dir.path());
-        core.OpenPort();
-        core.ReadSelection();
-        ASSERT_TRUE(core.OpenDatabase()) << core.OpenError().toStdString();
+        ASSERT_EQ(core.Start(dir.path(), steps), TMonitorCore::TStartResult::Started) << core.OpenError().toStdString();
         EXPECT_TRUE(core.TakeWriteErrors().isEmpty());
-        core.StartPolling();
     }
 
     // The rows of `table` that meet `where`.
@@ -179,7 +187,7 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
         << "[Central]\r\nHost=" << pg.SocketDir() << "\r\nPort=" << TPgCluster::Port
         << "\r\nDatabase=plant\r\nUser=zeva_test\r\nSslMode=disable\r\nStation=core\r\n";
     std::vector<TForwarder::TState> heard;
-    core.Hooks.centralChanged = [&](const TForwarder::TStatus& s) { heard.push_back(s.state); };
+    QObject::connect(&core, &TMonitorCore::centralChanged, [&](const TForwarder::TStatus& s) { heard.push_back(s.state); });
     // An earlier run ended while the server was away: this run says when all has been sent.
     {
         TDatabase db(QStringLiteral("earlier-run"));
@@ -190,9 +198,10 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
     const auto entries = [&](const QString& text) {
         return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.central' AND Text LIKE '%1%'").arg(text));
     };
+    bool forwardingBeforePolling = true;
+    steps.pollingStarted = [&] { forwardingBeforePolling = core.CentralStatus().has_value(); };
     Start();
-    ASSERT_FALSE(core.CentralStatus()) << "nothing forwarded before it is started";
-    core.StartForwarding();
+    ASSERT_FALSE(forwardingBeforePolling) << "nothing forwarded before the polling has started";
     ASSERT_TRUE(core.CentralStatus());
     TResponder bus(pty);
     const auto central = [&](const std::string& sql) { return pg.Psql(sql, "plant"); };
@@ -200,7 +209,7 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
     ASSERT_TRUE(answerUntil(bus, [&] {
         return state() == TForwarder::TState::Synced && central("SELECT count(*) > 1 FROM apparatus_record") == "t\n";
     }, 10000)) << core.CentralStatus()->error.toStdString();
-    ASSERT_FALSE(heard.empty()) << "the hook is heard on this thread";
+    ASSERT_FALSE(heard.empty()) << "the signal is heard on this thread";
     ASSERT_TRUE(WaitUntil([&] { return entries(QStringLiteral("中心库：已同步")) == 1; }));
     EXPECT_EQ(central("SELECT count(*) FROM apparatus WHERE station = 'core'"), "2\n");
 
@@ -231,6 +240,106 @@ TEST_F(CoreFixture, ForwardsToTheCentralDatabaseKeepsPollingWhileItIsAwayAndJour
     }, 10000)) << central("SELECT count(*) FROM apparatus_record") << count(QStringLiteral("ApparatusRecord"));
     EXPECT_EQ(central("SELECT count(*) FROM event_journal WHERE kind = 'event.central'"), "4\n")
         << "the loss and the return reach the central journal too";
+    core.Stop();
+}
+
+
+TEST_F(CoreFixture, EachSetterWritesDataIniBeforeMemoryAndTheWindowsChoiceStaysInMemory)
+{
+    Start();
+    const QString ini = dir.filePath(QStringLiteral("Data.ini"));
+    const auto text = [&] {
+        QFile f(ini);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray before = text();
+    // A Data.ini that cannot be written: every setter throws and memory keeps the old values.
+    ASSERT_TRUE(QFile::rename(ini, ini + QStringLiteral(".kept")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Data.ini")));
+    EXPECT_THROW(core.SetPollInterval(9), std::exception);
+    EXPECT_THROW(core.SetRecordCycle(9), std::exception);
+    EXPECT_THROW(core.ChooseAddress(2), std::exception);
+    EXPECT_THROW(core.SetFollow(true), std::exception);
+    EXPECT_EQ(core.State().PollInterval, 1);
+    EXPECT_EQ(core.State().RecordCycle, 1);
+    EXPECT_EQ(core.State().SelectedAddress, 1);
+    EXPECT_FALSE(core.State().Follow);
+    ASSERT_TRUE(QDir(dir.path()).rmdir(QStringLiteral("Data.ini")));
+    ASSERT_TRUE(QFile::rename(ini + QStringLiteral(".kept"), ini));
+
+    const int period = core.TimerA()->interval();
+    core.SetPollInterval(5);
+    core.ChooseAddress(2);
+    EXPECT_EQ(core.State().PollInterval, 5);
+    EXPECT_EQ(core.TimerA()->interval(), period) << "the polling speed changes at the next start";
+    EXPECT_TRUE(text().contains("Interval_S=5\r\n") && text().contains("ApparatusAddress=2\r\n"));
+    const qint64 id = core.State().SelectedID;
+    EXPECT_NE(id, 0);
+    // The configuration window's choice: memory only.
+    const QByteArray chosen = text();
+    core.SelectInstrument(7, 99, QStringLiteral("ZEVA5001-R"), QStringLiteral("x"));
+    EXPECT_EQ(core.State().SelectedAddress, 7);
+    EXPECT_EQ(core.State().SelectedID, 99);
+    EXPECT_EQ(text(), chosen);
+    EXPECT_NE(before, chosen);
+    core.Stop();
+}
+
+TEST_F(CoreFixture, TheConfigurationExchangeReadsWritesAndHandsThePortBackWithoutAWindow)
+{
+    using V = std::vector<uint8_t>;
+    const auto bytes = [](const TFrame& f) { return V(f.data(), f.data() + f.size); };
+    Start();
+    const qint64 id2 = core.Db().Query(QStringLiteral("SELECT ID FROM Apparatus WHERE ApparatusAddress = 2"))
+                           .FieldAsInteger(QStringLiteral("ID"));
+    TConfigExchange x(core);
+    EXPECT_EQ(x.OpenRegistryCopy().RecordCount(), 2);
+    core.SelectInstrument(2, id2, QStringLiteral("ZEVA5000-S"), {});
+    std::optional<TConfigExchange::TRead> ask = TConfigExchange::TRead{2, Cmd::ReadCompensation};
+    x.ReadSource = [&] { return ask; };
+    std::vector<TCompensation> shown;
+    std::vector<bool> answering;
+    QObject::connect(&x, &TConfigExchange::compensationRead, [&](const TCompensation& c) { shown.push_back(c); });
+    QObject::connect(&x, &TConfigExchange::answeringChanged, [&](bool a) { answering.push_back(a); });
+
+    x.Open();
+    EXPECT_FALSE(core.TimerA()->isActive()) << "the exchange holds the port: no polling";
+    EXPECT_FALSE(core.ComM()->IsOpen());
+    ASSERT_TRUE(x.CommB()->IsOpen());
+    pty.Read(100);
+    const V request = bytes(BuildRequest(2, Cmd::ReadCompensation));
+    ASSERT_EQ(pty.Read(2500, 4), request);
+    // A reply from another address goes to the selected row all the same; bytes behind it are
+    // no reason to drop it.
+    V reply = bytes(BuildCompensationFrame(9, Cmd::ReadCompensation, {1.5, 0, 25.5, 6553.5}));
+    pty.Write(reply);
+    ASSERT_TRUE(WaitUntil([&] { return !shown.empty(); }));
+    EXPECT_EQ(shown[0], (TCompensation{1.5, 0, 25.5, 6553.5}));
+    EXPECT_EQ(count(QStringLiteral("Apparatus"), QStringLiteral("ID = %1 AND CAtoneT = 25.5 AND DAtoneT = 6553.5").arg(id2)), 1);
+
+    // Three reads without a reply mark the instrument; the next reply clears the mark.
+    ASSERT_TRUE(WaitUntil([&] { return answering == std::vector<bool>{false}; }, 10000));
+    EXPECT_GE(x.UnansweredReads(), 3);
+    pty.Write(reply);
+    ASSERT_TRUE(WaitUntil([&] { return answering == std::vector<bool>{false, true}; }));
+
+    // A write: its frame, a history row stamped now, a journal event. No address: nothing asked.
+    ask.reset();
+    pty.Read(1200);
+    THistoryRow row;
+    row.ApparatusName = QStringLiteral("two");
+    x.WriteFanTiming(2, 300, 30, row);
+    EXPECT_EQ(pty.Read(1500, 6), bytes(BuildFanTimingWrite(2, 300, 30)));
+    EXPECT_TRUE(pty.Read(1200).empty()) << "no read while the window asks for none";
+    EXPECT_EQ(count(QStringLiteral("ApparatusHistory"), QStringLiteral("ApparatusName = 'two' AND InDate IS NOT NULL")), 1);
+    ASSERT_TRUE(WaitUntil([&] { return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.write'")) == 1; }));
+
+    x.Close();
+    EXPECT_TRUE(x.Closed());
+    EXPECT_FALSE(x.CommB()->IsOpen());
+    EXPECT_TRUE(core.ComM()->IsOpen()) << "handed back";
+    EXPECT_TRUE(core.TimerA()->isActive());
+    EXPECT_THROW(core.Db().Query(QStringLiteral("SELECT * FROM TempApparatus")), EDatabaseError) << "the copy is dropped";
     core.Stop();
 }
 

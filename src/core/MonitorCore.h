@@ -1,0 +1,210 @@
+// TMonitorCore: the monitoring without a window, and the one owner of its state. The port, the
+// poll table and its timer, the handling of every reply, the per-instrument readings, the
+// recording, the health, the reopening of the port after a hang-up, the event journal and the
+// forwarding. Windows read a const view of the state, change it through one setter per value and
+// listen to the signals; the recorder logs them.
+#pragma once
+
+#include "Alarms.h"
+#include "Comm.h"
+#include "Forwarder.h"
+#include "Database.h"
+#include "Health.h"
+#include "MainState.h"
+#include "PollCycle.h"
+#include "Recording.h"
+#include "RecordWriter.h"
+#include "ReplyHandling.h"
+#include "RxBuffer.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace zeva {
+
+class TIniFile;
+class TReconnect;
+
+// What a program does between the steps of the start-up sequence; every step may stay empty.
+class TStartupSteps {
+public:
+    virtual ~TStartupSteps() = default;
+    // Data.ini read and repaired (the repairs that could not be written wait in TakeWriteErrors).
+    virtual void SettingsRead() {}
+    virtual void PortFailed(const std::exception& /*error*/) {}
+    // The selected address read; the database is next.
+    virtual void SelectionRead() {}
+    virtual void DatabaseFailed() {}
+    // The whole registry in address order; SelectedID is set from it.
+    virtual void RegistryRead(TQueryResult& /*all*/) {}
+    // The poll table filled and the timer running; the forwarding is next.
+    virtual void PollingStarted() {}
+};
+
+class TMonitorCore : public QObject {
+    Q_OBJECT
+public:
+    explicit TMonitorCore(QObject* parent = nullptr);
+    ~TMonitorCore() override;
+
+    // ---- start and stop ----
+    enum class TStartResult { Started, PortFailed, DatabaseFailed };
+    // The start-up sequence: Data.ini in `dir`, the port, the selection, the database, the
+    // registry, the polling, the forwarding, in that order; `steps` runs between them.
+    TStartResult Start(const QString& dir, TStartupSteps& steps);
+    QString OpenError() const { return m_db.OpenError(); }
+    // The repairs of Data.ini that could not be written, collected by the steps so far.
+    QStringList TakeWriteErrors();
+    // The close step: polling stops, the port closes, the waiting rows are written (up to `flush`),
+    // the forwarding ends.
+    void Stop(std::chrono::milliseconds flush = CloseFlushLimit);
+    // Rows not yet stored may wait this long at the close step before they count as lost.
+    static constexpr std::chrono::milliseconds CloseFlushLimit{1200};
+
+    // ---- the state: a const view, and one setter per value ----
+    const TMainState& State() const { return m_state; }
+    // Each of these writes Data.ini first and then the value in memory; a failed write throws
+    // "Unable to write to …" and leaves memory as it was. Before Start no file is written.
+    // Interval_S: the live chart's step at once; the polling timer's period at the next start.
+    void SetPollInterval(int seconds);
+    // RunTimer: the recording counts with it from the next chunk on.
+    void SetRecordCycle(int count);
+    // Bate: the port takes it when it is opened next (see SetPortBaudRate).
+    void SetBaudSetting(int baud);
+    // Port: used at the next start; the open port keeps its name.
+    void SetPortName(const QString& name);
+    // ApparatusAddress, the main window's choice: SelectedAddress follows, SelectedID stays.
+    void ChooseAddress(int address);
+    // [Chart] Follow.
+    void SetFollow(bool follow);
+    // [Alarm] Beep.
+    void SetBeep(bool beep);
+    // In memory only. The configuration window's choice of instrument (Data.ini keeps the main
+    // window's earlier choice), and the model its reply reported.
+    void SelectInstrument(int address, qint64 id, const QString& typeName, const QString& capition);
+    void SetModel(const QString& typeName, const QString& capition);
+    // The rate at which the port opens next (the configuration window's link settings).
+    void SetPortBaudRate(int baud);
+    // The windows' own sections of Data.ini ([HistoryLine]); the core's keys change only through
+    // the setters above.
+    TIniFile& WindowSettings();
+
+    // ---- what the windows read ----
+    TDatabase& Db() { return m_db; }
+    TComm* ComM() const { return m_comM; }
+    QTimer* TimerA() const { return m_timerA; }
+    const TPollTable& PollTable() const { return m_poll; }
+    const TRecorder& Recorder() const { return m_recorder; }
+    // The enabled instruments in polling order, as read at start.
+    const TQueryResult& Enabled() const { return m_enabled; }
+    TRecordWriter* RecordWriter() const { return m_writer.get(); }
+    const THealth& Health() const { return m_health; }
+    TReconnect* Reconnect() const { return m_reconnect; }
+    // The forwarding's state; none when nothing is forwarded.
+    std::optional<TForwarder::TStatus> CentralStatus() const;
+
+    // Unacknowledged alarms: those stored (read again, unless the database takes nothing: then the
+    // last count stands) and those raised while it takes nothing.
+    struct TAlarmCount {
+        qint64 stored = 0;
+        qint64 waiting = 0;
+    };
+    TAlarmCount CountAlarms();
+    qint64 StoredUnacknowledged() const { return m_unacknowledged; }
+    // The operator acknowledges journal rows (the alarm counts change).
+    void Acknowledge(const std::vector<qint64>& ids, const QString& user);
+
+    // An event of the configuration window (a parameter write, a black-box clear, a forced output).
+    void JournalEvent(int address, const TJournalKind& kind, const QString& detail);
+    // The configuration exchange takes the port over and gives it back; only the core stops and
+    // starts its polling timer.
+    void SuspendForConfiguration();
+    void ResumeAfterConfiguration();
+    // The link is up or down: the one place where that reaches the health and the journal.
+    void SetLinkUp(bool up);
+
+    // Handlers, named after the component and its event.
+    void TimerATimer();
+    void ComMReceiveData(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength);
+    void ComMRequestHangup();
+
+signals:
+    // A chunk with the right marker was handled (the readings and the journal are up to date).
+    void replyHandled(const zeva::TChunkOutcome& out);
+    // The link went down or came back; the health says which.
+    void linkChanged();
+    // An error for the operator (a handler's exception, the recording's troubles). Nobody
+    // listening: the standard error output only.
+    void errorRaised(const QString& text);
+    // What an earlier error said is over (the database takes rows again).
+    void recovered(const QString& text);
+    // New alarms, after their line on the standard error output (a beep, a desktop message).
+    void alertRaised(const QStringList& texts);
+    // The count of unacknowledged alarms may have changed.
+    void alarmsChanged();
+    // Journal entries were stored.
+    void journalStored();
+    // The forwarding to the central database changed its state.
+    void centralChanged(const zeva::TForwarder::TStatus& status);
+    // A value of the state changed through its setter.
+    void settingsChanged();
+    void selectionChanged();
+
+private:
+    // The start-up's parts.
+    void readSettings(const QString& dir);
+    void openPort();
+    void readSelection();
+    bool openDatabase();
+    void readRegistry(TStartupSteps& steps);
+    void startPolling();
+    void startForwarding();
+
+    void guard(const std::function<void()>& handler);
+    void reportError(const QString& text);
+    void reopened();
+    void startRecordWriter();
+    void recordWriterEvent(const TRecordWriter::TEvent& event);
+    void journaled();
+    void storeRow(const TRecorder::TRow& row);
+    void journal(const std::vector<TJournalOp>& ops);
+    void syncInterrupted(uint8_t address);
+    void restoreOpenAlarms();
+    void alert(const QStringList& texts);
+    void centralChangedHere(const TForwarder::TStatus& status);
+    // Writes an integer key of Data.ini when there is one.
+    void writeSetting(const QString& section, const QString& key, int value);
+
+    TMainState m_state;
+    std::unique_ptr<TIniFile> m_settings;
+    QStringList m_writeErrors;
+    TDatabase m_db;
+    TRxBuffer m_rx;
+    TPollTable m_poll;
+    TRecorder m_recorder;
+    TQueryResult m_enabled;
+    THealth m_health;
+    TAlarmTracker m_alarms;
+    qint64 m_unacknowledged = 0;
+    QStringList m_raisedNotShown; // raised alarms posted, not yet committed
+    int m_alertedEarly = 0;       // of those, alerted already because the database took nothing
+    std::unique_ptr<TRecordWriter> m_writer;
+    std::unique_ptr<TForwarder> m_forwarder;
+    bool m_centralLost = false; // the journal said the central database is unreachable
+    TComm* m_comM = nullptr;
+    QTimer* m_timerA = nullptr;
+    TReconnect* m_reconnect = nullptr;
+};
+
+} // namespace zeva
+
+Q_DECLARE_METATYPE(zeva::TChunkOutcome)
+Q_DECLARE_METATYPE(zeva::TForwarder::TStatus)
