@@ -147,33 +147,11 @@ void TForwarder::run()
             }
             try {
                 if (!localReady) {
-                    if (!local.Open(m_dataPath))
-                        throw EDatabaseError(local.OpenError().toStdString());
-                    EnsureForwardPosition(local);
-                    EnsureEventJournal(local); // an older database may not have it yet
-                    // A position lost in a power cut sends a batch again, which the central key ignores.
-                    UseLazyCommits(local);
-                    databaseKey = ForwardDatabaseKey(local);
+                    databaseKey = openLocal(local);
                     localReady = true;
                 }
-                if (!central.isOpen()) {
-                    try {
-                        central = OpenCentral(centralName, m_config);
-                        EnsureCentralSchema(central);
-                        UpsertStation(central, m_config.station, databaseKey);
-                    } catch (const std::exception& e) {
-                        throw ECentral(e.what());
-                    }
-                    // Nothing is known of a server met anew.
-                    m_partitions.clear();
-                    m_maintainedOn = {};
-                    m_registryKnown = m_openKnown = false;
-                    m_registry.clear();
-                    m_openJournal.clear();
-                    m_watchedSent = false;
-                    m_syncedAt = -1;
-                    LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.host, m_config.station));
-                }
+                if (!central.isOpen())
+                    central = connectCentral(centralName, databaseKey);
                 // Nothing committed by the program since all was sent: no pass (it would only read).
                 const qint64 version = DataVersion(local);
                 if (version == m_syncedAt && m_maintainedOn == QDateTime::currentDateTimeUtc().date()) {
@@ -214,6 +192,41 @@ void TForwarder::run()
     std::lock_guard lock(m_mutex);
     m_ended = true;
     m_wake.notify_all();
+}
+
+qint64 TForwarder::openLocal(TDatabase& local)
+{
+    if (!local.Open(m_dataPath))
+        throw EDatabaseError(local.OpenError().toStdString());
+    EnsureForwardPosition(local);
+    EnsureEventJournal(local); // an older database may not have it yet
+    // A position lost in a power cut sends a batch again, which the central key ignores.
+    UseLazyCommits(local);
+    return ForwardDatabaseKey(local);
+}
+
+QSqlDatabase TForwarder::connectCentral(const QString& name, qint64 databaseKey)
+{
+    QSqlDatabase central;
+    try {
+        central = OpenCentral(name, m_config);
+        EnsureCentralSchema(central);
+        UpsertStation(central, m_config.station, databaseKey);
+    } catch (const std::exception& e) {
+        if (central.isOpen())
+            central.close();
+        throw ECentral(e.what());
+    }
+    // Nothing is known of a server met anew.
+    m_partitions.clear();
+    m_maintainedOn = {};
+    m_registryKnown = m_openKnown = false;
+    m_registry.clear();
+    m_openJournal.clear();
+    m_watchedSent = false;
+    m_syncedAt = -1;
+    LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.host, m_config.station));
+    return central;
 }
 
 qint64 TForwarder::backlog(TDatabase& local)

@@ -72,6 +72,11 @@ private:
     int forwardHistory(TDatabase& local, QSqlDatabase& central);
     int forwardJournal(TDatabase& local, QSqlDatabase& central);
     qint64 backlog(TDatabase& local);
+    // The station's database made ready for forwarding; its key.
+    qint64 openLocal(TDatabase& local);
+    // A connection to the central database with its schema and this station's row (ECentral when
+    // it cannot be had); what was known of an earlier server is forgotten.
+    QSqlDatabase connectCentral(const QString& name, qint64 databaseKey);
     void setStatus(TState state, qint64 backlog, const QString& error);
     void wait(std::chrono::milliseconds time);
 

@@ -86,116 +86,139 @@ void TRecordWriter::run()
 {
     static std::atomic<int> serial{0};
     // Its own connection: a connection belongs to the thread that opened it.
-    TDatabase db(QStringLiteral("RecordWriter%1").arg(++serial), m_options.busyTimeoutMs);
+    TConnection c{TDatabase(QStringLiteral("RecordWriter%1").arg(++serial), m_options.busyTimeoutMs), {}};
     std::vector<TQueued> batch;
     QString lastError;
-    struct stat opened{};
-    for (;;) {
-        batch.clear();
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-            if (m_queue.empty() || (m_stopping && Clock::now() >= m_deadline))
-                break;
-            std::size_t n = std::min(m_queue.size(), m_options.batch);
-            batch.assign(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(n));
-        }
-
+    while (nextBatch(batch)) {
         QString error;
         TDatabaseFault fault = TDatabaseFault::Other;
         try {
-            // A file deleted or moved away under the open connection would take the rows with it
-            // unseen; one put in its place is opened afresh.
-            const QString file = TDatabase::FileFor(m_dataPath);
-            struct stat now{};
-            if (::stat(file.toLocal8Bit().constData(), &now) != 0) {
-                db.Close();
-                throw EDatabaseError(QStringLiteral("数据库文件 %1 已不存在（被删除或移走）").arg(file).toStdString());
-            }
-            if (db.IsOpen() && (now.st_ino != opened.st_ino || now.st_dev != opened.st_dev))
-                db.Close();
-            if (!db.IsOpen()) {
-                if (!db.Open(m_dataPath))
-                    throw EDatabaseError(QStringLiteral("无法打开数据库 %1：%2").arg(file, db.OpenError()).toStdString());
-                opened = now;
-            }
-            // The write lock is taken first, so the look-ups and inserts of a batch see one state.
-            db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
-            try {
-                for (const TQueued& q : batch) {
-                    if (const auto* r = std::get_if<TRecordRow>(&q.item)) {
-                        InsertRecord(db, LookupEnabledId(db, r->address), r->when, r->live, r->blackBox);
-                        continue;
-                    }
-                    const TJournalEntry& j = std::get<TJournalEntry>(q.item);
-                    if (j.what == TJournalEntry::What::Clear)
-                        ClearJournal(db, j.address, j.kind, j.when);
-                    else
-                        InsertJournal(db, j.address, j.kind, j.text, j.when);
-                }
-                db.Exec(QStringLiteral("COMMIT"));
-            } catch (const EDatabaseError&) {
-                try {
-                    db.Exec(QStringLiteral("ROLLBACK"));
-                } catch (const EDatabaseError&) {
-                    db.Close(); // a connection in an unknown state is opened afresh
-                }
-                throw;
-            }
+            writeBatch(c, batch);
         } catch (const EDatabaseError& e) {
             error = QString::fromUtf8(e.what());
             fault = e.Fault();
         }
-
         if (error.isEmpty()) {
-            const uint64_t last = batch.back().seq;
-            std::size_t waiting = 0;
-            {
-                std::lock_guard lock(m_mutex);
-                // Rows dropped meanwhile have left the front already; only the written ones go.
-                while (!m_queue.empty() && m_queue.front().seq <= last)
-                    m_queue.pop_front();
-                waiting = m_queue.size();
-                m_droppedSaid = false;
-            }
-            const auto journaled = std::count_if(batch.begin(), batch.end(), [](const TQueued& q) {
-                return std::holds_alternative<TJournalEntry>(q.item);
-            });
-            m_written += batch.size() - std::size_t(journaled);
-            if (journaled > 0 && m_report)
-                m_report({TEvent::Kind::Journaled, {}, std::size_t(journaled)});
-            if (m_failing.exchange(false)) {
-                LogError(QStringLiteral("数据库恢复写入，暂存的读数继续写入（尚余 %1 条）").arg(waiting));
-                if (m_report)
-                    m_report({TEvent::Kind::Recovered, {}, batch.size() + waiting});
-            }
+            written(batch);
             lastError.clear();
             continue;
         }
-
-        const bool patienceOver = Clock::now() - batch.front().posted >= m_options.patience;
-        if (!m_failing && patienceOver) {
-            m_failing = true;
-            if (m_report)
-                m_report({TEvent::Kind::Failing, error, Pending()}); // the owner says it
-            else
-                LogError(error);
-        } else if (m_failing && error != lastError) {
-            LogError(error);
-        }
+        failed(batch, error, lastError);
         lastError = error;
-
-        auto pause = fault == TDatabaseFault::Locked ? m_options.retryLocked : m_options.retryOther;
-        std::unique_lock lock(m_mutex);
-        auto until = Clock::now() + pause;
-        if (m_stopping)
-            until = std::min(until, m_deadline);
-        m_wake.wait_until(lock, until, [this, &until] { return m_stopping && m_deadline < until; });
+        pause(fault == TDatabaseFault::Locked ? m_options.retryLocked : m_options.retryOther);
     }
-    db.Close();
+    c.db.Close();
     std::size_t left = Pending();
     if (left > 0)
         LogError(QStringLiteral("程序结束时 %1 条读数未能写入数据库").arg(left));
+}
+
+bool TRecordWriter::nextBatch(std::vector<TQueued>& batch)
+{
+    batch.clear();
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+    if (m_queue.empty() || (m_stopping && Clock::now() >= m_deadline))
+        return false;
+    std::size_t n = std::min(m_queue.size(), m_options.batch);
+    batch.assign(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(n));
+    return true;
+}
+
+void TRecordWriter::openFile(TConnection& c)
+{
+    // A file deleted or moved away under the open connection would take the rows with it unseen;
+    // one put in its place is opened afresh.
+    const QString file = TDatabase::FileFor(m_dataPath);
+    struct stat now{};
+    if (::stat(file.toLocal8Bit().constData(), &now) != 0) {
+        c.db.Close();
+        throw EDatabaseError(QStringLiteral("数据库文件 %1 已不存在（被删除或移走）").arg(file).toStdString());
+    }
+    if (c.db.IsOpen() && (now.st_ino != c.opened.st_ino || now.st_dev != c.opened.st_dev))
+        c.db.Close();
+    if (!c.db.IsOpen()) {
+        if (!c.db.Open(m_dataPath))
+            throw EDatabaseError(QStringLiteral("无法打开数据库 %1：%2").arg(file, c.db.OpenError()).toStdString());
+        c.opened = now;
+    }
+}
+
+void TRecordWriter::writeBatch(TConnection& c, const std::vector<TQueued>& batch)
+{
+    openFile(c);
+    TDatabase& db = c.db;
+    // The write lock is taken first, so the look-ups and inserts of a batch see one state.
+    db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        for (const TQueued& q : batch) {
+            if (const auto* r = std::get_if<TRecordRow>(&q.item)) {
+                InsertRecord(db, LookupEnabledId(db, r->address), r->when, r->live, r->blackBox);
+                continue;
+            }
+            const TJournalEntry& j = std::get<TJournalEntry>(q.item);
+            if (j.what == TJournalEntry::What::Clear)
+                ClearJournal(db, j.address, j.kind, j.when);
+            else
+                InsertJournal(db, j.address, j.kind, j.text, j.when);
+        }
+        db.Exec(QStringLiteral("COMMIT"));
+    } catch (const EDatabaseError&) {
+        try {
+            db.Exec(QStringLiteral("ROLLBACK"));
+        } catch (const EDatabaseError&) {
+            db.Close(); // a connection in an unknown state is opened afresh
+        }
+        throw;
+    }
+}
+
+void TRecordWriter::written(const std::vector<TQueued>& batch)
+{
+    const uint64_t last = batch.back().seq;
+    std::size_t waiting = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        // Rows dropped meanwhile have left the front already; only the written ones go.
+        while (!m_queue.empty() && m_queue.front().seq <= last)
+            m_queue.pop_front();
+        waiting = m_queue.size();
+        m_droppedSaid = false;
+    }
+    const auto journaled = std::count_if(batch.begin(), batch.end(), [](const TQueued& q) {
+        return std::holds_alternative<TJournalEntry>(q.item);
+    });
+    m_written += batch.size() - std::size_t(journaled);
+    if (journaled > 0 && m_report)
+        m_report({TEvent::Kind::Journaled, {}, std::size_t(journaled)});
+    if (m_failing.exchange(false)) {
+        LogError(QStringLiteral("数据库恢复写入，暂存的读数继续写入（尚余 %1 条）").arg(waiting));
+        if (m_report)
+            m_report({TEvent::Kind::Recovered, {}, batch.size() + waiting});
+    }
+}
+
+void TRecordWriter::failed(const std::vector<TQueued>& batch, const QString& error, const QString& lastError)
+{
+    const bool patienceOver = Clock::now() - batch.front().posted >= m_options.patience;
+    if (!m_failing && patienceOver) {
+        m_failing = true;
+        if (m_report)
+            m_report({TEvent::Kind::Failing, error, Pending()}); // the owner says it
+        else
+            LogError(error);
+    } else if (m_failing && error != lastError) {
+        LogError(error);
+    }
+}
+
+void TRecordWriter::pause(std::chrono::milliseconds pause)
+{
+    std::unique_lock lock(m_mutex);
+    auto until = Clock::now() + pause;
+    if (m_stopping)
+        until = std::min(until, m_deadline);
+    m_wake.wait_until(lock, until, [this, &until] { return m_stopping && m_deadline < until; });
 }
 
 } // namespace zeva

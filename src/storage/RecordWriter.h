@@ -3,6 +3,7 @@
 // database takes them.
 #pragma once
 
+#include "Database.h"
 #include "Frames.h"
 
 #include <QDateTime>
@@ -17,6 +18,8 @@
 #include <mutex>
 #include <thread>
 #include <variant>
+
+#include <sys/stat.h>
 
 namespace zeva {
 
@@ -90,8 +93,22 @@ private:
         std::chrono::steady_clock::time_point posted;
         std::variant<TRecordRow, TJournalEntry> item;
     };
+    // The writer thread's connection and the file it was opened on.
+    struct TConnection {
+        TDatabase db;
+        struct stat opened;
+    };
     void push(std::variant<TRecordRow, TJournalEntry> item);
     void run();
+    // The next rows to write, in order; false once the thread is to end.
+    bool nextBatch(std::vector<TQueued>& batch);
+    void openFile(TConnection& c);
+    // One transaction; throws the database's error after a rollback.
+    void writeBatch(TConnection& c, const std::vector<TQueued>& batch);
+    void written(const std::vector<TQueued>& batch);
+    void failed(const std::vector<TQueued>& batch, const QString& error, const QString& lastError);
+    // Until the retry is due or the stop's deadline comes.
+    void pause(std::chrono::milliseconds pause);
 
     QString m_dataPath;
     TReport m_report;

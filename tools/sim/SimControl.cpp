@@ -20,16 +20,12 @@ TParsedControl refuse(const std::string& why)
     return {std::nullopt, why};
 }
 
-} // namespace
 
-TParsedControl ParseControlLine(const std::string& line)
+using TWords = std::vector<std::string>;
+
+// Commands about one instrument: temp, wander, door, fault, present, baud. None: another verb.
+std::optional<TParsedControl> parseInstrumentCommand(const TWords& w)
 {
-    std::istringstream in(line);
-    std::vector<std::string> w;
-    for (std::string word; in >> word;)
-        w.push_back(word);
-    if (w.empty())
-        return refuse("empty line");
     TControlCommand c;
     const std::string& verb = w[0];
     double v = 0;
@@ -84,7 +80,19 @@ TParsedControl ParseControlLine(const std::string& line)
             return refuse("baud ADDR RATE");
         c.kind = TControlCommand::Kind::Baud;
         c.baud = uint32_t(v);
-    } else if (verb == "drop" || verb == "corrupt" || verb == "split" || verb == "noise") {
+    } else {
+        return std::nullopt;
+    }
+    return TParsedControl{c, {}};
+}
+
+// Commands about the line: shares of faults, delay, burst, send, unplug and plug. None: another verb.
+std::optional<TParsedControl> parseBusCommand(const TWords& w)
+{
+    TControlCommand c;
+    const std::string& verb = w[0];
+    double v = 0;
+    if (verb == "drop" || verb == "corrupt" || verb == "split" || verb == "noise") {
         if (w.size() != 2 || !number(w[1], 0, 1, v))
             return refuse(verb + " wants a share from 0 to 1");
         c.kind = TControlCommand::Kind::Share;
@@ -116,9 +124,26 @@ TParsedControl ParseControlLine(const std::string& line)
             return refuse(verb + " takes nothing more");
         c.kind = verb == "unplug" ? TControlCommand::Kind::Unplug : TControlCommand::Kind::Plug;
     } else {
-        return refuse("unknown command " + verb);
+        return std::nullopt;
     }
-    return {c, {}};
+    return TParsedControl{c, {}};
+}
+
+} // namespace
+
+TParsedControl ParseControlLine(const std::string& line)
+{
+    std::istringstream in(line);
+    TWords w;
+    for (std::string word; in >> word;)
+        w.push_back(word);
+    if (w.empty())
+        return refuse("empty line");
+    if (std::optional<TParsedControl> parsed = parseInstrumentCommand(w))
+        return *parsed;
+    if (std::optional<TParsedControl> parsed = parseBusCommand(w))
+        return *parsed;
+    return refuse("unknown command " + w[0]);
 }
 
 } // namespace zeva::sim

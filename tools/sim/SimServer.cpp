@@ -313,32 +313,60 @@ void TSimServer::readControl()
     }
 }
 
-int TSimServer::Run(volatile int& stop)
+bool TSimServer::openFiles()
 {
     if (!m_opt.log.empty()) {
         m_log = std::fopen(m_opt.log.c_str(), "a");
         if (!m_log) {
             std::fprintf(stderr, "zeva-sim: cannot open log %s: %s\n", m_opt.log.c_str(), std::strerror(errno));
-            return 1;
+            return false;
         }
     }
-    if (!m_opt.control.empty()) {
-        struct stat st{};
-        if (::stat(m_opt.control.c_str(), &st) != 0) {
-            if (::mkfifo(m_opt.control.c_str(), 0600) != 0) {
-                std::fprintf(stderr, "zeva-sim: cannot make %s: %s\n", m_opt.control.c_str(), std::strerror(errno));
-                return 1;
-            }
-            m_createdFifo = true;
+    if (m_opt.control.empty())
+        return true;
+    struct stat st{};
+    if (::stat(m_opt.control.c_str(), &st) != 0) {
+        if (::mkfifo(m_opt.control.c_str(), 0600) != 0) {
+            std::fprintf(stderr, "zeva-sim: cannot make %s: %s\n", m_opt.control.c_str(), std::strerror(errno));
+            return false;
         }
-        m_control = ::open(m_opt.control.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        // Our own writer keeps the FIFO from reading as ended between the writers that come and go.
-        m_controlKeep = ::open(m_opt.control.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (m_control < 0 || m_controlKeep < 0) {
-            std::fprintf(stderr, "zeva-sim: cannot open %s: %s\n", m_opt.control.c_str(), std::strerror(errno));
-            return 1;
-        }
+        m_createdFifo = true;
     }
+    m_control = ::open(m_opt.control.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Our own writer keeps the FIFO from reading as ended between the writers that come and go.
+    m_controlKeep = ::open(m_opt.control.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (m_control < 0 || m_controlKeep < 0) {
+        std::fprintf(stderr, "zeva-sim: cannot open %s: %s\n", m_opt.control.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+TSimServer::TLineWatch TSimServer::watchLine(int64_t now, int64_t& waitUs)
+{
+    if (!hungUp()) {
+        m_inUse = true;
+        m_hupSinceUs = -1;
+        return TLineWatch::Poll;
+    }
+    // Nobody holds the line: polled for its hang-up it would wake us at once, so it is looked at
+    // now and then instead.
+    if (m_inUse && m_hupSinceUs < 0)
+        m_hupSinceUs = now;
+    if (m_inUse && now - m_hupSinceUs >= ReleaseAfterUs) {
+        m_inUse = false;
+        m_hupSinceUs = -1;
+        releaseLine();
+        return TLineWatch::Released;
+    }
+    waitUs = std::min(waitUs, IdleCheckUs);
+    return TLineWatch::Idle;
+}
+
+int TSimServer::Run(volatile int& stop)
+{
+    if (!openFiles())
+        return 1;
     if (!plug())
         return 1;
 
@@ -370,21 +398,10 @@ int TSimServer::Run(volatile int& stop)
         if (m_control >= 0)
             fds[count++] = {m_control, POLLIN, 0};
         if (m_plugged) {
-            if (hungUp()) {
-                // Nobody holds the line: polled for its hang-up it would wake us at once, so it
-                // is looked at now and then instead.
-                if (m_inUse && m_hupSinceUs < 0)
-                    m_hupSinceUs = now;
-                if (m_inUse && now - m_hupSinceUs >= ReleaseAfterUs) {
-                    m_inUse = false;
-                    m_hupSinceUs = -1;
-                    releaseLine();
-                    continue;
-                }
-                waitUs = std::min(waitUs, IdleCheckUs);
-            } else {
-                m_inUse = true;
-                m_hupSinceUs = -1;
+            const TLineWatch watch = watchLine(now, waitUs);
+            if (watch == TLineWatch::Released)
+                continue;
+            if (watch == TLineWatch::Poll) {
                 masterAt = int(count);
                 fds[count++] = {m_master, POLLIN, 0};
             }

@@ -51,6 +51,12 @@ private:
         bool operator>(const TPlannedWrite& o) const { return dueUs != o.dueUs ? dueUs > o.dueUs : order > o.order; }
     };
 
+    // The log and the control FIFO; false (said on stderr) when either cannot be had.
+    bool openFiles();
+    // The line while plugged: polled for bytes while someone holds it; otherwise looked at now and
+    // then, and released after a while (the loop then starts afresh).
+    enum class TLineWatch { Poll, Idle, Released };
+    TLineWatch watchLine(int64_t now, int64_t& waitUs);
     bool plug();
     void unplug();
     void releaseLine();
