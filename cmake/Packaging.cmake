@@ -16,13 +16,13 @@ execute_process(COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/debian/changelog
 set(man_pages)
 
 # zeva_deb_package(<component> <package> SUMMARY <line> DESCRIPTION <line>...
-#                  [MAN_PAGES <program>...] [DEPENDS|RECOMMENDS|BREAKS|REPLACES <relation>...]
+#                  [MAN_PAGES <program>...] [DEPENDS|RECOMMENDS|SUGGESTS|BREAKS|REPLACES <relation>...]
 #                  [SCRIPTS <maintainer script in data/debian>...])
 # The package of one install component, with its own copyright, changelog and man pages (with the
 # version filled in, compressed as Debian keeps them). dpkg-shlibdeps adds the libraries it links.
 function(zeva_deb_package component package)
   cmake_parse_arguments(PARSE_ARGV 2 arg "" "SUMMARY"
-                        "DESCRIPTION;MAN_PAGES;DEPENDS;RECOMMENDS;BREAKS;REPLACES;SCRIPTS")
+                        "DESCRIPTION;MAN_PAGES;DEPENDS;RECOMMENDS;SUGGESTS;BREAKS;REPLACES;SCRIPTS")
   string(TOUPPER ${component} c)
   install(FILES ${PROJECT_SOURCE_DIR}/data/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
           DESTINATION share/doc/${package} COMPONENT ${component})
@@ -40,7 +40,7 @@ function(zeva_deb_package component package)
   set(CPACK_DEBIAN_${c}_PACKAGE_NAME ${package} PARENT_SCOPE)
   list(JOIN arg_DESCRIPTION "\n" description)
   set(CPACK_DEBIAN_${c}_DESCRIPTION "${arg_SUMMARY}\n${description}" PARENT_SCOPE)
-  foreach(field DEPENDS RECOMMENDS BREAKS REPLACES)
+  foreach(field DEPENDS RECOMMENDS SUGGESTS BREAKS REPLACES)
     list(JOIN arg_${field} ", " value)
     set(CPACK_DEBIAN_${c}_PACKAGE_${field} "${value}" PARENT_SCOPE)
   endforeach()
@@ -63,6 +63,7 @@ zeva_deb_package(recorder zeva-recorder
   MAN_PAGES zeva-recorder zeva-initdb
   DEPENDS libqt6sql6-sqlite adduser
   RECOMMENDS libqt6sql6-psql
+  SUGGESTS zeva-tools # zeva-sim, to try it without instruments
   BREAKS ${took_over_from_1_0}
   REPLACES ${took_over_from_1_0}
   SCRIPTS postinst prerm postrm)
@@ -76,7 +77,8 @@ zeva_deb_package(monitor zeva-monitor
     "zeva-recorder does, into the same database, and shares its set-up."
   MAN_PAGES zeva-monitor
   DEPENDS "zeva-recorder (= ${deb_version})" libqt6sql6-sqlite
-  RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk" libqt6sql6-psql)
+  RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk" libqt6sql6-psql
+  SUGGESTS zeva-tools)
 
 zeva_deb_package(tools zeva-tools
   SUMMARY "Bus simulator for the ZEVA temperature controller programs"
