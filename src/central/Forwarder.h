@@ -6,6 +6,7 @@
 
 #include "CentralSchema.h"
 
+#include <QMetaType>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -109,3 +110,6 @@ private:
 };
 
 } // namespace zeva
+
+// Reported by signal, also to listeners on other threads.
+Q_DECLARE_METATYPE(zeva::TForwarder::TStatus)

@@ -97,6 +97,8 @@ void TConfigExchange::Open()
 
 void TConfigExchange::Close()
 {
+    if (m_closed)
+        return;
     m_closed = true;
     m_reconnectB->Stop();
     m_commB->ClosePort();

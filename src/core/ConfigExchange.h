@@ -41,7 +41,7 @@ public:
     // (a failure is said and the port tried every 2 s) and the reads start.
     void Open();
     // Hands the port back (the core opens its port and polls again) and drops the registry copy;
-    // a failure of either is said, and the exchange is closed all the same.
+    // a failure of either is said, and the exchange is closed all the same. Once only.
     void Close();
     bool Closed() const { return m_closed; }
 

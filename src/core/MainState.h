@@ -28,7 +28,8 @@ struct TMainState {
     int RecordCycle = 0;
     int SelectedAddress = 0;
     qint64 SelectedID = 0;
-    // Beyond the start-up keys: the live chart follows its newest point; a new alarm beeps.
+    // Beyond the start-up keys: the live chart follows its newest point; a new alarm beeps (read
+    // again from Data.ini when an alarm comes).
     bool Follow = false;
     bool Beep = true;
 

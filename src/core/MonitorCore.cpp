@@ -513,6 +513,9 @@ void TMonitorCore::alert(const QStringList& texts)
         return;
     for (const QString& t : texts)
         LogError(QStringLiteral("报警：") + t);
+    // Data.ini's [Alarm] Beep is asked when the alarm comes: an edit of the file takes effect at once.
+    if (m_settings)
+        m_state.Beep = m_settings->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0;
     emit alertRaised(texts);
 }
 

@@ -205,6 +205,3 @@ private:
 };
 
 } // namespace zeva
-
-Q_DECLARE_METATYPE(zeva::TChunkOutcome)
-Q_DECLARE_METATYPE(zeva::TForwarder::TStatus)

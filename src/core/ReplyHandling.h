@@ -4,6 +4,7 @@
 #include "MainState.h"
 #include "RxBuffer.h"
 
+#include <QMetaType>
 #include <QString>
 
 #include <array>
@@ -27,3 +28,6 @@ struct TChunkOutcome {
 TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, const uint8_t* chunk, std::size_t length);
 
 } // namespace zeva
+
+// The core reports it by signal, also to listeners on other threads.
+Q_DECLARE_METATYPE(zeva::TChunkOutcome)

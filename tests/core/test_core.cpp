@@ -78,6 +78,10 @@ protected:
 TEST_F(CoreFixture, PollsRecordsAndJournalsWithoutAWindowAndGivesThePortUpWhenItGoes)
 {
     Start();
+    EXPECT_TRUE(core.State().Beep);
+    // Switched off in the file while running: the next alarm is silent.
+    std::ofstream(dir.filePath(QStringLiteral("Data.ini")).toStdString(), std::ios::app | std::ios::binary)
+        << "[Alarm]\r\nBeep=0\r\n";
     EXPECT_EQ(core.Health().Polled(), (std::vector<uint8_t>{1, 2}));
     TResponder bus(pty);
     // The bus's replies show phase A's lamp red and the alarm output on: two alarms for each.
@@ -86,6 +90,7 @@ TEST_F(CoreFixture, PollsRecordsAndJournalsWithoutAWindowAndGivesThePortUpWhenIt
     }, 8000)) << alerts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(alerts.contains(QStringLiteral("仪表 1（one）：A相状态报警")));
     EXPECT_TRUE(alerts.contains(QStringLiteral("仪表 2（two）：A相状态报警")));
+    EXPECT_FALSE(core.State().Beep) << "[Alarm] Beep is asked when the alarm comes";
     EXPECT_GE(journalStored, 1);
     EXPECT_GE(alarmCounts, 1);
     EXPECT_TRUE(alerts.contains(QStringLiteral("仪表 2（two）：超温报警输出")));

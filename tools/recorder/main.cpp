@@ -149,10 +149,17 @@ int main(int argc, char** argv)
 
     TMonitorCore core;
     TRecorderStart steps(core, dir);
-    switch (core.Start(dir, steps)) {
-    case TMonitorCore::TStartResult::PortFailed: return ExitPortFailed;
-    case TMonitorCore::TStartResult::DatabaseFailed: return steps.databaseExit;
-    case TMonitorCore::TStartResult::Started: break;
+    try {
+        switch (core.Start(dir, steps)) {
+        case TMonitorCore::TStartResult::PortFailed: return ExitPortFailed;
+        case TMonitorCore::TStartResult::DatabaseFailed: return steps.databaseExit;
+        case TMonitorCore::TStartResult::Started: break;
+        }
+    } catch (const EDatabaseError& e) {
+        // A file that opens but holds no registry is no database of ours: the operator's to mend.
+        LogError(QStringLiteral("数据库 %1 无法使用：").arg(TDatabase::FileFor(core.State().DataPath)) +
+                 QString::fromUtf8(e.what()));
+        return ExitDatabaseFailed;
     }
 
     InstallStopSignals([] { QCoreApplication::exit(0); });
