@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <stdexcept>
+#include <type_traits>
 
 namespace zeva {
 
@@ -128,59 +129,57 @@ TIniFile& TMonitorCore::WindowSettings()
     return *m_settings;
 }
 
-void TMonitorCore::writeSetting(const QString& section, const QString& key, int value)
+template <typename T> void TMonitorCore::keep(const QString& section, const QString& key, T& value, T now)
 {
-    if (m_settings)
-        m_settings->WriteInteger(section, key, value);
+    // The file first: a write that fails leaves memory as it was.
+    if (m_settings) {
+        if constexpr (std::is_same_v<T, QString>)
+            m_settings->WriteString(section, key, now);
+        else
+            m_settings->WriteInteger(section, key, int(now));
+    }
+    value = now;
 }
 
 void TMonitorCore::SetPollInterval(int seconds)
 {
-    writeSetting(SettingsKey::Info, SettingsKey::Interval_S, seconds);
-    m_state.PollInterval = seconds;
+    keep(SettingsKey::Info, SettingsKey::Interval_S, m_state.PollInterval, seconds);
     emit settingsChanged();
 }
 
 void TMonitorCore::SetRecordCycle(int count)
 {
-    writeSetting(SettingsKey::Info, SettingsKey::RunTimer, count);
-    m_state.RecordCycle = count;
+    keep(SettingsKey::Info, SettingsKey::RunTimer, m_state.RecordCycle, count);
     emit settingsChanged();
 }
 
 void TMonitorCore::SetBaudSetting(int baud)
 {
-    writeSetting(SettingsKey::Info, SettingsKey::Bate, baud);
-    m_state.BaudSetting = baud;
+    keep(SettingsKey::Info, SettingsKey::Bate, m_state.BaudSetting, baud);
     emit settingsChanged();
 }
 
 void TMonitorCore::SetPortName(const QString& name)
 {
-    if (m_settings)
-        m_settings->WriteString(SettingsKey::Info, SettingsKey::Port, name);
-    m_state.PortName = name;
+    keep(SettingsKey::Info, SettingsKey::Port, m_state.PortName, name);
     emit settingsChanged();
 }
 
 void TMonitorCore::ChooseAddress(int address)
 {
-    writeSetting(SettingsKey::Info, SettingsKey::ApparatusAddress, address);
-    m_state.SelectedAddress = address;
+    keep(SettingsKey::Info, SettingsKey::ApparatusAddress, m_state.SelectedAddress, address);
     emit selectionChanged();
 }
 
 void TMonitorCore::SetFollow(bool follow)
 {
-    writeSetting(SettingsKey::Chart, SettingsKey::Follow, follow ? 1 : 0);
-    m_state.Follow = follow;
+    keep(SettingsKey::Chart, SettingsKey::Follow, m_state.Follow, follow);
     emit settingsChanged();
 }
 
 void TMonitorCore::SetBeep(bool beep)
 {
-    writeSetting(SettingsKey::Alarm, SettingsKey::Beep, beep ? 1 : 0);
-    m_state.Beep = beep;
+    keep(SettingsKey::Alarm, SettingsKey::Beep, m_state.Beep, beep);
     emit settingsChanged();
 }
 

@@ -180,8 +180,8 @@ private:
     void restoreOpenAlarms();
     void alert(const QStringList& texts);
     void centralChangedHere(const TForwarder::TStatus& status);
-    // Writes an integer key of Data.ini when there is one.
-    void writeSetting(const QString& section, const QString& key, int value);
+    // A value of the state that Data.ini keeps: the file first (when there is one), then memory.
+    template <typename T> void keep(const QString& section, const QString& key, T& value, T now);
 
     TMainState m_state;
     std::unique_ptr<TIniFile> m_settings;
