@@ -1,6 +1,8 @@
 // Central database figures on a throwaway PostgreSQL 15 cluster: the forwarder draining a backlog
-// of a million readings, and the month query of one instrument among many stations' years.
+// of a million readings beside the server's own \copy of the same rows, and the month query of one
+// instrument among many stations' years.
 #include "CentralSchema.h"
+#include "CentralSettings.h"
 #include "Forwarder.h"
 #include "PgCluster.h"
 #include "TestSupport.h"
@@ -8,10 +10,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QElapsedTimer>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <string>
 
 using namespace zeva;
@@ -32,10 +33,30 @@ TCentralConfig configFor(const std::string& database)
     return c;
 }
 
+// The central schema with the readings' partitions from January 2025 to `months` later.
+void makeCentral(const std::string& database, int months)
+{
+    cluster().Psql("CREATE DATABASE " + database);
+    TPgConnection db(configFor(database).params);
+    EnsureCentralSchema(db);
+    for (int month = 0; month <= months; ++month)
+        EnsureMonthPartition(db, QDate(2025, 1, 1).addMonths(month));
+}
+
+double secondsOf(const std::function<void()>& run)
+{
+    QElapsedTimer clock;
+    clock.start();
+    run();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
 } // namespace
 
 // A station whose central database was away: `rows` readings waiting, a minute apart, three
-// instruments. The time from the forwarder's start until the last row is committed centrally.
+// instruments. Side by side: psql's \copy of the same rows (exported by sqlite3) into the same
+// table, schema and partitions in a database of their own, and the forwarder from its start until
+// the last row is committed centrally. copy_ratio: the \copy's time over the forwarder's.
 static void BM_ForwarderDrainsABacklog(benchmark::State& state)
 {
     const int rows = int(state.range(0));
@@ -48,27 +69,44 @@ static void BM_ForwarderDrainsABacklog(benchmark::State& state)
         state.PauseTiming();
         QTemporaryDir station;
         const std::string data = station.path().toStdString();
+        const std::string file = data + "/DataBase/Data.db";
         test::Shell(std::string(ZEVA_INITDB) + " '" + data + "' --demo > /dev/null");
-        test::Shell("sqlite3 '" + data + "/DataBase/Data.db' \"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1"
+        test::Shell("sqlite3 '" + file + "' \"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1"
                     " FROM n WHERE i < " + std::to_string(rows) + ") INSERT INTO ApparatusRecord (ApparatusID,"
                     " InDateTime, AActTemperature, BActTemperature, CActTemperature, DActTemperature,"
                     " ABlackTemperature, BBlackTemperature, CBlackTemperature, DBlackTemperature)"
                     " SELECT 1 + i % 3, strftime('%Y-%m-%d %H:%M:%S', '2025-01-01', '+' || i || ' minutes'),"
                     " 40 + i % 500 / 10.0, 41.5, 42.25, 0, 50, 50.5, 60, 255.9 FROM n\"");
-        const std::string database = "drain" + std::to_string(++round);
-        cluster().Psql("CREATE DATABASE " + database);
-        TForwarder forwarder(station.path(), configFor(database), {});
+        const std::string rowsFile = data + "/rows.tsv";
+        test::Shell("sqlite3 -separator \"$(printf '\\t')\" '" + file + "' \"SELECT 'bench', RecordID, ApparatusID,"
+                    " strftime('%Y-%m-%dT%H:%M:%SZ', InDateTime, 'utc'), AActTemperature, BActTemperature,"
+                    " CActTemperature, DActTemperature, ABlackTemperature, BBlackTemperature, CBlackTemperature,"
+                    " DBlackTemperature FROM ApparatusRecord\" > '" + rowsFile + "'");
+        const int months = rows / (60 * 24 * 28) + 2;
+        const std::string copied = "copied" + std::to_string(++round), drained = "drained" + std::to_string(round);
+        makeCentral(copied, months);
+        makeCentral(drained, months);
+        cluster().Psql("CHECKPOINT");
+        const double copySeconds = secondsOf([&] {
+            test::Shell("psql -q -h '" + cluster().SocketDir() + "' -U zeva_test -d " + copied +
+                        " -c \"\\copy apparatus_record (station, local_id, apparatus_id, in_date_time, a_act_temperature,"
+                        " b_act_temperature, c_act_temperature, d_act_temperature, a_black_temperature,"
+                        " b_black_temperature, c_black_temperature, d_black_temperature) FROM '" + rowsFile + "'\"");
+        });
+        cluster().Psql("CHECKPOINT");
+        TForwarder forwarder(station.path(), configFor(drained), {});
         state.ResumeTiming();
-        QElapsedTimer clock;
-        clock.start();
-        forwarder.Start();
-        test::WaitUntil([&] { return forwarder.Forwarded() >= uint64_t(rows); }, 600000);
-        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        const double drainSeconds = secondsOf([&] {
+            forwarder.Start();
+            test::WaitUntil([&] { return forwarder.Forwarded() >= uint64_t(rows); }, 600000);
+        });
         forwarder.Stop();
         state.PauseTiming();
-        state.counters["rows_per_second"] = double(forwarder.Forwarded()) / seconds;
-        state.counters["central_rows"] =
-            std::stod("0" + cluster().Psql("SELECT count(*) FROM apparatus_record", database));
+        state.counters["rows_per_second"] = double(forwarder.Forwarded()) / drainSeconds;
+        state.counters["copy_rows_per_second"] = double(rows) / copySeconds;
+        state.counters["copy_ratio"] = copySeconds / drainSeconds;
+        state.counters["central_rows"] = std::stod("0" + cluster().Psql("SELECT count(*) FROM apparatus_record", drained));
+        state.counters["copied_rows"] = std::stod("0" + cluster().Psql("SELECT count(*) FROM apparatus_record", copied));
         state.ResumeTiming();
     }
 }
@@ -89,12 +127,11 @@ static void BM_CentralMonthOfOneInstrument(benchmark::State& state)
     if (!made) {
         cluster().Psql("CREATE DATABASE " + database);
         {
-            QSqlDatabase db = OpenCentral(QStringLiteral("bench-make"), configFor(database));
+            TPgConnection db(configFor(database).params);
             EnsureCentralSchema(db);
             for (int month = 1; month <= 12; ++month)
                 EnsureMonthPartition(db, QDate(2026, month, 1));
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("bench-make"));
         cluster().Psql("INSERT INTO apparatus_record (station, local_id, apparatus_id, in_date_time, a_act_temperature,"
                        " b_act_temperature, c_act_temperature, d_act_temperature, a_black_temperature,"
                        " b_black_temperature, c_black_temperature, d_black_temperature)"
@@ -110,31 +147,20 @@ static void BM_CentralMonthOfOneInstrument(benchmark::State& state)
         made = true;
     }
     state.counters["rows_in_year"] = std::stod("0" + cluster().Psql("SELECT count(*) FROM apparatus_record", database));
-    {
-        QSqlDatabase db = OpenCentral(QStringLiteral("bench-query"), configFor(database));
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT in_date_time, a_act_temperature, b_act_temperature, c_act_temperature,"
-                                 " d_act_temperature FROM apparatus_record WHERE station = ? AND apparatus_id = ?"
-                                 " AND in_date_time >= ? AND in_date_time < ? ORDER BY in_date_time"));
-        int got = 0, round = 0;
-        for (auto _ : state) {
-            // A different station and month each time: no answer comes from the last one's pages alone.
-            ++round;
-            q.addBindValue(QStringLiteral("s%1").arg(1 + round * 37 % stations));
-            q.addBindValue(1 + round % instruments);
-            q.addBindValue(QStringLiteral("2026-%1-01T00:00:00+08:00").arg(1 + round % 11, 2, 10, QLatin1Char('0')));
-            q.addBindValue(QStringLiteral("2026-%1-01T00:00:00+08:00").arg(2 + round % 11, 2, 10, QLatin1Char('0')));
-            if (!q.exec()) {
-                state.SkipWithError(q.lastError().text().toStdString().c_str());
-                break;
-            }
-            got = 0;
-            while (q.next())
-                ++got;
-        }
-        state.counters["rows_in_month"] = got;
+    TPgConnection db(configFor(database).params);
+    const std::string query = "SELECT in_date_time, a_act_temperature, b_act_temperature, c_act_temperature,"
+                              " d_act_temperature FROM apparatus_record WHERE station = $1 AND apparatus_id = $2"
+                              " AND in_date_time >= $3 AND in_date_time < $4 ORDER BY in_date_time";
+    int got = 0, round = 0;
+    for (auto _ : state) {
+        // A different station and month each time: no answer comes from the last one's pages alone.
+        ++round;
+        const TPgResult r = db.Exec(
+            query, {QStringLiteral("s%1").arg(1 + round * 37 % stations).toStdString(), std::to_string(1 + round % instruments),
+                    QStringLiteral("2026-%1-01T00:00:00+08:00").arg(1 + round % 11, 2, 10, QLatin1Char('0')).toStdString(),
+                    QStringLiteral("2026-%1-01T00:00:00+08:00").arg(2 + round % 11, 2, 10, QLatin1Char('0')).toStdString()});
+        got = r.Rows();
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-query"));
+    state.counters["rows_in_month"] = got;
 }
 BENCHMARK(BM_CentralMonthOfOneInstrument)->Args({100, 2, 10})->Unit(benchmark::kMillisecond);

@@ -50,7 +50,7 @@ endfunction()
 
 # Linked libraries are found by dpkg-shlibdeps; what Qt loads at run time is named here: the SQLite
 # driver (the X11 platform plugin comes with libqt6gui6), and the user tools of the maintainer
-# scripts. The PostgreSQL driver only where a central database is named (zeva-initdb --central).
+# scripts (the central PostgreSQL is reached through libpq, a linked library).
 zeva_deb_package(recorder zeva-recorder
   SUMMARY "Record ZEVA5000/5001/5002 temperature controllers without a window"
   DESCRIPTION
@@ -62,7 +62,6 @@ zeva_deb_package(recorder zeva-recorder
     "This package needs no GUI or X library, for a station without a screen."
   MAN_PAGES zeva-recorder zeva-initdb
   DEPENDS libqt6sql6-sqlite adduser
-  RECOMMENDS libqt6sql6-psql
   SUGGESTS zeva-tools # zeva-sim, to try it without instruments
   BREAKS ${took_over_from_1_0}
   REPLACES ${took_over_from_1_0}
@@ -77,7 +76,7 @@ zeva_deb_package(monitor zeva-monitor
     "zeva-recorder does, into the same database, and shares its set-up."
   MAN_PAGES zeva-monitor
   DEPENDS "zeva-recorder (= ${deb_version})" libqt6sql6-sqlite
-  RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk" libqt6sql6-psql
+  RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk"
   SUGGESTS zeva-tools)
 
 zeva_deb_package(tools zeva-tools

@@ -2,11 +2,10 @@
 // up for more than the few milliseconds of a position write), the central PostgreSQL written.
 #include "Forwarder.h"
 
+#include "CentralSchema.h"
 #include "ErrorLog.h"
-#include "Statements.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
+#include <QDateTime>
 
 #include <algorithm>
 
@@ -14,30 +13,14 @@ namespace zeva {
 
 namespace {
 
-// The position's names, per table.
+// The station's copy of the positions, per table (its names).
 const QString RecordTable = QStringLiteral("ApparatusRecord");
 const QString HistoryTable = QStringLiteral("ApparatusHistory");
 const QString JournalTable = QStringLiteral("EventJournal");
 
-// A failure of the central side (unreachable, refused), told from one of the station's database.
-struct ECentral : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// `body` in one central transaction; any failure in it is the central side's.
-template <typename F> void inCentralTransaction(QSqlDatabase& central, F body)
+const QString& localName(const std::string& central)
 {
-    try {
-        if (!central.transaction())
-            throw EDatabaseError(central.lastError().text().toStdString());
-        body();
-        if (!central.commit())
-            throw EDatabaseError(central.lastError().text().toStdString());
-    } catch (const std::exception& e) {
-        if (central.isOpen()) // a connection the server ended has nothing to roll back
-            central.rollback();
-        throw ECentral(e.what());
-    }
+    return central == CentralTable::Records ? RecordTable : central == CentralTable::History ? HistoryTable : JournalTable;
 }
 
 TQueryResult rowsOf(const TQueryResult& like, std::vector<QVariantList> rows)
@@ -48,8 +31,14 @@ TQueryResult rowsOf(const TQueryResult& like, std::vector<QVariantList> rows)
 } // namespace
 
 TForwarder::TForwarder(QString dataPath, TCentralConfig config, TReport report, TOptions options)
-    : m_dataPath(std::move(dataPath)), m_config(std::move(config)), m_report(std::move(report)), m_options(options)
+    : m_dataPath(std::move(dataPath)), m_config(std::move(config)), m_report(std::move(report)), m_options(std::move(options))
 {
+    if (m_config.station.contains(QChar(0))) {
+        m_notes.Note(QStringLiteral("Data.ini [Central] Station"), 0, m_config.station,
+                     QStringLiteral("含 NUL 字符，PostgreSQL 的文本不能存放：已删去"));
+        m_config.station.remove(QChar(0));
+    }
+    m_copyStation = CopyField(m_config.station);
 }
 
 TForwarder::~TForwarder()
@@ -120,6 +109,12 @@ void TForwarder::setStatus(TState state, qint64 backlog, const QString& error)
         report(now);
 }
 
+void TForwarder::step(std::string_view name) const
+{
+    if (m_options.onStep)
+        m_options.onStep(name);
+}
+
 void TForwarder::wait(std::chrono::milliseconds time)
 {
     std::unique_lock lock(m_mutex);
@@ -130,49 +125,55 @@ void TForwarder::wait(std::chrono::milliseconds time)
 void TForwarder::run()
 {
     const QString suffix = QString::number(reinterpret_cast<quintptr>(this), 16);
-    const QString centralName = QStringLiteral("central-") + suffix;
     {
         // Its own connection to the station's database; a short busy wait, retried in the loop.
         TDatabase local(QStringLiteral("forwarder-") + suffix, 200);
-        QSqlDatabase central;
+        m_prefetch = std::make_unique<TRecordPrefetch>(m_dataPath, m_options.batch);
         bool localReady = false;
-        QString localTrouble; // said once, not at every retry
+        QString localTrouble, centralTrouble; // each said once, not at every retry
         qint64 databaseKey = 0;
         auto backoff = m_options.backoffFirst;
-        for (;;) {
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_stop)
-                    break;
-            }
+        while (!m_stop) {
             try {
                 if (!localReady) {
                     databaseKey = openLocal(local);
                     localReady = true;
                 }
-                if (!central.isOpen())
-                    central = connectCentral(centralName, databaseKey);
+                if (!m_central || !m_central->Usable())
+                    connectCentral(local, databaseKey);
                 // Nothing committed by the program since all was sent: no pass (it would only read).
                 const qint64 version = DataVersion(local);
                 if (version == m_syncedAt && m_maintainedOn == QDateTime::currentDateTimeUtc().date()) {
                     wait(m_options.idle);
                     continue;
                 }
-                const bool sent = forwardOnce(local, central);
+                // Never 已同步 while rows wait, even while a server takes its time over them.
+                if (const qint64 waiting = backlog(local); waiting > 0)
+                    setStatus(TState::Backlog, waiting, {});
+                const bool sentSome = forwardOnce(local);
+                const qint64 waiting = backlog(local);
+                setStatus(waiting > 0 ? TState::Backlog : TState::Synced, waiting, {});
+                m_syncedAt = waiting > 0 ? -1 : version;
                 backoff = m_options.backoffFirst;
                 localTrouble.clear();
-                m_syncedAt = Status().state == TState::Synced ? version : -1;
-                if (!sent)
+                centralTrouble.clear();
+                if (!sentSome || waiting == 0)
                     wait(m_options.idle);
-            } catch (const ECentral& e) {
-                if (central.isOpen())
-                    central.close();
+            } catch (const EPgStopped&) {
+                break;
+            } catch (const EPgError& e) {
+                m_central.reset();
+                const QString why = e.TimedOut() ? QStringLiteral("服务器无应答") : QString::fromUtf8(e.what());
+                if (QString::fromUtf8(e.what()) != centralTrouble)
+                    LogError(QStringLiteral("中心库：") + QString::fromUtf8(e.what()) +
+                             (e.TimedOut() ? QStringLiteral("，连接已放弃，稍后重连") : QString()));
+                centralTrouble = QString::fromUtf8(e.what());
                 qint64 waiting = 0;
                 try {
-                    waiting = backlog(local);
+                    waiting = localReady ? backlog(local) : 0;
                 } catch (const EDatabaseError&) {
                 }
-                setStatus(TState::Unreachable, waiting, QString::fromUtf8(e.what()));
+                setStatus(TState::Unreachable, waiting, why);
                 wait(backoff);
                 backoff = std::min(backoff * 2, m_options.backoffLast);
             } catch (const std::exception& e) {
@@ -184,11 +185,9 @@ void TForwarder::run()
                 wait(m_options.backoffFirst);
             }
         }
-        if (central.isOpen())
-            central.close();
-        central = QSqlDatabase();
+        m_central.reset();
+        m_prefetch.reset();
     }
-    QSqlDatabase::removeDatabase(centralName);
     std::lock_guard lock(m_mutex);
     m_ended = true;
     m_wake.notify_all();
@@ -200,24 +199,34 @@ qint64 TForwarder::openLocal(TDatabase& local)
         throw EDatabaseError(local.OpenError().toStdString());
     EnsureForwardPosition(local);
     EnsureEventJournal(local); // an older database may not have it yet
-    // A position lost in a power cut sends a batch again, which the central key ignores.
+    // The station's positions are a copy: one lost in a power cut is read again centrally.
     UseLazyCommits(local);
     return ForwardDatabaseKey(local);
 }
 
-QSqlDatabase TForwarder::connectCentral(const QString& name, qint64 databaseKey)
+void TForwarder::connectCentral(TDatabase& local, qint64 databaseKey)
 {
-    QSqlDatabase central;
-    try {
-        central = OpenCentral(name, m_config);
-        EnsureCentralSchema(central);
-        UpsertStation(central, m_config.station, databaseKey);
-    } catch (const std::exception& e) {
-        if (central.isOpen())
-            central.close();
-        throw ECentral(e.what());
+    m_central.reset();
+    TPgLimits limits;
+    limits.connect = m_options.connectLimit;
+    limits.statement = m_options.statementLimit;
+    limits.stopAsked = [this] { return m_stop.load(); };
+    auto central = std::make_unique<TPgConnection>(m_config.params, limits);
+    EnsureCentralSchema(*central);
+    UpsertStation(*central, m_config.station, databaseKey);
+    // The central positions hold; a table they do not name (a station of an earlier version) goes
+    // on from the station's copy, and a row the server has already is left as it is.
+    const std::map<std::string, qint64> central_ = ReadCentralPositions(*central, m_config.station);
+    m_positions.clear();
+    for (const std::string& table : {CentralTable::Records, CentralTable::History, CentralTable::Journal}) {
+        const qint64 cached = ReadForwardPosition(local, localName(table));
+        const auto known = central_.find(table);
+        m_positions[table] = known == central_.end() ? cached : known->second;
+        if (m_positions[table] != cached)
+            WriteForwardPosition(local, localName(table), m_positions[table]);
     }
-    // Nothing is known of a server met anew.
+    m_central = std::move(central);
+    // Nothing else is known of a server met anew.
     m_partitions.clear();
     m_maintainedOn = {};
     m_registryKnown = m_openKnown = false;
@@ -225,54 +234,67 @@ QSqlDatabase TForwarder::connectCentral(const QString& name, qint64 databaseKey)
     m_openJournal.clear();
     m_watchedSent = false;
     m_syncedAt = -1;
-    LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.host, m_config.station));
-    return central;
+    m_historyTip = {-1, {}};
+    LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.Describe(), m_config.station));
+}
+
+qint64 TForwarder::position(const std::string& table) const
+{
+    const auto known = m_positions.find(table);
+    return known == m_positions.end() ? 0 : known->second;
+}
+
+void TForwarder::sent(TDatabase& local, const std::string& table, qint64 lastId)
+{
+    m_positions[table] = lastId;
+    WriteForwardPosition(local, localName(table), lastId);
 }
 
 qint64 TForwarder::backlog(TDatabase& local)
 {
+    // Without a connection the station's copy is what is known.
+    const auto at = [&](const std::string& table) {
+        return m_central ? position(table) : ReadForwardPosition(local, localName(table));
+    };
     const TLastIds last = LastIds(local);
-    return std::max<qint64>(0, last.records - ReadForwardPosition(local, RecordTable)) +
-           std::max<qint64>(0, last.history - ReadForwardPosition(local, HistoryTable)) +
-           std::max<qint64>(0, last.journal - ReadForwardPosition(local, JournalTable));
+    return std::max<qint64>(0, last.records - at(CentralTable::Records)) +
+           std::max<qint64>(0, last.history - at(CentralTable::History)) +
+           std::max<qint64>(0, last.journal - at(CentralTable::Journal));
 }
 
-bool TForwarder::forwardOnce(TDatabase& local, QSqlDatabase& central)
+bool TForwarder::forwardOnce(TDatabase& local)
 {
-    maintain(central);
+    maintain();
     // The registry first: a reading's or an entry's instrument is there before it.
-    forwardRegistry(local, central);
-    const int sent[] = {forwardRecords(local, central), forwardHistory(local, central), forwardJournal(local, central)};
-    // Rows stored while this pass ran are no backlog: only a full batch says more was waiting.
-    const bool more = std::any_of(std::begin(sent), std::end(sent), [this](int n) { return n >= m_options.batch; });
-    setStatus(more ? TState::Backlog : TState::Synced, backlog(local), {});
-    return std::any_of(std::begin(sent), std::end(sent), [](int n) { return n > 0; });
+    forwardRegistry(local);
+    // Readings while full batches come (a backlog), for a while; then the other tables have their turn.
+    int records = 0;
+    for (int n = m_options.batch; n >= m_options.batch && records < 20 * m_options.batch && !m_stop;)
+        records += n = forwardRecords(local);
+    const int sentRows[] = {records, forwardHistory(local), forwardJournal(local)};
+    return std::any_of(std::begin(sentRows), std::end(sentRows), [](int n) { return n > 0; });
 }
 
-void TForwarder::maintain(QSqlDatabase& central)
+void TForwarder::maintain()
 {
     const QDate today = QDateTime::currentDateTimeUtc().date();
     if (m_maintainedOn == today)
         return;
-    try {
-        // Made ahead: the first reading of a month does not wait for its partition.
-        for (const QDate month : {today, today.addMonths(1)})
-            m_partitions.insert(EnsureMonthPartition(central, month));
-        if (m_config.retentionMonths > 0) {
-            const QDate from = today.addMonths(-m_config.retentionMonths);
-            m_retainedFrom = QDate(from.year(), from.month(), 1);
-            for (const QString& name : DropPartitionsBefore(central, m_retainedFrom)) {
-                m_partitions.erase(name);
-                LogError(QStringLiteral("中心库：保留 %1 个月，已删除分区 %2").arg(m_config.retentionMonths).arg(name));
-            }
+    // Made ahead: the first reading of a month does not wait for its partition.
+    for (const QDate month : {today, today.addMonths(1)})
+        m_partitions.insert(EnsureMonthPartition(*m_central, month));
+    if (m_config.retentionMonths > 0) {
+        const QDate from = today.addMonths(-m_config.retentionMonths);
+        m_retainedFrom = QDate(from.year(), from.month(), 1);
+        for (const QString& name : DropPartitionsBefore(*m_central, m_retainedFrom)) {
+            m_partitions.erase(name);
+            LogError(QStringLiteral("中心库：保留 %1 个月，已删除分区 %2").arg(m_config.retentionMonths).arg(name));
         }
-    } catch (const std::exception& e) {
-        throw ECentral(e.what());
     }
     m_maintainedOn = today;
 }
 
-void TForwarder::forwardRegistry(TDatabase& local, QSqlDatabase& central)
+void TForwarder::forwardRegistry(TDatabase& local)
 {
     const TQueryResult all = SelectApparatus(local);
     const int idAt = int(all.columns().indexOf(Column::ID));
@@ -290,93 +312,103 @@ void TForwarder::forwardRegistry(TDatabase& local, QSqlDatabase& central)
         removed = removed || !now.count(entry.first);
     if (changed.empty() && !removed)
         return;
-    inCentralTransaction(central, [&] {
-        UpsertApparatus(central, m_config.station, rowsOf(all, std::move(changed)));
+    InCentralTransaction(*m_central, [&] {
+        UpsertApparatus(*m_central, m_config.station, rowsOf(all, std::move(changed)), m_notes);
         if (removed) {
             std::vector<qint64> present;
             for (const auto& entry : now)
                 present.push_back(entry.first);
-            MarkRemovedApparatus(central, m_config.station, present);
+            MarkRemovedApparatus(*m_central, m_config.station, present);
         }
+        return 0;
     });
     m_registry = std::move(now);
     m_registryKnown = true;
 }
 
-int TForwarder::forwardRecords(TDatabase& local, QSqlDatabase& central)
+int TForwarder::forwardRecords(TDatabase& local)
 {
     // Readings older than the retention are not sent: their partitions are gone for good.
-    const TRecordBatch batch = SelectRecordBatchAfter(local, ReadForwardPosition(local, RecordTable), m_options.batch,
-                                                      m_retainedFrom.isValid() ? m_retainedFrom.toString(Qt::ISODate) : QString());
+    TRecordBatch batch = m_prefetch->Next({position(CentralTable::Records),
+                                           m_retainedFrom.isValid() ? m_retainedFrom.toString(Qt::ISODate) : QString(),
+                                           m_copyStation});
     if (batch.read == 0)
         return 0;
-    try {
-        // Each month the batch touches has its partition first (outside the batch's transaction).
-        for (const QString& month : batch.months) {
-            const QDate first = QDate::fromString(month + QStringLiteral("-01"), Qt::ISODate);
-            if (first.isValid() && !m_partitions.count(MonthPartitionName(first)))
-                m_partitions.insert(EnsureMonthPartition(central, first));
-        }
-    } catch (const std::exception& e) {
-        throw ECentral(e.what());
+    if (batch.leftOut > 0)
+        m_notes.Note(QStringLiteral("ApparatusRecord"), batch.firstLeftOut, QStringLiteral("InDateTime/ApparatusID"),
+                     QStringLiteral("没有可用的时间（0001 至 9999 年）或仪表：此行未发送"));
+    if (batch.nulled > 0)
+        m_notes.Note(QStringLiteral("ApparatusRecord"), batch.firstNulled, QStringLiteral("温度"),
+                     QStringLiteral("不是有限数值：以空值发送"));
+    // Each month the batch touches has its partition first (outside the batch's transaction).
+    for (const QString& month : batch.months) {
+        const QDate first = QDate::fromString(month + QStringLiteral("-01"), Qt::ISODate);
+        if (first.isValid() && !m_partitions.count(MonthPartitionName(first)))
+            m_partitions.insert(EnsureMonthPartition(*m_central, first));
     }
-    if (batch.kept > 0)
-        inCentralTransaction(central, [&] { InsertRecords(central, m_config.station, batch); });
-    // Only now: a kill before this line sends the batch again, and the central key ignores it.
-    WriteForwardPosition(local, RecordTable, batch.last);
+    if (batch.kept > 0) {
+        CopyRecords(*m_central, m_config.station, batch.lines, batch.last, {}, [this](const char* name) { step(name); });
+    } else {
+        WriteCentralPosition(*m_central, m_config.station, CentralTable::Records, batch.last);
+    }
+    step("committed");
+    sent(local, CentralTable::Records, batch.last);
+    step("cached");
     m_forwarded += uint64_t(batch.read);
     return batch.read;
 }
 
-int TForwarder::forwardHistory(TDatabase& local, QSqlDatabase& central)
+int TForwarder::forwardHistory(TDatabase& local)
 {
-    qint64 position = ReadForwardPosition(local, HistoryTable);
+    qint64 at = position(CentralTable::History);
     // The history window can delete the newest writes, and SQLite then gives their IDs again: when
     // the row at the position is no longer the one sent, everything is sent again (the central rows
     // are brought up to date, the unchanged ones untouched).
-    if (position > 0) {
-        const TQueryResult atPosition = SelectHistoryAfter(local, position - 1, 1);
-        const QVariantList tip = atPosition.rows().empty() || atPosition.rows().front().value(0).toLongLong() != position
+    if (at > 0) {
+        const TQueryResult atPosition = SelectHistoryAfter(local, at - 1, 1);
+        const QVariantList tip = atPosition.rows().empty() || atPosition.rows().front().value(0).toLongLong() != at
                                      ? QVariantList{}
                                      : atPosition.rows().front();
-        if (m_historyTip.first != position)
-            m_historyTip = {position, tip}; // not sent by this run: taken as it is
+        if (m_historyTip.first != at)
+            m_historyTip = {at, tip}; // not sent by this connection: taken as it is
         else if (m_historyTip.second != tip) {
             LogError(QStringLiteral("中心库：参数历史的最新记录已删除或替换，重新发送全部参数历史"));
-            position = 0;
-            WriteForwardPosition(local, HistoryTable, 0);
+            at = 0;
+            WriteCentralPosition(*m_central, m_config.station, CentralTable::History, 0);
+            sent(local, CentralTable::History, 0);
             m_historyTip = {0, {}}; // said once, even when nothing is left to send
         }
     }
-    const TQueryResult rows = SelectHistoryAfter(local, position, m_options.batch);
+    const TQueryResult rows = SelectHistoryAfter(local, at, m_options.batch);
     if (rows.rows().empty())
         return 0;
-    inCentralTransaction(central, [&] { InsertHistoryRows(central, m_config.station, rows); });
-    WriteForwardPosition(local, HistoryTable, rows.rows().back().value(0).toLongLong());
-    m_historyTip = {rows.rows().back().value(0).toLongLong(), rows.rows().back()};
+    const qint64 last = rows.rows().back().value(0).toLongLong();
+    InCentralTransaction(*m_central, [&] {
+        InsertHistoryRows(*m_central, m_config.station, rows, m_notes);
+        WriteCentralPosition(*m_central, m_config.station, CentralTable::History, last);
+        return 0;
+    });
+    sent(local, CentralTable::History, last);
+    m_historyTip = {last, rows.rows().back()};
     return int(rows.rows().size());
 }
 
-int TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
+int TForwarder::forwardJournal(TDatabase& local)
 {
     // An alarm's row changes after it is sent (cleared, acknowledged). The central database says
     // which of the station's alarms it holds open, once per connection; those are watched from then.
-    const qint64 position = ReadForwardPosition(local, JournalTable);
+    const qint64 at = position(CentralTable::Journal);
     if (!m_openKnown) {
-        try {
-            for (qint64 id : SelectOpenJournal(central, m_config.station))
-                if (id <= position)
-                    m_openJournal.emplace(id, QVariantList{});
-        } catch (const std::exception& e) {
-            throw ECentral(e.what());
-        }
+        for (qint64 id : SelectOpenJournal(*m_central, m_config.station))
+            if (id <= at)
+                m_openJournal.emplace(id, QVariantList{});
         m_openKnown = true;
     }
     std::vector<QVariantList> send;
     // The watched rows are read again only when some alarm up to the same position was cleared or
     // acknowledged since (counted before they are read: a change after the count shows next time).
-    const std::pair<qint64, qint64> changeable = CountChangeableAlarms(local, position);
-    if (!m_openJournal.empty() && (changeable != m_changeable || position != m_changeableAt || !m_watchedSent)) {
+    const std::pair<qint64, qint64> changeable = CountChangeableAlarms(local, at);
+    if (!m_openJournal.empty() && (changeable != m_changeable || at != m_changeableAt || !m_watchedSent)) {
         std::vector<qint64> ids;
         ids.reserve(m_openJournal.size());
         for (const auto& entry : m_openJournal)
@@ -390,15 +422,21 @@ int TForwarder::forwardJournal(TDatabase& local, QSqlDatabase& central)
         }
         m_openJournal = std::move(watched); // a row the station no longer has is not watched
     }
-    const TQueryResult fresh = SelectJournalAfter(local, position, m_options.batch);
+    const TQueryResult fresh = SelectJournalAfter(local, at, m_options.batch);
     send.insert(send.end(), fresh.rows().begin(), fresh.rows().end());
+    const qint64 last = fresh.rows().empty() ? at : fresh.rows().back().value(0).toLongLong();
     if (!send.empty())
-        inCentralTransaction(central, [&] { UpsertJournal(central, m_config.station, rowsOf(fresh, send)); });
+        InCentralTransaction(*m_central, [&] {
+            UpsertJournal(*m_central, m_config.station, rowsOf(fresh, send), m_notes);
+            if (last != at)
+                WriteCentralPosition(*m_central, m_config.station, CentralTable::Journal, last);
+            return 0;
+        });
     m_changeable = changeable;
-    m_changeableAt = position;
+    m_changeableAt = at;
     m_watchedSent = true;
-    if (!fresh.rows().empty())
-        WriteForwardPosition(local, JournalTable, fresh.rows().back().value(0).toLongLong());
+    if (last != at)
+        sent(local, CentralTable::Journal, last);
     // Watched from now on: the alarms still to be cleared or acknowledged, as they were sent.
     for (const QVariantList& row : send) {
         const bool open = row.value(3).toString().startsWith(QLatin1String("alarm.")) &&

@@ -282,10 +282,7 @@ void TMonitorCore::startForwarding()
     } catch (const EDatabaseError& e) {
         LogError(QString::fromUtf8(e.what()));
     }
-    LogError(QStringLiteral("中心库：转发到 %1:%2/%3，站点 %4")
-                 .arg(central.host)
-                 .arg(central.port)
-                 .arg(central.database, central.station));
+    LogError(QStringLiteral("中心库：转发到 %1，站点 %2").arg(central.Describe(), central.station));
     m_forwarder = std::make_unique<TForwarder>(m_state.DataPath, central, [this](const TForwarder::TStatus& status) {
         // Heard on the forwarder's thread; handled on this one (the forwarder ends before this
         // object does).
@@ -304,8 +301,9 @@ std::optional<TForwarder::TStatus> TMonitorCore::CentralStatus() const
 
 void TMonitorCore::centralChangedHere(const TForwarder::TStatus& status)
 {
-    // The journal says when the central database went away and when all had been sent again; the
-    // rest is said on the standard error output only.
+    // The journal says when the central database went away and when all had been sent again; a
+    // backlog is said when the catch-up after a loss begins. The routine backlog of a fresh commit,
+    // sent within moments, is only shown.
     if (status.state == TForwarder::TState::Unreachable && !m_centralLost) {
         m_centralLost = true;
         const QString why = status.error.simplified();
@@ -314,7 +312,7 @@ void TMonitorCore::centralChangedHere(const TForwarder::TStatus& status)
     } else if (status.state == TForwarder::TState::Synced && m_centralLost) {
         m_centralLost = false;
         JournalEvent(-1, JournalKind::Central, QStringLiteral("已同步"));
-    } else if (status.state != TForwarder::TState::Unreachable) {
+    } else if (status.state == TForwarder::TState::Backlog && m_centralLost) {
         LogError(TForwarder::StatusText(status));
     }
     emit centralChanged(status);
@@ -340,6 +338,11 @@ void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
         break;
     case TRecordWriter::TEvent::Kind::Dropped: reportError(RecordingDroppedText(event.count)); break;
     case TRecordWriter::TEvent::Kind::Journaled: journaled(); break;
+    case TRecordWriter::TEvent::Kind::Stored:
+        // What is committed goes on to the central database at once.
+        if (m_forwarder)
+            m_forwarder->Wake();
+        break;
     case TRecordWriter::TEvent::Kind::Recovered:
         // The writer's own line is on the standard error output.
         emit recovered(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));

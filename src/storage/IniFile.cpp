@@ -257,8 +257,10 @@ bool ParseIniInteger(const std::string& text, int& value)
 
 TIniFile::TIniFile(QString fileName) : m_fileName(std::move(fileName)) {}
 
-QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue, bool* cut) const
 {
+    if (cut)
+        *cut = false;
     std::string data;
     if (readFile(m_fileName.toStdString(), data) != TReadState::Ok)
         return defaultValue;
@@ -267,7 +269,10 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
     if (p.key < 0)
         return defaultValue;
     const std::string& text = lines[std::size_t(p.key)].text;
-    std::string value = cutValue(trim(text.substr(text.find('=') + 1)));
+    const std::string whole = trim(text.substr(text.find('=') + 1));
+    std::string value = cutValue(whole);
+    if (cut)
+        *cut = value.size() < whole.size();
     return QString::fromStdString(GbkToUtf8(value));
 }
 

@@ -21,8 +21,10 @@ public:
 
     const QString& FileName() const { return m_fileName; }
 
-    // Sections and keys match without regard to case; values come trimmed, at most 2047 bytes.
-    QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+    // Sections and keys match without regard to case; values come trimmed, at most 2047 bytes
+    // (`cut` says whether the file held more).
+    QString ReadString(const QString& section, const QString& key, const QString& defaultValue,
+                       bool* cut = nullptr) const;
     // Decimal, or hexadecimal after 0x/0X; anything else (or nothing) gives the default.
     int ReadInteger(const QString& section, const QString& key, int defaultValue) const;
     // Replaces the value where it stands or adds the key, creating section and file; every other

@@ -191,6 +191,8 @@ void TRecordWriter::written(const std::vector<TQueued>& batch)
     m_written += batch.size() - std::size_t(journaled);
     if (journaled > 0 && m_report)
         m_report({TEvent::Kind::Journaled, {}, std::size_t(journaled)});
+    if (m_report)
+        m_report({TEvent::Kind::Stored, {}, batch.size()});
     if (m_failing.exchange(false)) {
         LogError(QStringLiteral("数据库恢复写入，暂存的读数继续写入（尚余 %1 条）").arg(waiting));
         if (m_report)

@@ -49,6 +49,7 @@ public:
             Dropped,   // the waiting rows reached Capacity: the oldest go (once per outage)
             Recovered, // the database took the waiting rows again; count: rows written
             Journaled, // journal entries are committed; count: how many
+            Stored,    // a transaction is committed; count: rows and entries in it
         };
         Kind kind;
         QString text;

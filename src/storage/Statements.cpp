@@ -89,30 +89,37 @@ const QString WriteForwardPosition = QStringLiteral(
     "ON CONFLICT(TableName) DO UPDATE SET LastID = excluded.LastID");
 // The arrays in one pass; every aggregate sees the rows in the same order, so the arrays stay
 // aligned whatever that order is.
-const QString SelectRecordBatchAfter = [] {
-    auto number = [](const char* c) {
-        return QStringLiteral("'{' || coalesce(group_concat(CASE WHEN typeof(%1) IN ('integer', 'real') AND "
-                              "%1 BETWEEN -1e300 AND 1e300 THEN CAST(%1 AS TEXT) ELSE 'NULL' END) FILTER (WHERE keep), '') "
-                              "|| '}'")
-            .arg(QLatin1String(c));
-    };
-    QStringList columns{QStringLiteral("coalesce(max(RecordID), 0) AS last"), QStringLiteral("count(*) AS n"),
-                        QStringLiteral("count(*) FILTER (WHERE keep) AS kept"),
-                        QStringLiteral("coalesce(group_concat(DISTINCT substr(t, 1, 7)) FILTER (WHERE keep), '') AS months"),
-                        QStringLiteral("'{' || coalesce(group_concat(RecordID) FILTER (WHERE keep), '') || '}'"),
-                        QStringLiteral("'{' || coalesce(group_concat(ApparatusID) FILTER (WHERE keep), '') || '}'"),
-                        QStringLiteral("'{' || coalesce(group_concat(t) FILTER (WHERE keep), '') || '}'")};
-    for (const char* c : {"AActTemperature", "BActTemperature", "CActTemperature", "DActTemperature",
-                          "ABlackTemperature", "BBlackTemperature", "CBlackTemperature", "DBlackTemperature"})
-        columns << number(c);
-    // Years the central time type and its monthly partitions can hold.
-    return QStringLiteral("SELECT %1 FROM (SELECT *, t IS NOT NULL AND t >= :from AND t >= '0001' AND t < '9999-12' AS keep "
-                          "FROM (SELECT RecordID, "
-                          "CAST(ApparatusID AS INTEGER) AS ApparatusID, strftime('%Y-%m-%dT%H:%M:%SZ', InDateTime, 'utc') AS t, "
-                          "AActTemperature, BActTemperature, CActTemperature, DActTemperature, ABlackTemperature, "
-                          "BBlackTemperature, CBlackTemperature, DBlackTemperature FROM ApparatusRecord "
-                          "WHERE RecordID > :id ORDER BY RecordID LIMIT :n))")
-        .arg(columns.join(QStringLiteral(", ")));
+// A batch of readings as lines of PostgreSQL's COPY text format, made here in one pass: the central
+// drain then only hands them on. A value that is no finite number goes as NULL (counted), a reading
+// whose time is none or out of the years the central partitions hold, or without an instrument, is
+// left out (counted); one before :from (the central retention) is not sent. The batch is
+// materialised once, so that no time or number is converted twice, and each line is one printf.
+const QString SelectRecordCopyAfter = [] {
+    const char* const columns[] = {"AActTemperature", "BActTemperature", "CActTemperature", "DActTemperature",
+                                   "ABlackTemperature", "BBlackTemperature", "CBlackTemperature", "DBlackTemperature"};
+    QStringList values, nulled, fields;
+    QString format = QStringLiteral("%s\t%d\t%d\t%s");
+    for (const char* c : columns) {
+        values << QStringLiteral("CASE typeof(%1) WHEN 'real' THEN CASE WHEN abs(%1) <= 1e300 THEN CAST(%1 AS TEXT) END "
+                                 "WHEN 'integer' THEN CAST(%1 AS TEXT) WHEN 'null' THEN '\\N' END AS %1")
+                      .arg(QLatin1String(c));
+        nulled << QStringLiteral("(%1 IS NULL)").arg(QLatin1String(c));
+        fields << QStringLiteral("coalesce(%1, '\\N')").arg(QLatin1String(c));
+        format += QStringLiteral("\t%s");
+    }
+    return QStringLiteral(
+               "WITH r AS MATERIALIZED (SELECT RecordID, CAST(ApparatusID AS INTEGER) AS a, "
+               "strftime('%Y-%m-%dT%H:%M:%SZ', InDateTime, 'utc') AS t, %1 FROM ApparatusRecord "
+               "WHERE RecordID > :id ORDER BY RecordID LIMIT :n) "
+               "SELECT coalesce(max(RecordID), 0), count(*), count(*) FILTER (WHERE keep), "
+               "coalesce(group_concat(DISTINCT substr(t, 1, 7)) FILTER (WHERE keep), ''), "
+               "coalesce(group_concat(line, '') FILTER (WHERE keep), ''), "
+               "count(*) FILTER (WHERE NOT valid), coalesce(min(RecordID) FILTER (WHERE NOT valid), 0), "
+               "coalesce(sum(nulled) FILTER (WHERE keep), 0), coalesce(min(RecordID) FILTER (WHERE keep AND nulled > 0), 0) "
+               "FROM (SELECT *, valid AND t >= :from AS keep FROM (SELECT RecordID, t, "
+               "t IS NOT NULL AND t >= '0001' AND t < '9999-12' AND a IS NOT NULL AS valid, %2 AS nulled, "
+               "printf('%3\n', :station, RecordID, a, t, %4) AS line FROM r))")
+        .arg(values.join(QStringLiteral(", ")), nulled.join(QLatin1Char('+')), format, fields.join(QStringLiteral(", ")));
 }();
 const QString InsertDatabaseKey =
     QStringLiteral("INSERT OR IGNORE INTO ForwardPosition(TableName, LastID) VALUES(:t, :id)");
@@ -250,10 +257,12 @@ qint64 ForwardDatabaseKey(TDatabase& db)
     return ReadForwardPosition(db, name);
 }
 
-TRecordBatch SelectRecordBatchAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc)
+TRecordBatch SelectRecordCopyAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc, const QString& station)
 {
-    const TQueryResult r =
-        db.Query(Sql::SelectRecordBatchAfter, {{":id", lastId}, {":n", limit}, {":from", textOrEmpty(fromUtc)}});
+    const TQueryResult r = db.Query(Sql::SelectRecordCopyAfter, {{":id", lastId},
+                                                                 {":n", limit},
+                                                                 {":from", textOrEmpty(fromUtc)},
+                                                                 {":station", textOrEmpty(station)}});
     TRecordBatch b;
     if (r.rows().empty())
         return b;
@@ -263,8 +272,11 @@ TRecordBatch SelectRecordBatchAfter(TDatabase& db, qint64 lastId, int limit, con
     b.kept = row.value(2).toInt();
     if (!row.value(3).toString().isEmpty())
         b.months = row.value(3).toString().split(QLatin1Char(','));
-    for (qsizetype c = 4; c < row.size(); ++c)
-        b.arrays << row.value(c).toString();
+    b.lines = row.value(4).toString().toStdString();
+    b.leftOut = row.value(5).toInt();
+    b.firstLeftOut = row.value(6).toLongLong();
+    b.nulled = row.value(7).toInt();
+    b.firstNulled = row.value(8).toLongLong();
     return b;
 }
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QSqlTableModel;
@@ -49,19 +50,23 @@ void WriteForwardPosition(TDatabase& db, const QString& table, qint64 lastId);
 // a station name that another database already forwards under is refused.
 qint64 ForwardDatabaseKey(TDatabase& db);
 // The next readings after a position (in ID order, at most `limit`) as the central database takes
-// them, made by SQLite in one pass: each column one array literal ("{41.5,NULL,42}"), times in UTC
-// ("2026-12-09T00:00:00Z", the 'utc' modifier applying the station's zone). A reading whose time is
-// malformed or out of the years 1 to 9999, or before `fromUtc` ("2026-10-01"; empty: no bound), is
-// left out of the arrays but
-// counts in `last`; a temperature that is no finite number is NULL.
+// them, made by SQLite in one pass: times in UTC ("2026-12-09T00:00:00Z", the 'utc' modifier applying
+// the station's zone). A reading whose time is malformed or out of the years 1 to 9999, or before
+// `fromUtc` ("2026-10-01"; empty: no bound), is left out of the lines but counts in `last`; a
+// temperature that is no finite number is NULL.
 struct TRecordBatch {
     qint64 last = 0;    // the highest ID read; 0 when none was
     int read = 0;       // readings read
-    int kept = 0;       // readings in the arrays
-    QStringList arrays; // IDs, instruments, times, then AAct..DAct, ABlack..DBlack temperatures
+    int kept = 0;       // readings in the lines
+    std::string lines;  // COPY text lines: station, ID, instrument, UTC time, AAct..DAct, ABlack..DBlack
     QStringList months; // the UTC months of the kept readings ("2026-11")
+    int leftOut = 0;    // readings without a usable time or instrument, and the first of them
+    qint64 firstLeftOut = 0;
+    int nulled = 0;     // temperatures that were no finite number, sent as NULL, and the first reading
+    qint64 firstNulled = 0;
 };
-TRecordBatch SelectRecordBatchAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc);
+// `station` is the first field of every line, as COPY takes it.
+TRecordBatch SelectRecordCopyAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc, const QString& station);
 // Parameter writes and journal entries after a position, in ID order, at most `limit` (the ID first,
 // then the table's columns; the journal's as SelectJournalRows gives them).
 TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit);

@@ -1,5 +1,6 @@
 // zeva-initdb: creates PATH/DataBase/Data.db with the permanent tables, optionally with demo instruments.
 #include "CentralSchema.h"
+#include "CentralSettings.h"
 #include "Database.h"
 #include "Statements.h"
 #include "UPublic.h"
@@ -21,8 +22,8 @@ const char* const Help = "usage: zeva-initdb PATH [--demo]\n"
                         "  creates PATH/DataBase/Data.db; an existing file is never touched\n"
                         "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n"
                         "  --central creates what is missing of the central schema in an existing PostgreSQL\n"
-                        "    database, e.g. 'host=db.plant.lan dbname=plant user=zeva' (keys host, port, dbname,\n"
-                        "    user, sslmode; the password comes from ~/.pgpass or PGPASSFILE)\n";
+                        "    database, e.g. 'host=db.plant.lan dbname=plant user=zeva' (every key of libpq but\n"
+                        "    password: the password comes from ~/.pgpass or PGPASSFILE)\n";
 
 int usage()
 {
@@ -54,15 +55,13 @@ void addDemo(TDatabase& db)
 // The central schema, and the readings' partitions of this month and the next.
 int initCentral(const QString& conninfo)
 {
-    const QString connection = QStringLiteral("central");
     try {
-        QSqlDatabase db = OpenCentral(connection, ParseConnInfo(conninfo));
+        TPgConnection db(ParseConnInfo(conninfo).params);
         EnsureCentralSchema(db);
         const QDate today = QDate::currentDate();
         EnsureMonthPartition(db, today);
         EnsureMonthPartition(db, today.addMonths(1));
-        std::printf("zeva-initdb: the central schema is ready in %s\n", qPrintable(db.databaseName()));
-        db.close();
+        std::printf("zeva-initdb: the central schema is ready in %s\n", db.DatabaseName().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zeva-initdb: %s\n", e.what());
         return 1;
@@ -78,11 +77,8 @@ int main(int argc, char** argv)
         return 0;
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    if (args.size() == 2 && args[0] == QStringLiteral("--central")) {
-        const int rc = initCentral(args[1]);
-        QSqlDatabase::removeDatabase(QStringLiteral("central"));
-        return rc;
-    }
+    if (args.size() == 2 && args[0] == QStringLiteral("--central"))
+        return initCentral(args[1]);
     bool demo = args.removeAll(QStringLiteral("--demo")) > 0;
     if (args.size() != 1 || args[0].startsWith(QLatin1Char('-')))
         return usage();
