@@ -30,11 +30,13 @@ std::string oneLine(const char* text)
     return QString::fromUtf8(text ? text : "").simplified().toStdString();
 }
 
-// Unless the settings name them: our name in pg_stat_activity, and for TCP keepalives and the user
-// timeout, so that the kernel too gives a dead path up.
+// Unless the settings name them: texts in UTF-8 whatever the server's encoding, our name in
+// pg_stat_activity, and TCP keepalives and the user timeout, so that the kernel too gives a dead
+// path up.
 const std::pair<const char*, const char*> SessionDefaults[] = {
-    {"application_name", "zeva"}, {"keepalives", "1"},           {"keepalives_idle", "10"},
-    {"keepalives_interval", "5"}, {"keepalives_count", "3"},     {"tcp_user_timeout", "20000"},
+    {"client_encoding", "UTF8"},  {"application_name", "zeva"}, {"keepalives", "1"},
+    {"keepalives_idle", "10"},    {"keepalives_interval", "5"}, {"keepalives_count", "3"},
+    {"tcp_user_timeout", "20000"},
 };
 
 // Times are sent with their offset; the session's zone only names them in messages. The server's
