@@ -301,19 +301,25 @@ std::optional<TForwarder::TStatus> TMonitorCore::CentralStatus() const
 
 void TMonitorCore::centralChangedHere(const TForwarder::TStatus& status)
 {
-    // The journal says when the central database went away and when all had been sent again; a
-    // backlog is said when the catch-up after a loss begins. The routine backlog of a fresh commit,
-    // sent within moments, is only shown.
-    if (status.state == TForwarder::TState::Unreachable && !m_centralLost) {
+    // The journal says when the central database went away and when all had been sent again. The
+    // log says each state that differs from the last one said, and a backlog only as the catch-up
+    // after a loss: the routine backlog of a fresh commit, sent within moments, is only shown. The
+    // forwarder says the reason of a loss itself.
+    using TState = TForwarder::TState;
+    if (status.state == TState::Unreachable && !m_centralLost) {
         m_centralLost = true;
         const QString why = status.error.simplified();
         JournalEvent(-1, JournalKind::Central,
                      QStringLiteral("不可达（%1）").arg(why.size() > 160 ? why.left(159) + QChar(0x2026) : why));
-    } else if (status.state == TForwarder::TState::Synced && m_centralLost) {
+    } else if (status.state == TState::Synced && m_centralLost) {
         m_centralLost = false;
         JournalEvent(-1, JournalKind::Central, QStringLiteral("已同步"));
-    } else if (status.state == TForwarder::TState::Backlog && m_centralLost) {
-        LogError(TForwarder::StatusText(status));
+    }
+    const bool say = status.state == TState::Backlog ? m_centralSaid == TState::Unreachable : m_centralSaid != status.state;
+    if (say) {
+        if (status.state != TState::Unreachable)
+            LogError(TForwarder::StatusText(status));
+        m_centralSaid = status.state;
     }
     emit centralChanged(status);
 }

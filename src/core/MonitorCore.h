@@ -199,6 +199,7 @@ private:
     std::unique_ptr<TRecordWriter> m_writer;
     std::unique_ptr<TForwarder> m_forwarder;
     bool m_centralLost = false; // the journal said the central database is unreachable
+    std::optional<TForwarder::TState> m_centralSaid; // the central state the log said last
     TComm* m_comM = nullptr;
     QTimer* m_timerA = nullptr;
     TReconnect* m_reconnect = nullptr;
