@@ -83,6 +83,22 @@ const char* const ListPartitions =
     "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
     " JOIN pg_class p ON p.oid = i.inhparent WHERE p.relname = 'apparatus_record' ORDER BY c.relname";
 
+// Whether every object of the schema is there, asked of the catalog alone: the DDL's IF NOT EXISTS
+// still asks for locks on the tables, which a station that froze in the middle of a batch holds.
+const char* const SchemaComplete =
+    "SELECT to_regclass('station') IS NOT NULL AND to_regclass('apparatus') IS NOT NULL"
+    " AND to_regclass('apparatus_record') IS NOT NULL AND to_regclass('apparatus_history') IS NOT NULL"
+    " AND to_regclass('event_journal') IS NOT NULL AND to_regclass('forward_position') IS NOT NULL"
+    " AND to_regclass('apparatus_record_instrument_time') IS NOT NULL"
+    " AND to_regclass('apparatus_record_station_time') IS NOT NULL"
+    " AND to_regclass('apparatus_history_station_time') IS NOT NULL"
+    " AND to_regclass('event_journal_station_time') IS NOT NULL"
+    " AND to_regclass('event_journal_instrument_time') IS NOT NULL AND to_regclass('event_journal_open') IS NOT NULL"
+    " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('apparatus') AND attname = 'removed_at'"
+    " AND NOT attisdropped)"
+    " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('station') AND attname = 'database_key'"
+    " AND NOT attisdropped)";
+
 // Runs `body` in one transaction under the schema lock.
 template <typename F> auto inSchemaTransaction(TPgConnection& db, F body)
 {
@@ -101,6 +117,8 @@ QDate firstOfMonth(QDate day)
 
 void EnsureCentralSchema(TPgConnection& db)
 {
+    if (db.Exec(SchemaComplete).Value(0, 0) == "t")
+        return;
     inSchemaTransaction(db, [&] {
         for (const char* sql : Schema)
             db.Exec(sql);
@@ -118,6 +136,9 @@ QString EnsureMonthPartition(TPgConnection& db, QDate day)
     const QDate from = firstOfMonth(day), to = from.addMonths(1);
     const QString name = MonthPartitionName(day);
     // Months in UTC: a station's local midnight falls inside one of them all the same.
+    // Asked first: the create locks the readings' table even when the partition is there.
+    if (db.Exec("SELECT to_regclass(" + PgLiteral(name.toStdString()) + ") IS NOT NULL").Value(0, 0) == "t")
+        return name;
     const QString sql = QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF apparatus_record"
                                        " FOR VALUES FROM ('%2 00:00:00+00') TO ('%3 00:00:00+00')")
                             .arg(name, from.toString(Qt::ISODate), to.toString(Qt::ISODate));

@@ -67,7 +67,7 @@ const char* const SelectOpenJournalSql =
 const char* const UpsertStationSql =
     "INSERT INTO station (station, database_key) VALUES ($1, $2) ON CONFLICT (station) DO UPDATE"
     " SET last_seen = now(), database_key = coalesce(station.database_key, excluded.database_key)"
-    " RETURNING database_key";
+    " RETURNING database_key, xmax = 0";
 
 // One statement per batch, whatever its size: the columns travel as arrays, times in UTC.
 const char* const SelectPositionsSql = "SELECT table_name, last_id FROM forward_position WHERE station = $1";
@@ -241,7 +241,7 @@ void TValueNotes::Note(const QString& what, qint64 id, const QString& value, con
     LogError(QStringLiteral("中心库：%1 第 %2 行的值“%3”%4（此后同类不再提示）").arg(what).arg(id).arg(shown, why));
 }
 
-void UpsertStation(TPgConnection& db, const QString& station, qint64 databaseKey)
+bool UpsertStation(TPgConnection& db, const QString& station, qint64 databaseKey)
 {
     const TPgResult r = db.Exec(UpsertStationSql, {station.toStdString(), std::to_string(databaseKey)});
     // Two databases under one name would overwrite each other's rows (a reinstalled PC, a second
@@ -251,6 +251,7 @@ void UpsertStation(TPgConnection& db, const QString& station, qint64 databaseKey
                            .arg(station)
                            .toStdString(),
                        {}, false);
+    return r.Value(0, 1) == "t";
 }
 
 void UpsertApparatus(TPgConnection& db, const QString& station, const TQueryResult& rows, TValueNotes& notes)

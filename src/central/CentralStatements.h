@@ -28,8 +28,8 @@ private:
 };
 
 // The station's row, made when missing with the key of the database it forwards from; its last_seen
-// moves on. Throws EDatabaseError when the name is another database's.
-void UpsertStation(TPgConnection& db, const QString& station, qint64 databaseKey);
+// moves on. True when it was made now. Throws EPgError when the name is another database's.
+bool UpsertStation(TPgConnection& db, const QString& station, qint64 databaseKey);
 // The station's registry (SelectApparatus's columns): a new or changed row is written, one the
 // central database holds as it is stays untouched; the rows whose local ID is not in `present` are
 // marked removed (a row that comes back is marked present again).

@@ -115,10 +115,10 @@ void TForwarder::step(std::string_view name) const
         m_options.onStep(name);
 }
 
-void TForwarder::wait(std::chrono::milliseconds time)
+void TForwarder::wait(std::chrono::milliseconds time, bool wakeable)
 {
     std::unique_lock lock(m_mutex);
-    m_wake.wait_for(lock, time, [this] { return m_stop || m_woken; });
+    m_wake.wait_for(lock, time, [&] { return m_stop || (wakeable && m_woken); });
     m_woken = false;
 }
 
@@ -147,8 +147,9 @@ void TForwarder::run()
                     wait(m_options.idle);
                     continue;
                 }
-                // Never 已同步 while rows wait, even while a server takes its time over them.
-                if (const qint64 waiting = backlog(local); waiting > 0)
+                // Never 已同步 while rows wait, even while a server takes its time over them (an
+                // unreachable state stays until a pass gets through).
+                if (const qint64 waiting = backlog(local); waiting > 0 && Status().state == TState::Synced)
                     setStatus(TState::Backlog, waiting, {});
                 const bool sentSome = forwardOnce(local);
                 const qint64 waiting = backlog(local);
@@ -157,24 +158,28 @@ void TForwarder::run()
                 backoff = m_options.backoffFirst;
                 localTrouble.clear();
                 centralTrouble.clear();
+                m_connectedSaid = false; // the next connection is news again
                 if (!sentSome || waiting == 0)
                     wait(m_options.idle);
             } catch (const EPgStopped&) {
                 break;
             } catch (const EPgError& e) {
+                if (!m_central)
+                    m_connectedSaid = false; // no connection: the one that follows is news
                 m_central.reset();
                 const QString why = e.TimedOut() ? QStringLiteral("服务器无应答") : QString::fromUtf8(e.what());
-                if (QString::fromUtf8(e.what()) != centralTrouble)
+                // Said once while it stays the same (its details may name another row each time).
+                if (QString::fromUtf8(e.Primary().c_str()) != centralTrouble)
                     LogError(QStringLiteral("中心库：") + QString::fromUtf8(e.what()) +
                              (e.TimedOut() ? QStringLiteral("，连接已放弃，稍后重连") : QString()));
-                centralTrouble = QString::fromUtf8(e.what());
+                centralTrouble = QString::fromUtf8(e.Primary().c_str());
                 qint64 waiting = 0;
                 try {
                     waiting = localReady ? backlog(local) : 0;
                 } catch (const EDatabaseError&) {
                 }
                 setStatus(TState::Unreachable, waiting, why);
-                wait(backoff);
+                wait(backoff, false); // new rows do not cut the back-off short
                 backoff = std::min(backoff * 2, m_options.backoffLast);
             } catch (const std::exception& e) {
                 // The station's own database is busy or away for now: the next pass tries again.
@@ -207,24 +212,34 @@ qint64 TForwarder::openLocal(TDatabase& local)
 void TForwarder::connectCentral(TDatabase& local, qint64 databaseKey)
 {
     m_central.reset();
+    // Its key's index takes at most about 2700 bytes a row: a longer name could never be stored.
+    if (m_config.station.toUtf8().size() > MaxStationBytes)
+        throw EPgError(QStringLiteral("站点名超过 %1 字节（UTF-8），中心库存不下：请在 Data.ini 的 [Central] 中另取短一些的 Station 名")
+                           .arg(MaxStationBytes)
+                           .toStdString(),
+                       {}, false);
     TPgLimits limits;
     limits.connect = m_options.connectLimit;
     limits.statement = m_options.statementLimit;
     limits.stopAsked = [this] { return m_stop.load(); };
     auto central = std::make_unique<TPgConnection>(m_config.params, limits);
     EnsureCentralSchema(*central);
-    UpsertStation(*central, m_config.station, databaseKey);
-    // The central positions hold; a table they do not name (a station of an earlier version) goes
-    // on from the station's copy, and a row the server has already is left as it is.
+    const bool newStation = UpsertStation(*central, m_config.station, databaseKey);
+    // The central positions hold. A table they do not name goes on from the station's copy when
+    // the station was known (an earlier version kept no central position; a row the server has
+    // already is left as it is), and from the start when it is new here (a new or rebuilt central
+    // database holds nothing of it).
     const std::map<std::string, qint64> central_ = ReadCentralPositions(*central, m_config.station);
     m_positions.clear();
     for (const std::string& table : {CentralTable::Records, CentralTable::History, CentralTable::Journal}) {
         const qint64 cached = ReadForwardPosition(local, localName(table));
         const auto known = central_.find(table);
-        m_positions[table] = known == central_.end() ? cached : known->second;
+        m_positions[table] = known != central_.end() ? known->second : newStation ? 0 : cached;
         if (m_positions[table] != cached)
             WriteForwardPosition(local, localName(table), m_positions[table]);
     }
+    if (newStation && central_.empty())
+        LogError(QStringLiteral("中心库：站点 %1 在此数据库中是新的，本站的全部记录从头发送").arg(m_config.station));
     m_central = std::move(central);
     // Nothing else is known of a server met anew.
     m_partitions.clear();
@@ -235,7 +250,10 @@ void TForwarder::connectCentral(TDatabase& local, qint64 databaseKey)
     m_watchedSent = false;
     m_syncedAt = -1;
     m_historyTip = {-1, {}};
-    LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.Describe(), m_config.station));
+    // Once, and again after a loss of the server: not at every retry of a failure that follows it.
+    if (!m_connectedSaid)
+        LogError(QStringLiteral("中心库：已连接 %1（站点 %2）").arg(m_config.Describe(), m_config.station));
+    m_connectedSaid = true;
 }
 
 qint64 TForwarder::position(const std::string& table) const
@@ -262,9 +280,31 @@ qint64 TForwarder::backlog(TDatabase& local)
            std::max<qint64>(0, last.journal - at(CentralTable::Journal));
 }
 
+void TForwarder::followLostRows(TDatabase& local)
+{
+    // The station's database lost its newest rows (restored from a backup, deleted by hand): SQLite
+    // gives their IDs again, to rows that may be there already below the position. Which ones is
+    // not known: everything goes again, and a row the central database has is left as it is (the
+    // parameter writes and the journal are brought up to date).
+    const TLastIds last = LastIds(local);
+    for (const auto& [table, lastId] : {std::pair{CentralTable::Records, last.records},
+                                        std::pair{CentralTable::History, last.history},
+                                        std::pair{CentralTable::Journal, last.journal}}) {
+        if (lastId >= position(table))
+            continue;
+        LogError(QStringLiteral("中心库：%1 已发送到第 %2 行，本站只剩到第 %3 行（数据库曾恢复或删除了最新的记录）：全部重新发送，中心库已有的行不变")
+                     .arg(localName(table))
+                     .arg(position(table))
+                     .arg(lastId));
+        WriteCentralPosition(*m_central, m_config.station, table, 0);
+        sent(local, table, 0);
+    }
+}
+
 bool TForwarder::forwardOnce(TDatabase& local)
 {
     maintain();
+    followLostRows(local);
     // The registry first: a reading's or an entry's instrument is there before it.
     forwardRegistry(local);
     // Readings while full batches come (a backlog), for a while; then the other tables have their turn.
@@ -340,6 +380,9 @@ int TForwarder::forwardRecords(TDatabase& local)
     if (batch.nulled > 0)
         m_notes.Note(QStringLiteral("ApparatusRecord"), batch.firstNulled, QStringLiteral("温度"),
                      QStringLiteral("不是有限数值：以空值发送"));
+    if (batch.changed > 0)
+        m_notes.Note(QStringLiteral("ApparatusRecord"), batch.firstChanged, QStringLiteral("ApparatusID/InDateTime"),
+                     QStringLiteral("不是整数仪表号或规范的时间（如 2026-02-30、儒略日数）：按 SQLite 的换算发送"));
     // Each month the batch touches has its partition first (outside the batch's transaction).
     for (const QString& month : batch.months) {
         const QDate first = QDate::fromString(month + QStringLiteral("-01"), Qt::ISODate);

@@ -75,6 +75,8 @@ public:
 
     // "中心库：已同步", "中心库：积压 12 行", "中心库：不可达"
     static QString StatusText(const TStatus& status);
+    // The longest station name the central keys hold (UTF-8).
+    static constexpr int MaxStationBytes = 1024;
 
 private:
     void run();
@@ -98,7 +100,10 @@ private:
     void connectCentral(TDatabase& local, qint64 databaseKey);
     void setStatus(TState state, qint64 backlog, const QString& error);
     void step(std::string_view name) const;
-    void wait(std::chrono::milliseconds time);
+    // Until `time` has passed or a stop is asked, or new rows came when `wakeable`.
+    void wait(std::chrono::milliseconds time, bool wakeable = true);
+    // Positions beyond the station's newest rows go back to them.
+    void followLostRows(TDatabase& local);
 
     QString m_dataPath;
     TCentralConfig m_config;
@@ -122,6 +127,7 @@ private:
     bool m_watchedSent = false;                     // every watched alarm sent as it is
     std::pair<qint64, QVariantList> m_historyTip{-1, {}}; // the newest parameter write sent, as sent
     qint64 m_syncedAt = -1; // the station database's data version when all had been sent
+    bool m_connectedSaid = false; // "已连接" said since the server was last lost
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -10,9 +10,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <poll.h>
 
 namespace zeva {
@@ -45,6 +49,56 @@ const std::pair<const char*, const char*> SessionDefaults[] = {
 const char* const SessionSetup = "SET TIME ZONE 'UTC'; SET client_min_messages = warning; SET lock_timeout = '10s';"
                                  " SET statement_timeout = '30s'; SET idle_in_transaction_session_timeout = '60s'";
 
+// A host name's addresses, looked up on a thread nobody waits for past the bound.
+struct TLookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::vector<std::string> addresses;
+    std::string error;
+};
+
+std::shared_ptr<TLookup> startLookup(const std::string& host)
+{
+    auto lookup = std::make_shared<TLookup>();
+    std::thread([lookup, host] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        std::vector<std::string> addresses;
+        for (const addrinfo* a = rc == 0 ? found : nullptr; a; a = a->ai_next) {
+            char text[INET6_ADDRSTRLEN] = {};
+            const void* at = a->ai_family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr)
+                                                     : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr);
+            if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) && ::inet_ntop(a->ai_family, at, text, sizeof text))
+                addresses.emplace_back(text);
+        }
+        if (found)
+            ::freeaddrinfo(found);
+        std::lock_guard lock(lookup->mutex);
+        lookup->addresses = std::move(addresses);
+        if (lookup->addresses.empty())
+            lookup->error = "could not translate host name \"" + host + "\" to address: " +
+                            (rc != 0 ? ::gai_strerror(rc) : "no address");
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    return lookup;
+}
+
+// A name libpq would look up itself, blocking: one host by name, no address given.
+bool needsLookup(const TPgParams& params)
+{
+    const std::string host = params.Value("host");
+    if (host.empty() || host[0] == '/' || host[0] == '@' || host.find(',') != std::string::npos ||
+        !params.Value("hostaddr").empty())
+        return false;
+    unsigned char address[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, host.c_str(), address) != 1 && ::inet_pton(AF_INET6, host.c_str(), address) != 1;
+}
+
 } // namespace
 
 TPgResult::TPgResult(pg_result* result) : m_result(result, PQclear) {}
@@ -71,8 +125,16 @@ std::string TPgResult::Value(int row, int column) const
 
 TPgConnection::TPgConnection(const TPgParams& params, TPgLimits limits) : m_limits(std::move(limits))
 {
-    connect(params);
-    Exec(SessionSetup);
+    try {
+        connect(params);
+        Exec(SessionSetup);
+    } catch (...) {
+        // No destructor runs for an object not made: its socket is closed here.
+        if (m_conn)
+            PQfinish(m_conn);
+        m_conn = nullptr;
+        throw;
+    }
 }
 
 TPgConnection::~TPgConnection()
@@ -96,8 +158,37 @@ std::string TPgConnection::DatabaseName() const
     return m_conn ? PQdb(m_conn) : "";
 }
 
-void TPgConnection::connect(const TPgParams& params)
+TPgParams TPgConnection::resolve(const TPgParams& params, TClock::time_point until)
 {
+    if (!needsLookup(params))
+        return params;
+    const std::string host = params.Value("host");
+    const std::shared_ptr<TLookup> lookup = startLookup(host);
+    std::unique_lock lock(lookup->mutex);
+    while (!lookup->done.wait_for(lock, Slice, [&] { return lookup->finished; })) {
+        if (m_limits.stopAsked && m_limits.stopAsked())
+            throw EPgStopped();
+        if (TClock::now() >= until)
+            throw EPgError("服务器无应答（主机名 " + host + " 在时限内未能解析）", {}, true);
+    }
+    if (!lookup->error.empty())
+        throw EPgError(lookup->error, {}, false);
+    // Every address, each under the name (for the password file and the certificate's check).
+    TPgParams withAddresses = params;
+    std::string hosts, addresses;
+    for (const std::string& a : lookup->addresses) {
+        hosts += (hosts.empty() ? "" : ",") + host;
+        addresses += (addresses.empty() ? "" : ",") + a;
+    }
+    withAddresses.Set("host", hosts);
+    withAddresses.Set("hostaddr", addresses);
+    return withAddresses;
+}
+
+void TPgConnection::connect(const TPgParams& given)
+{
+    const auto until = TClock::now() + m_limits.connect;
+    const TPgParams params = resolve(given, until);
     std::vector<const char*> keys, values;
     for (const auto& [key, value] : params.Entries()) {
         keys.push_back(key.c_str());
@@ -116,7 +207,10 @@ void TPgConnection::connect(const TPgParams& params)
         throw EPgError("libpq: out of memory", {}, false);
     if (PQstatus(m_conn) == CONNECTION_BAD)
         fail("connect");
-    const auto until = TClock::now() + m_limits.connect;
+    // The server's warnings go to the log in its form, not raw to the standard error output.
+    PQsetNoticeProcessor(
+        m_conn, [](void*, const char* message) { LogError(QStringLiteral("中心库：服务器通知：") + QString::fromUtf8(message).simplified()); },
+        nullptr);
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (state != PGRES_POLLING_OK) {
         if (state == PGRES_POLLING_FAILED)
@@ -179,15 +273,17 @@ void TPgConnection::abandon(const std::string& why)
 void TPgConnection::fail(const std::string& what, pg_result* result)
 {
     std::string message = oneLine(result ? PQresultErrorMessage(result) : m_conn ? PQerrorMessage(m_conn) : "");
-    std::string state;
+    std::string state, primary;
     if (result) {
         if (const char* s = PQresultErrorField(result, PG_DIAG_SQLSTATE))
             state = s;
+        if (const char* p = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY))
+            primary = oneLine(p);
         PQclear(result);
     }
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
         m_broken = true;
-    throw EPgError(message.empty() ? what : message, state, false);
+    throw EPgError(message.empty() ? what : message, state, false, primary);
 }
 
 void TPgConnection::send(bool queued, const std::string& what)

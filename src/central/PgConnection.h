@@ -23,16 +23,20 @@ namespace zeva {
 // The server's refusal or the connection's loss; `timedOut` when a bound passed (服务器无应答).
 class EPgError : public EDatabaseError {
 public:
-    EPgError(const std::string& text, std::string sqlState, bool timedOut)
-        : EDatabaseError(text), m_sqlState(std::move(sqlState)), m_timedOut(timedOut)
+    EPgError(const std::string& text, std::string sqlState, bool timedOut, std::string primary = {})
+        : EDatabaseError(text), m_sqlState(std::move(sqlState)), m_timedOut(timedOut),
+          m_primary(primary.empty() ? text : std::move(primary))
     {
     }
     const std::string& SqlState() const { return m_sqlState; } // "23505"; empty when none came
     bool TimedOut() const { return m_timedOut; }
+    // The message without its details (which may name a row that differs at every try).
+    const std::string& Primary() const { return m_primary; }
 
 private:
     std::string m_sqlState;
     bool m_timedOut;
+    std::string m_primary;
 };
 
 // Thrown when the owner asked to stop while a step waited.
@@ -87,6 +91,8 @@ private:
     enum class TWait { Read, Write };
     using TClock = std::chrono::steady_clock;
     void connect(const TPgParams& params);
+    // libpq looks a host name up blocking: done here on a thread of its own, within the bound.
+    TPgParams resolve(const TPgParams& params, TClock::time_point until);
     void send(bool queued, const std::string& what);
     void flush(TClock::time_point deadline);
     // The results of what was sent, until libpq has no more; the first error is thrown after all

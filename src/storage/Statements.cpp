@@ -90,7 +90,9 @@ const QString WriteForwardPosition = QStringLiteral(
 // The arrays in one pass; every aggregate sees the rows in the same order, so the arrays stay
 // aligned whatever that order is.
 // A batch of readings as lines of PostgreSQL's COPY text format, made here in one pass: the central
-// drain then only hands them on. A value that is no finite number goes as NULL (counted), a reading
+// drain then only hands them on. A value that is no finite number goes as NULL (counted), an
+// instrument that is no integer or a time that is not in its stored form goes as SQLite reads it
+// (counted: "2026-02-30" is 2026-03-02, a number a Julian day), a reading
 // whose time is none or out of the years the central partitions hold, or without an instrument, is
 // left out (counted); one before :from (the central retention) is not sent. The batch is
 // materialised once, so that no time or number is converted twice, and each line is one printf.
@@ -109,14 +111,17 @@ const QString SelectRecordCopyAfter = [] {
     }
     return QStringLiteral(
                "WITH r AS MATERIALIZED (SELECT RecordID, CAST(ApparatusID AS INTEGER) AS a, "
-               "strftime('%Y-%m-%dT%H:%M:%SZ', InDateTime, 'utc') AS t, %1 FROM ApparatusRecord "
+               "strftime('%Y-%m-%dT%H:%M:%SZ', InDateTime, 'utc') AS t, "
+               "typeof(ApparatusID) NOT IN ('integer', 'null') OR InDateTime IS NOT strftime('%Y-%m-%d %H:%M:%S', InDateTime) AS c, "
+               "%1 FROM ApparatusRecord "
                "WHERE RecordID > :id ORDER BY RecordID LIMIT :n) "
                "SELECT coalesce(max(RecordID), 0), count(*), count(*) FILTER (WHERE keep), "
                "coalesce(group_concat(DISTINCT substr(t, 1, 7)) FILTER (WHERE keep), ''), "
                "coalesce(group_concat(line, '') FILTER (WHERE keep), ''), "
                "count(*) FILTER (WHERE NOT valid), coalesce(min(RecordID) FILTER (WHERE NOT valid), 0), "
-               "coalesce(sum(nulled) FILTER (WHERE keep), 0), coalesce(min(RecordID) FILTER (WHERE keep AND nulled > 0), 0) "
-               "FROM (SELECT *, valid AND t >= :from AS keep FROM (SELECT RecordID, t, "
+               "coalesce(sum(nulled) FILTER (WHERE keep), 0), coalesce(min(RecordID) FILTER (WHERE keep AND nulled > 0), 0), "
+               "count(*) FILTER (WHERE keep AND c), coalesce(min(RecordID) FILTER (WHERE keep AND c), 0) "
+               "FROM (SELECT *, valid AND t >= :from AS keep FROM (SELECT RecordID, t, c, "
                "t IS NOT NULL AND t >= '0001' AND t < '9999-12' AND a IS NOT NULL AS valid, %2 AS nulled, "
                "printf('%3\n', :station, RecordID, a, t, %4) AS line FROM r))")
         .arg(values.join(QStringLiteral(", ")), nulled.join(QLatin1Char('+')), format, fields.join(QStringLiteral(", ")));
@@ -277,6 +282,8 @@ TRecordBatch SelectRecordCopyAfter(TDatabase& db, qint64 lastId, int limit, cons
     b.firstLeftOut = row.value(6).toLongLong();
     b.nulled = row.value(7).toInt();
     b.firstNulled = row.value(8).toLongLong();
+    b.changed = row.value(9).toInt();
+    b.firstChanged = row.value(10).toLongLong();
     return b;
 }
 

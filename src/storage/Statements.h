@@ -64,6 +64,8 @@ struct TRecordBatch {
     qint64 firstLeftOut = 0;
     int nulled = 0;     // temperatures that were no finite number, sent as NULL, and the first reading
     qint64 firstNulled = 0;
+    int changed = 0;    // instruments or times sent as SQLite reads them, not as stored, and the first
+    qint64 firstChanged = 0;
 };
 // `station` is the first field of every line, as COPY takes it.
 TRecordBatch SelectRecordCopyAfter(TDatabase& db, qint64 lastId, int limit, const QString& fromUtc, const QString& station);

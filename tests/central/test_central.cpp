@@ -211,6 +211,21 @@ void addReadings(const std::string& dataPath, int first, int count)
           " 40 + i % 100 / 10.0, 41.5, 42.25, 0, 50, 50.5, 60, 255.9 FROM n\"");
 }
 
+// The station's sqlite3 shell, the statements read from standard input (quotes as they are).
+std::string sqlite(const std::string& dataPath, const std::string& sql)
+{
+    return Shell("sqlite3 '" + dataPath + "/DataBase/Data.db' <<'SQL'\n" + sql + "\nSQL");
+}
+
+TForwarder::TOptions quick()
+{
+    TForwarder::TOptions options;
+    options.idle = std::chrono::milliseconds(50);
+    options.backoffFirst = std::chrono::milliseconds(100);
+    options.backoffLast = std::chrono::milliseconds(400);
+    return options;
+}
+
 TEST_F(CentralFixture, TheForwarderCopiesEveryReadingAsItIsAndDrainsItsBacklogAfterAnOutage)
 {
     const TZone zone("Asia/Shanghai"); // not UTC, so that a wrong offset shows
@@ -269,30 +284,61 @@ TEST_F(CentralFixture, TheForwarderCopiesEveryReadingAsItIsAndDrainsItsBacklogAf
     EXPECT_EQ(TForwarder::StatusText(forwarder.Status()), "中心库：不可达");
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the outage's length: several attempts, backing off
     ASSERT_TRUE(pg->Start()) << pg->Error();
-    ASSERT_TRUE(WaitUntil([&] { return forwarder.Forwarded() == 4000u; }, 20000)) << forwarder.Forwarded();
+    ASSERT_TRUE(WaitUntil([&] { return forwarder.Forwarded() == 4000u && forwarder.Status().state == TForwarder::TState::Synced; }, 20000))
+        << forwarder.Forwarded();
     forwarder.Stop();
     EXPECT_EQ(psql("SELECT count(*), count(DISTINCT local_id), max(local_id) FROM apparatus_record"), "4000|4000|4000\n");
     EXPECT_EQ(Shell("sqlite3 '" + data + "/DataBase/Data.db' \"SELECT LastID FROM ForwardPosition"
                     " WHERE TableName = 'ApparatusRecord'\""),
               "4000\n");
-    std::lock_guard lock(m);
-    EXPECT_NE(std::find(states.begin(), states.end(), TForwarder::TState::Unreachable), states.end());
-    EXPECT_EQ(states.back(), TForwarder::TState::Synced);
+    {
+        std::lock_guard lock(m);
+        EXPECT_NE(std::find(states.begin(), states.end(), TForwarder::TState::Unreachable), states.end());
+        EXPECT_EQ(states.back(), TForwarder::TState::Synced);
+    }
+
+    // The station loses its newest readings (a backup put back): the IDs given again are sent too.
+    sqlite(data, "DELETE FROM ApparatusRecord WHERE RecordID > 3990;"
+                 "INSERT INTO ApparatusRecord (RecordID, ApparatusID, InDateTime, AActTemperature) SELECT 3990 + i, 2,"
+                 " '2026-12-05 10:0' || i || ':00', 1 FROM (SELECT 1 AS i UNION SELECT 2 UNION SELECT 3 UNION SELECT 4"
+                 " UNION SELECT 5);");
+    TForwarder again(station.path(), config, {}, quick());
+    again.Start();
+    ASSERT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM apparatus_record") == "4005\n"; }, 20000))
+        << psql("SELECT count(*) FROM apparatus_record");
+    again.Stop();
+    // A new central database holds nothing of the station: all of it goes there, whatever the
+    // station's copy of the positions says.
+    ASSERT_EQ(pg->Psql("CREATE DATABASE " + name + "b"), "");
+    config = ParseConnInfo(QString::fromStdString(pg->ConnInfo(name + "b")));
+    config.station = QStringLiteral("s1");
+    TForwarder elsewhere(station.path(), config, {}, quick());
+    elsewhere.Start();
+    ASSERT_TRUE(synced(elsewhere)) << elsewhere.Status().error.toStdString();
+    EXPECT_EQ(pg->Psql("SELECT count(*) FROM apparatus_record", name + "b"), "3995\n");
 }
 
-// The station's sqlite3 shell, the statements read from standard input (quotes as they are).
-std::string sqlite(const std::string& dataPath, const std::string& sql)
+TEST_F(CentralFixture, ASessionHoldingTheReadingsTableKeepsNoStationFromConnecting)
 {
-    return Shell("sqlite3 '" + dataPath + "/DataBase/Data.db' <<'SQL'\n" + sql + "\nSQL");
-}
-
-TForwarder::TOptions quick()
-{
-    TForwarder::TOptions options;
-    options.idle = std::chrono::milliseconds(50);
-    options.backoffFirst = std::chrono::milliseconds(100);
-    options.backoffLast = std::chrono::milliseconds(400);
-    return options;
+    {
+        TPgConnection db = open();
+        EnsureCentralSchema(db);
+        EnsureMonthPartition(db, QDateTime::currentDateTimeUtc().date());
+        EnsureMonthPartition(db, QDateTime::currentDateTimeUtc().date().addMonths(1));
+    }
+    // As a station frozen in the middle of a batch would.
+    const int holder = Spawn({"/usr/bin/psql", "-h", pg->SocketDir(), "-U", "zeva_test", "-d", name, "-c",
+                              "BEGIN; LOCK TABLE apparatus_record IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(30);"},
+                             "/", "/dev/null");
+    ASSERT_TRUE(WaitUntil([&] { return psql("SELECT count(*) FROM pg_locks WHERE mode = 'AccessExclusiveLock'"
+                                            " AND relation = 'apparatus_record'::regclass") == "1\n"; }));
+    QTemporaryDir station;
+    demoStation(station);
+    TForwarder forwarder(station.path(), centralFor("other"), {}, quick());
+    forwarder.Start();
+    EXPECT_TRUE(WaitUntil([&] { return forwarder.Status().state == TForwarder::TState::Synced; }, 8000))
+        << "its registry is sent, not held by a lock it does not need: " << forwarder.Status().error.toStdString();
+    Terminate(holder);
 }
 
 TEST_F(CentralFixture, RegistryParameterWritesAndJournalFollowTheStationIncludingLaterChanges)
