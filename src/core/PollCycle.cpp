@@ -31,4 +31,23 @@ int TPollTable::TimerIntervalMs(int pollIntervalSeconds)
     return ms < 1 ? INT_MAX : int(std::min<long long>(ms, INT_MAX));
 }
 
+uint8_t TOutstanding::bitOf(uint8_t command)
+{
+    return command == Cmd::Live ? 1 : command == Cmd::BlackBox ? 2 : 0;
+}
+
+void TOutstanding::Sent(uint8_t address, uint8_t command)
+{
+    m_waiting[address] |= bitOf(command);
+}
+
+bool TOutstanding::Answer(uint8_t address, uint8_t command)
+{
+    const uint8_t bit = bitOf(command);
+    if (bit == 0 || !(m_waiting[address] & bit))
+        return false;
+    m_waiting[address] &= uint8_t(~bit);
+    return true;
+}
+
 } // namespace zeva

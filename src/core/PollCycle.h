@@ -3,6 +3,7 @@
 
 #include "Frames.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,22 @@ public:
 
 private:
     std::vector<uint8_t> m_slots;
+};
+
+// The live and black-box requests that wait for their answer. One bus has one master: a reading
+// nobody asked for is noise, an echo or another master's, and is not taken. A request stays
+// outstanding until its answer comes or the next request with the same address and command goes
+// out (on a slow line the answer may come after the next request to another instrument).
+class TOutstanding {
+public:
+    // Other commands are not tracked.
+    void Sent(uint8_t address, uint8_t command);
+    // True, and the request answered, when `command` to `address` is outstanding.
+    bool Answer(uint8_t address, uint8_t command);
+
+private:
+    static uint8_t bitOf(uint8_t command);
+    std::array<uint8_t, 256> m_waiting{}; // per address: bit 0 live, bit 1 black box
 };
 
 } // namespace zeva

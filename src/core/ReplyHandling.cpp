@@ -17,12 +17,17 @@ QString PhaseText(double value)
     return TempText(value);
 }
 
-TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, const uint8_t* chunk, std::size_t length)
+TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, TOutstanding& outstanding, const uint8_t* chunk,
+                          std::size_t length)
 {
     rx.Overlay(chunk, length);
     TChunkOutcome out;
     out.kind = AcceptMonitorReply(rx);
     out.address = rx[0];
+    if ((out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox) && !outstanding.Answer(rx[0], rx[2])) {
+        out.unasked = true;
+        return out;
+    }
     TAddressReadings& mine = state.ByAddress[rx[0]];
     switch (out.kind) {
     case TMonitorReply::Model: {

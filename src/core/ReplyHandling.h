@@ -2,6 +2,7 @@
 #pragma once
 
 #include "MainState.h"
+#include "PollCycle.h"
 #include "RxBuffer.h"
 
 #include <QMetaType>
@@ -22,10 +23,13 @@ struct TChunkOutcome {
     std::array<QString, 3> phaseTexts; // live reply: phases A, B, C
     uint8_t phaseStatus = 0, outputStatus = 0; // live reply
     bool feedsChart = false;        // from the selected instrument
+    bool unasked = false;           // a live or black-box reply no outstanding request asked for
 };
 
-// Copies the chunk into the receive buffer, accepts it and updates the shared readings.
-TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, const uint8_t* chunk, std::size_t length);
+// Copies the chunk into the receive buffer, accepts it and updates the shared readings. A live or
+// black-box reply counts only as the answer to an outstanding request: otherwise nothing changes.
+TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, TOutstanding& outstanding, const uint8_t* chunk,
+                          std::size_t length);
 
 } // namespace zeva
 

@@ -43,11 +43,14 @@ std::unique_ptr<TFrmMain> MainFixture::Start()
     auto w = std::make_unique<TFrmMain>();
     w->show();
     WaitUntil([&] { return w->StartedUp() || !w->isVisible(); });
+    started = w.get();
     return w;
 }
 
 void MainFixture::Reply(const TFrame& frame)
 {
+    if (started && frame.size > 2)
+        started->Core().Outstanding().Sent(frame[0], frame[2]);
     pty->Write(std::vector<uint8_t>(frame.data(), frame.data() + frame.size));
     Pump(160);
 }

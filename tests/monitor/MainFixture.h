@@ -27,6 +27,7 @@ protected:
     QString oldDir;
     std::unique_ptr<TPty> pty;
     std::unique_ptr<TBoxCatcher> boxes;
+    TFrmMain* started = nullptr; // the window Start() showed last
 
     void SetUp() override;
     void TearDown() override;
@@ -39,7 +40,8 @@ protected:
     std::vector<qint64> MakeDatabase(const std::vector<TInstrument>& instruments);
     // Shows a new main window and waits until its start-up has run (or it closed).
     std::unique_ptr<TFrmMain> Start();
-    // A frame sent by the instrument side; the pause keeps it a chunk of its own.
+    // A frame sent by the instrument side as the answer to its request (registered with the
+    // window's core, as if the polling had sent it); the pause keeps it a chunk of its own.
     void Reply(const TFrame& frame);
 };
 

@@ -21,9 +21,12 @@ V bytes(const TFrame& f)
     return {f.data(), f.data() + f.size};
 }
 
+// Each reply as the answer to its request.
 TChunkOutcome feed(TMainState& s, TRxBuffer& rx, const TFrame& f)
 {
-    return HandleChunk(s, rx, f.data(), f.size);
+    TOutstanding asked;
+    asked.Sent(f[0], f[2]);
+    return HandleChunk(s, rx, asked, f.data(), f.size);
 }
 
 } // namespace
