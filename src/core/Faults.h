@@ -20,5 +20,9 @@ QString RecordingDroppedText(std::size_t capacity);
 // Exit codes of a start that could not open its port or its database.
 inline constexpr int ExitPortFailed = 2;
 inline constexpr int ExitDatabaseFailed = 3;
+// As sysexits.h numbers them: another program records into the database (a configuration error,
+// not restarted by the unit), and readings neither written nor kept at the stop.
+inline constexpr int ExitDatabaseInUse = 78;
+inline constexpr int ExitReadingsLost = 74;
 
 } // namespace zeva

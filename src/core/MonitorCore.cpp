@@ -22,6 +22,7 @@ TMonitorCore::TMonitorCore(QObject* parent) : QObject(parent)
     qRegisterMetaType<TChunkOutcome>();
     qRegisterMetaType<TForwarder::TStatus>();
     setObjectName(QStringLiteral("MonitorCore"));
+    m_unaskedClock.start();
     m_comM = new TComm(this);
     m_comM->setObjectName(QStringLiteral("ComM"));
     SetInstrumentBusProperties(*m_comM);
@@ -64,6 +65,14 @@ TMonitorCore::TStartResult TMonitorCore::Start(const QString& dir, TStartupSteps
 {
     readSettings(dir);
     steps.SettingsRead();
+    // Before the port: a second recorder of one database would mix two buses into its rows.
+    qint64 holder = 0;
+    if (!m_recordingLock.Take(m_state.DataPath, &holder)) {
+        steps.DatabaseInUse(QStringLiteral("数据库 %1 已由另一个记录程序（PID %2）使用")
+                                .arg(TDatabase::FileFor(m_state.DataPath))
+                                .arg(holder));
+        return TStartResult::DatabaseInUse;
+    }
     try {
         openPort();
     } catch (const std::exception& e) {
@@ -260,8 +269,10 @@ void TMonitorCore::Stop(std::chrono::milliseconds flush)
     m_timerA->stop();
     m_reconnect->Stop();
     m_comM->ClosePort(); // no serial thread outlives the core's owner
-    if (m_writer)
-        m_writer->Stop(flush); // the last rows are committed before the program ends
+    if (m_writer) {
+        m_writer->Stop(flush); // the last rows are committed, or kept, before the program ends
+        m_lostAtStop = m_writer->Lost();
+    }
     // What it has not sent goes at the next start. A server that holds it past the patience is not
     // waited for: the thread is left to the end of the process, with the object it uses.
     if (m_forwarder && !m_forwarder->Stop()) {
@@ -341,6 +352,7 @@ void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
     case TRecordWriter::TEvent::Kind::Failing:
         emit alarmsChanged();
         reportError(RecordingFailingText(event.text));
+        emit recordingStateChanged(QStringLiteral("\n（%1 条记录等待写入数据库）").arg(event.count));
         break;
     case TRecordWriter::TEvent::Kind::Dropped: reportError(RecordingDroppedText(event.count)); break;
     case TRecordWriter::TEvent::Kind::Journaled: journaled(); break;
@@ -351,7 +363,7 @@ void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
         break;
     case TRecordWriter::TEvent::Kind::Recovered:
         // The writer's own line is on the standard error output.
-        emit recovered(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
+        emit recordingStateChanged(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
         break;
     }
 }
@@ -379,12 +391,23 @@ void TMonitorCore::TimerATimer()
         for (uint8_t a : m_health.Polled())
             if (m_health.State(a) == TInstrumentState::Interrupted)
                 syncInterrupted(a);
+    m_outstanding.Sent(request[0], request[2]);
     m_comM->SendData(request.data(), uint16_t(request.size)); // a closed port loses it silently
 }
 
 void TMonitorCore::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t BufferLength)
 {
-    TChunkOutcome out = HandleChunk(m_state, m_rx, Buffer, BufferLength);
+    TChunkOutcome out = HandleChunk(m_state, m_rx, m_outstanding, Buffer, BufferLength);
+    if (out.unasked) {
+        // Neither shown nor recorded nor counted as the instrument's answer; said once a minute.
+        m_health.ChunkRejected();
+        const qint64 now = m_unaskedClock.elapsed();
+        if (m_unaskedSaidAt < 0 || now - m_unaskedSaidAt >= 60000) {
+            m_unaskedSaidAt = now;
+            LogError(QStringLiteral("总线上出现未请求的应答：地址 %1").arg(out.address));
+        }
+        return;
+    }
     if (out.kind == TMonitorReply::Model || out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox) {
         m_health.ReplyAccepted(out.address, QDateTime::currentMSecsSinceEpoch());
         syncInterrupted(out.address);

@@ -14,9 +14,11 @@
 #include "PollCycle.h"
 #include "Recording.h"
 #include "RecordWriter.h"
+#include "RecordingLock.h"
 #include "ReplyHandling.h"
 #include "RxBuffer.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 
@@ -43,6 +45,8 @@ public:
     // The selected address read; the database is next.
     virtual void SelectionRead() {}
     virtual void DatabaseFailed() {}
+    // Another program records into the same database: "数据库 … 已由另一个记录程序（PID …）使用".
+    virtual void DatabaseInUse(const QString& /*text*/) {}
     // The whole registry in address order; SelectedID is set from it.
     virtual void RegistryRead(TQueryResult& /*all*/) {}
     // The poll table filled and the timer running; the forwarding is next.
@@ -56,16 +60,19 @@ public:
     ~TMonitorCore() override;
 
     // ---- start and stop ----
-    enum class TStartResult { Started, PortFailed, DatabaseFailed };
+    enum class TStartResult { Started, PortFailed, DatabaseFailed, DatabaseInUse };
     // The start-up sequence: Data.ini in `dir`, the port, the selection, the database, the
     // registry, the polling, the forwarding, in that order; `steps` runs between them.
     TStartResult Start(const QString& dir, TStartupSteps& steps);
     QString OpenError() const { return m_db.OpenError(); }
     // The repairs of Data.ini that could not be written, collected by the steps so far.
     QStringList TakeWriteErrors();
-    // The close step: polling stops, the port closes, the waiting rows are written (up to `flush`),
-    // the forwarding ends.
+    // The close step: polling stops, the port closes, the waiting rows are written (up to `flush`,
+    // then kept in Data.db.pending), the forwarding ends.
     void Stop(std::chrono::milliseconds flush = CloseFlushLimit);
+    // Readings and entries neither written nor kept at the close step (the programs then end
+    // with code 74).
+    std::size_t LostAtStop() const { return m_lostAtStop; }
     // Rows not yet stored may wait this long at the close step before they count as lost.
     static constexpr std::chrono::milliseconds CloseFlushLimit{1200};
 
@@ -102,6 +109,8 @@ public:
     TComm* ComM() const { return m_comM; }
     QTimer* TimerA() const { return m_timerA; }
     const TPollTable& PollTable() const { return m_poll; }
+    // The requests whose answers are awaited (a test that injects a reply registers its request).
+    TOutstanding& Outstanding() { return m_outstanding; }
     const TRecorder& Recorder() const { return m_recorder; }
     // The enabled instruments in polling order, as read at start.
     const TQueryResult& Enabled() const { return m_enabled; }
@@ -144,8 +153,9 @@ signals:
     // An error for the operator (a handler's exception, the recording's troubles). Nobody
     // listening: the standard error output only.
     void errorRaised(const QString& text);
-    // What an earlier error said is over (the database takes rows again).
-    void recovered(const QString& text);
+    // The recording's present state, after an error said its trouble: waiting (with the count)
+    // or over (the database takes rows again).
+    void recordingStateChanged(const QString& text);
     // New alarms, after their line on the standard error output (a beep, a desktop message).
     void alertRaised(const QStringList& texts);
     // The count of unacknowledged alarms may have changed.
@@ -189,6 +199,11 @@ private:
     TDatabase m_db;
     TRxBuffer m_rx;
     TPollTable m_poll;
+    TOutstanding m_outstanding;
+    TRecordingLock m_recordingLock;
+    std::size_t m_lostAtStop = 0;
+    QElapsedTimer m_unaskedClock; // started with the core
+    qint64 m_unaskedSaidAt = -1;  // when an unasked reply was last said, on that clock
     TRecorder m_recorder;
     TQueryResult m_enabled;
     THealth m_health;

@@ -140,6 +140,11 @@ public:
         ShowFriendlyMessage(&m_w, QStringLiteral("数据库不在 ") + path + QStringLiteral("/DataBase 目录下。"),
                             TDatabase::FileFor(path) + QStringLiteral("：") + m_w.m_core->OpenError());
     }
+    void DatabaseInUse(const QString& text) override
+    {
+        m_w.m_exitCode = ExitDatabaseInUse;
+        ShowFriendlyMessage(&m_w, text, {});
+    }
     void RegistryRead(TQueryResult& all) override
     {
         // A settings file that cannot be rewritten is said once the polling runs; the values in
@@ -476,7 +481,9 @@ void TFrmMain::FormClose()
         ShowTaskbar();
     m_healthTimer->stop();
     m_blinkTimer->stop();
-    m_core->Stop(); // polling stops, the port closes, the last rows are committed
+    m_core->Stop(); // polling stops, the port closes, the last rows are committed or kept
+    if (m_core->LostAtStop() > 0 && m_exitCode == 0)
+        m_exitCode = ExitReadingsLost;
 }
 
 } // namespace zeva

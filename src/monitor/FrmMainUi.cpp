@@ -290,7 +290,7 @@ void TFrmMain::listen()
     on(&TMonitorCore::replyHandled, [this](const TChunkOutcome& out) { showReply(out); });
     on(&TMonitorCore::linkChanged, [this] { HealthTimerTimer(); });
     on(&TMonitorCore::errorRaised, [](const QString& text) { ShowErrorBox(text); });
-    on(&TMonitorCore::recovered, [](const QString& text) { AmendErrorBox(text); });
+    on(&TMonitorCore::recordingStateChanged, [](const QString& text) { SetErrorBoxState(text); });
     on(&TMonitorCore::alertRaised, [this](const QStringList& texts) { alert(texts); });
     on(&TMonitorCore::alarmsChanged, [this] { RefreshAlarmBanner(); });
     on(&TMonitorCore::centralChanged, [this](const TForwarder::TStatus&) { refreshCentral(); });

@@ -3,6 +3,7 @@
 
 #include "Database.h"
 #include "ErrorLog.h"
+#include "PendingSpill.h"
 #include "Statements.h"
 
 #include <algorithm>
@@ -14,7 +15,8 @@ namespace zeva {
 using Clock = std::chrono::steady_clock;
 
 TRecordWriter::TRecordWriter(QString dataPath, TReport report, TOptions options)
-    : m_dataPath(std::move(dataPath)), m_report(std::move(report)), m_options(options)
+    : m_dataPath(std::move(dataPath)), m_report(std::move(report)), m_options(options),
+      m_pendingFile(PendingFileFor(m_dataPath))
 {
 }
 
@@ -26,8 +28,63 @@ TRecordWriter::~TRecordWriter()
 
 void TRecordWriter::Start()
 {
-    if (!m_thread.joinable())
-        m_thread = std::thread([this] { run(); });
+    if (m_thread.joinable())
+        return;
+    takeBackPending();
+    m_thread = std::thread([this] { run(); });
+}
+
+void TRecordWriter::takeBackPending()
+{
+    QString error;
+    const std::vector<TPendingItem> items = ReadPending(m_pendingFile, &error);
+    if (!error.isEmpty())
+        LogError(QStringLiteral("无法读取 %1：%2").arg(m_pendingFile, error));
+    if (items.empty()) {
+        if (!ReservePending(m_pendingFile, m_options.pendingReserve, &error))
+            LogError(QStringLiteral("无法为 %1 预留空间：%2（程序结束时若数据库不能写入，等待的读数将丢失）")
+                         .arg(m_pendingFile, error));
+        return;
+    }
+    // Before anything posted: they are older, and keep their own times.
+    std::lock_guard lock(m_mutex);
+    for (const TPendingItem& item : items)
+        m_queue.push_front(TQueued{0, Clock::now(), item});
+    std::reverse(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(items.size()));
+    for (TQueued& q : m_queue)
+        q.seq = m_nextSeq++;
+    m_pendingUpTo = m_queue[items.size() - 1].seq;
+    LogError(QStringLiteral("上次结束时暂存的 %1 条记录（%2）先于新读数写入数据库").arg(items.size()).arg(m_pendingFile));
+}
+
+void TRecordWriter::keepPending()
+{
+    std::vector<TPendingItem> items;
+    std::size_t readings = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const TQueued& q : m_queue) {
+            items.push_back(q.item);
+            readings += std::holds_alternative<TRecordRow>(q.item) ? 1 : 0;
+        }
+    }
+    if (items.empty())
+        return;
+    QString error;
+    const std::size_t kept = WritePending(m_pendingFile, items, &error);
+    m_lost = items.size() - kept;
+    if (kept == items.size())
+        LogError(QStringLiteral("程序结束时 %1 条读数（及 %2 条报警记录）未能写入数据库，已暂存到 %3，下次启动时写入")
+                     .arg(readings)
+                     .arg(items.size() - readings)
+                     .arg(m_pendingFile));
+    else
+        LogError(QStringLiteral("程序结束时 %1 条记录（读数及报警记录）未能写入数据库，%2 条已暂存到 %3，%4 条也未能暂存（%5）：已丢失")
+                     .arg(items.size())
+                     .arg(kept)
+                     .arg(m_pendingFile)
+                     .arg(m_lost)
+                     .arg(error));
 }
 
 void TRecordWriter::Post(TRecordRow row)
@@ -71,8 +128,10 @@ std::size_t TRecordWriter::Stop(std::chrono::milliseconds limit)
         m_deadline = Clock::now() + limit;
     }
     m_wake.notify_all();
-    if (m_thread.joinable())
+    if (m_thread.joinable()) {
         m_thread.join();
+        keepPending();
+    }
     return Pending();
 }
 
@@ -108,9 +167,6 @@ void TRecordWriter::run()
         pause(fault == TDatabaseFault::Locked ? m_options.retryLocked : m_options.retryOther);
     }
     c.db.Close();
-    std::size_t left = Pending();
-    if (left > 0)
-        LogError(QStringLiteral("程序结束时 %1 条读数未能写入数据库").arg(left));
 }
 
 bool TRecordWriter::nextBatch(std::vector<TQueued>& batch)
@@ -189,6 +245,17 @@ void TRecordWriter::written(const std::vector<TQueued>& batch)
         return std::holds_alternative<TJournalEntry>(q.item);
     });
     m_written += batch.size() - std::size_t(journaled);
+    if (m_pendingUpTo && last >= *m_pendingUpTo) {
+        // Taken back whole: the file is emptied, its space kept for the next stop.
+        m_pendingUpTo.reset();
+        QString error;
+        if (ClearPending(m_pendingFile, &error)) {
+            LogError(QStringLiteral("上次结束时暂存的记录已写入数据库"));
+            if (!ReservePending(m_pendingFile, m_options.pendingReserve, &error))
+                LogError(QStringLiteral("无法为 %1 预留空间：%2").arg(m_pendingFile, error));
+        } else
+            LogError(QStringLiteral("无法清空 %1：%2（下次启动时其中的记录会再写一次）").arg(m_pendingFile, error));
+    }
     if (journaled > 0 && m_report)
         m_report({TEvent::Kind::Journaled, {}, std::size_t(journaled)});
     if (m_report)

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <variant>
 
@@ -66,6 +67,8 @@ public:
         std::chrono::milliseconds retryOther{1000};
         int busyTimeoutMs = 200;
         std::size_t batch = 500; // rows per transaction when catching up
+        // Kept free for Data.db.pending, for a stop while the disk is full (about 9,000 readings).
+        qint64 pendingReserve = 1 << 20;
     };
 
     TRecordWriter(QString dataPath, TReport report, TOptions options);
@@ -74,14 +77,18 @@ public:
     TRecordWriter(const TRecordWriter&) = delete;
     TRecordWriter& operator=(const TRecordWriter&) = delete;
 
+    // Takes back what Data.db.pending holds, first in the queue, before anything posted.
     void Start();
     // Queues a row; takes the queue's lock only for the push.
     void Post(TRecordRow row);
     // Queues a journal entry, in order with the rows; never dropped for capacity.
     void Post(TJournalEntry entry);
-    // Writes what waits until `limit` has passed, then ends the thread. Returns the rows left
-    // unwritten (also written to the standard error output).
+    // Writes what waits until `limit` has passed, then ends the thread; what still waits goes to
+    // Data.db.pending. Returns the rows and entries left unwritten (said on the standard error
+    // output, as is what could not even be kept: Lost()).
     std::size_t Stop(std::chrono::milliseconds limit);
+    // Readings and entries neither written nor kept at the stop.
+    std::size_t Lost() const { return m_lost; }
 
     std::size_t Pending() const;
     uint64_t Written() const { return m_written.load(); }
@@ -107,6 +114,8 @@ private:
     // One transaction; throws the database's error after a rollback.
     void writeBatch(TConnection& c, const std::vector<TQueued>& batch);
     void written(const std::vector<TQueued>& batch);
+    void takeBackPending();
+    void keepPending();
     void failed(const std::vector<TQueued>& batch, const QString& error, const QString& lastError);
     // Until the retry is due or the stop's deadline comes.
     void pause(std::chrono::milliseconds pause);
@@ -122,6 +131,10 @@ private:
     bool m_stopping = false;
     std::chrono::steady_clock::time_point m_deadline{};
     bool m_droppedSaid = false;
+
+    QString m_pendingFile;
+    std::optional<uint64_t> m_pendingUpTo; // the last item taken back from the file, until written
+    std::size_t m_lost = 0;
 
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_dropped{0};

@@ -16,7 +16,7 @@ namespace {
 QPointer<QMessageBox> g_errorBox;
 QString g_firstError;
 QString g_latestError; // the newest counted error, when it differs from the first
-QString g_amendment;
+QString g_state; // the present state of what the box says
 int g_extraErrors = 0;
 bool g_stopping = false;
 
@@ -50,16 +50,16 @@ namespace {
 void refreshErrorBox()
 {
     if (g_errorBox)
-        g_errorBox->setText(ErrorBoxText(g_firstError, g_extraErrors, g_latestError) + g_amendment);
+        g_errorBox->setText(ErrorBoxText(g_firstError, g_extraErrors, g_latestError) + g_state);
 }
 
 } // namespace
 
-void AmendErrorBox(const QString& addition)
+void SetErrorBoxState(const QString& state)
 {
-    if (!g_errorBox || g_amendment.contains(addition))
+    if (!g_errorBox)
         return;
-    g_amendment += addition;
+    g_state = state;
     refreshErrorBox();
 }
 
@@ -76,6 +76,7 @@ void ShowErrorBox(const QString& text, const std::function<void()>& onClosed)
     if (g_errorBox) {
         ++g_extraErrors;
         g_latestError = text;
+        g_state.clear(); // a state said before this error is no longer the present one
         refreshErrorBox();
         if (onClosed)
             QObject::connect(g_errorBox, &QDialog::finished, g_errorBox, onClosed);
@@ -92,7 +93,7 @@ void ShowErrorBox(const QString& text, const std::function<void()>& onClosed)
     g_errorBox = box;
     g_firstError = text;
     g_latestError.clear();
-    g_amendment.clear();
+    g_state.clear();
     g_extraErrors = 0;
     QObject::connect(box, &QDialog::finished, box, [box] {
         if (g_errorBox == box)

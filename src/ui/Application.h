@@ -29,8 +29,9 @@ void ShowErrorBox(const QString& text, const std::function<void()>& onClosed = {
 // The text the open box shows with `extra` further errors counted, the newest of them `latest`.
 QString ErrorBoxText(const QString& first, int extra, const QString& latest = {});
 bool ErrorBoxOpen();
-// Adds a line to the open box (once), e.g. that what it says is over.
-void AmendErrorBox(const QString& addition);
+// The last line of the open box: the present state of what it says (waiting, or over). A later
+// state replaces it, as does a later error.
+void SetErrorBoxState(const QString& state);
 
 // Runs a handler; an exception it raises ends it and is shown in the standard error box. Every
 // signal connection goes through this, so no exception crosses Qt's own frames.

@@ -38,7 +38,7 @@ protected:
         QObject::connect(&core, &TMonitorCore::replyHandled, [this](const TChunkOutcome& out) { replies.push_back(out); });
         QObject::connect(&core, &TMonitorCore::alertRaised, [this](const QStringList& texts) { alerts += texts; });
         QObject::connect(&core, &TMonitorCore::errorRaised, [this](const QString& text) { errors << text; });
-        QObject::connect(&core, &TMonitorCore::recovered, [this](const QString& text) { recovered << text; });
+        QObject::connect(&core, &TMonitorCore::recordingStateChanged, [this](const QString& text) { recovered << text; });
         QObject::connect(&core, &TMonitorCore::journalStored, [this] { ++journalStored; });
         QObject::connect(&core, &TMonitorCore::linkChanged, [this] { ++linkChanges; });
         QObject::connect(&core, &TMonitorCore::alarmsChanged, [this] { ++alarmCounts; });
@@ -142,11 +142,12 @@ TEST_F(CoreFixture, ALockedDatabaseIsSaidThroughTheErrorHookAndItsEndThroughTheR
         ASSERT_TRUE(answerUntil(bus, [&] { return !errors.isEmpty(); }, 10000));
         EXPECT_TRUE(errors.front().startsWith(QStringLiteral("数据库被其他程序锁定："))) << errors.front().toStdString();
         EXPECT_TRUE(errors.front().contains(QStringLiteral("温度记录暂存在内存中")));
-        EXPECT_TRUE(recovered.isEmpty());
+        ASSERT_EQ(recovered.size(), 1);
+        EXPECT_TRUE(recovered.front().endsWith(QStringLiteral("条记录等待写入数据库）"))) << recovered.front().toStdString();
         lock.Wait();
     }
-    ASSERT_TRUE(answerUntil(bus, [&] { return !recovered.isEmpty(); }, 5000));
-    EXPECT_EQ(recovered.front(), QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
+    ASSERT_TRUE(answerUntil(bus, [&] { return recovered.size() == 2; }, 5000));
+    EXPECT_EQ(recovered.back(), QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
     EXPECT_EQ(errors.size(), 1) << "said once";
     core.Stop();
     EXPECT_EQ(core.RecordWriter()->Pending(), 0u);

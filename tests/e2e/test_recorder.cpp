@@ -1,5 +1,6 @@
 // zeva-recorder as a program: against zeva-sim, beside zeva-monitor, stopped by signals, with its
 // port and database missing, and with the adapter pulled; its systemd unit as systemd reads it.
+#include "Frames.h"
 #include "PgCluster.h"
 #include "ProgramInfo.h"
 #include "Station.h"
@@ -42,6 +43,26 @@ bool outputSays(const Station& st, const std::string& file, const std::string& t
 int rowCount(const Station& st)
 {
     return std::stoi(st.Sql("SELECT count(*) FROM ApparatusRecord"));
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// The simulator's control line that puts a frame on the bus unasked.
+std::string sendLine(const zeva::TFrame& frame)
+{
+    std::string line = "send";
+    for (std::size_t i = 0; i < frame.size; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", frame[i]);
+        line += hex;
+    }
+    return line;
 }
 
 // One run of a program for `run` on a fresh station; the requests on the wire and the rows stored.
@@ -468,3 +489,98 @@ TEST(Recorder, TheSystemdUnitPassesSystemdsOwnCheck)
         EXPECT_NE(unit.find(std::string(line) + "\n"), std::string::npos) << line;
     fs::remove_all(root);
 }
+
+namespace {
+
+TEST(Recorder, RepliesNobodyAskedForAreNeitherStoredNorTakenAndASlowLineStillRecords)
+{
+    Station st("zeva-rec-unasked");
+    st.InitDb(true);
+    st.Ini("Interval_S=1\r\nRunTimer=1\r\n");
+    st.StartSim(ThreeInstruments);
+    st.StartRecorder();
+    ASSERT_TRUE(eventually([&] { return rowCount(st) > 3; }, 10000)) << readText(st.dir / "recorder.out");
+    // Another master, an echo or a forger: a well-formed reading of instrument 2, again and again,
+    // each a chunk of its own where it falls between two replies (a third of them).
+    const std::string forged = sendLine(zeva::BuildLiveReply(2, {99.9, 99.9, 99.9, 99.9}, 0, 0));
+    for (int i = 0; i < 24; ++i) {
+        st.Control(forged);
+        std::this_thread::sleep_for(milliseconds(250));
+    }
+    std::this_thread::sleep_for(seconds(1));
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM ApparatusRecord WHERE 99.9 IN (AActTemperature, BActTemperature,"
+                     " CActTemperature, DActTemperature)"),
+              "0\n");
+    EXPECT_EQ(occurrences(readText(st.dir / "recorder.out"), "总线上出现未请求的应答：地址 2"), 1u) << "once a minute";
+
+    // A slow line and a slow instrument: each answer comes after the next request has gone out.
+    zeva::test::Terminate(st.sim);
+    st.Sql("UPDATE Apparatus SET CFlag = 0 WHERE ApparatusAddress <> 1");
+    st.Ini("Interval_S=1\r\nRunTimer=1\r\nBate=1200\r\n");
+    st.StartSim({"--delay", "250", "--instrument", "1:2:45:1200"});
+    const int before = rowCount(st);
+    fs::remove(st.dir / "recorder.out");
+    st.StartRecorder();
+    EXPECT_TRUE(eventually([&] { return rowCount(st) >= before + 3; }, 20000)) << readText(st.dir / "recorder.out");
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+    EXPECT_EQ(readText(st.dir / "recorder.out").find("未请求"), std::string::npos) << readText(st.dir / "recorder.out");
+}
+
+TEST(Recorder, ReadingsWaitingAtAStopAreKeptAndGoFirstAtTheNextStartAndASecondRecorderIsRefused)
+{
+    Station st("zeva-rec-pending"), other("zeva-rec-other");
+    st.InitDb(true);
+    st.Ini("Interval_S=1\r\nRunTimer=1\r\n");
+    st.StartSim(ThreeInstruments);
+    st.StartRecorder();
+    ASSERT_TRUE(outputSays(st, "recorder.out", "轮询 3 台仪表"));
+    // Another folder whose Data.ini names the same database: refused before its port is opened.
+    std::ofstream(other.dir / "Data.ini", std::ios::binary)
+        << "[Info]\r\nPath=" << st.dir.string() << "\r\nPort=" << (other.dir / "bus").string() << "\r\n";
+    std::string out = Shell("'" + std::string(ZEVA_RECORDER) + "' --dir '" + other.dir.string() + "' 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("数据库 " + st.dir.string() + "/DataBase/Data.db 已由另一个记录程序（PID " +
+                       std::to_string(st.program) + "）使用"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("rc=78\n"), std::string::npos) << out;
+
+    // Another program holds the database while readings come; a stop keeps them.
+    const std::string file = (st.dir / "DataBase" / "Data.db").string();
+    {
+        TDbLock lock(file, 30);
+        ASSERT_TRUE(lock.Held());
+        std::this_thread::sleep_for(seconds(5));
+        EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
+    }
+    out = readText(st.dir / "recorder.out");
+    const std::size_t at = out.find("程序结束时 ");
+    ASSERT_NE(at, std::string::npos) << out;
+    const int kept = std::stoi(out.substr(at + std::string("程序结束时 ").size()));
+    EXPECT_GE(kept, 1);
+    EXPECT_NE(out.find("已暂存到 " + file + ".pending"), std::string::npos) << out;
+    const std::string last = st.Sql("SELECT coalesce(max(RecordID), 0) FROM ApparatusRecord");
+    const std::string stoppedAt = Shell("date '+%Y-%m-%d %H:%M:%S' | tr -d '\\n'");
+    std::this_thread::sleep_for(seconds(1));
+
+    // The next start writes them before any new reading, with their own times.
+    fs::remove(st.dir / "recorder.out");
+    st.StartRecorder();
+    ASSERT_TRUE(outputSays(st, "recorder.out", "上次结束时暂存的记录已写入数据库", 10000)) << readText(st.dir / "recorder.out");
+    EXPECT_EQ(st.Sql("SELECT count(*) FROM (SELECT InDateTime FROM ApparatusRecord WHERE RecordID > " + last +
+                     " ORDER BY RecordID LIMIT " + std::to_string(kept) + ") WHERE InDateTime <= '" + stoppedAt + "'"),
+              std::to_string(kept) + "\n");
+
+    // Kept nowhere (the file cannot be written): said, and the exit code says it too.
+    {
+        TDbLock lock(file, 30);
+        ASSERT_TRUE(lock.Held());
+        fs::remove(file + ".pending");
+        fs::create_directory(file + ".pending");
+        std::this_thread::sleep_for(seconds(3));
+        EXPECT_TRUE(exitedWith(st.StopProgram(), 74));
+    }
+    EXPECT_NE(readText(st.dir / "recorder.out").find("也未能暂存"), std::string::npos) << readText(st.dir / "recorder.out");
+}
+
+} // namespace

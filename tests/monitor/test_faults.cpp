@@ -91,12 +91,15 @@ TEST_F(FaultFixture, ErrorsWhileABoxIsOpenAreCountedNotStacked)
     EXPECT_NE(log.find("error 30\n"), std::string::npos) << "each error on the standard error output";
     EXPECT_NE(log.find(QDate::currentDate().toString("yyyy-MM-dd ").toStdString()), std::string::npos)
         << "with its time";
-    // A different error counted in is named, and a line can be added to the box.
+    // A different error counted in is named; the present state is the box's last line, replaced
+    // by a later state or a later error.
     ShowErrorBox(QStringLiteral("another kind"));
     EXPECT_EQ(open.front()->text(), "error 1\n(另有 30 条同类错误)\n最近一条：another kind");
-    AmendErrorBox(QStringLiteral("\nover"));
-    AmendErrorBox(QStringLiteral("\nover"));
+    SetErrorBoxState(QStringLiteral("\nwaiting"));
+    SetErrorBoxState(QStringLiteral("\nover"));
     EXPECT_EQ(open.front()->text(), "error 1\n(另有 30 条同类错误)\n最近一条：another kind\nover");
+    ShowErrorBox(QStringLiteral("again"));
+    EXPECT_EQ(open.front()->text(), "error 1\n(另有 31 条同类错误)\n最近一条：again");
     open.front()->button(QMessageBox::Ok)->click();
     ASSERT_TRUE(WaitUntil([] { return !ErrorBoxOpen() && openBoxes().empty(); }));
 

@@ -32,7 +32,9 @@ const char* const Help =
     "  zeva-monitor does; the database is Path/DataBase/Data.db (zeva-initdb).\n"
     "  Logs to the standard error output. SIGTERM, SIGINT or SIGHUP stop it cleanly.\n"
     "  Exit codes: 0 stopped, 2 the port cannot be opened, 3 no database, 64 wrong arguments,\n"
-    "  75 the database is there but cannot be opened now (locked, read-only), 78 Data.ini cannot be read.\n";
+    "  74 readings that waited at the stop could be neither written nor kept in Data.db.pending,\n"
+    "  75 the database is there but cannot be opened now (locked, read-only), 78 Data.ini cannot be read\n"
+    "  or another program records into the same database.\n";
 
 // As sysexits.h numbers them; systemd restarts after 75, not after 64 and 78.
 constexpr int ExitUsage = 64;
@@ -104,6 +106,7 @@ public:
         LogError(QStringLiteral("数据库 %1 无法打开：").arg(file) + m_core.OpenError());
         databaseExit = ExitDatabaseUnavailable;
     }
+    void DatabaseInUse(const QString& text) override { LogError(text); }
     void PollingStarted() override
     {
         QStringList polled;
@@ -153,6 +156,7 @@ int main(int argc, char** argv)
         switch (core.Start(dir, steps)) {
         case TMonitorCore::TStartResult::PortFailed: return ExitPortFailed;
         case TMonitorCore::TStartResult::DatabaseFailed: return steps.databaseExit;
+        case TMonitorCore::TStartResult::DatabaseInUse: return ExitDatabaseInUse;
         case TMonitorCore::TStartResult::Started: break;
         }
     } catch (const EDatabaseError& e) {
@@ -167,5 +171,5 @@ int main(int argc, char** argv)
     core.Stop();
     const TRecordWriter* writer = core.RecordWriter();
     LogError(QStringLiteral("停止：本次写入 %1 条记录").arg(writer ? writer->Written() : 0));
-    return rc;
+    return core.LostAtStop() > 0 ? ExitReadingsLost : rc;
 }
