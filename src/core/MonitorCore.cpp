@@ -273,6 +273,7 @@ void TMonitorCore::Stop(std::chrono::milliseconds flush)
         m_writer->Stop(flush); // the last rows are committed, or kept, before the program ends
         m_lostAtStop = m_writer->Lost();
     }
+    m_recordingLock.Release();
     // What it has not sent goes at the next start. A server that holds it past the patience is not
     // waited for: the thread is left to the end of the process, with the object it uses.
     if (m_forwarder && !m_forwarder->Stop()) {

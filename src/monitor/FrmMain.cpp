@@ -1,6 +1,8 @@
 // TFrmMain's handlers: creation, the start-up sequence, selection, polling, replies, chart, closing.
 #include "FrmMain.h"
 
+#include "ErrorLog.h"
+
 #include "Application.h"
 #include "AxisRange.h"
 #include "Convert.h"
@@ -143,6 +145,7 @@ public:
     void DatabaseInUse(const QString& text) override
     {
         m_w.m_exitCode = ExitDatabaseInUse;
+        LogError(text); // the box logs only a text with details
         ShowFriendlyMessage(&m_w, text, {});
     }
     void RegistryRead(TQueryResult& all) override

@@ -15,8 +15,14 @@ namespace zeva {
 
 TRecordingLock::~TRecordingLock()
 {
+    Release();
+}
+
+void TRecordingLock::Release()
+{
     if (m_fd >= 0)
         ::close(m_fd);
+    m_fd = -1;
 }
 
 bool TRecordingLock::Take(const QString& dataPath, qint64* holder)

@@ -17,6 +17,8 @@ public:
     // PID (0 when it cannot be read). A folder where no lock can be made (missing, read-only) is
     // no refusal: the database's own opening says what is wrong.
     bool Take(const QString& dataPath, qint64* holder);
+    // The program records no more (its close step): another may.
+    void Release();
 
 private:
     int m_fd = -1;

@@ -242,6 +242,24 @@ TEST(EndToEnd, AFullDataDiskLosesNoRowAndASignalEndsTheProgramWithinTwoSeconds)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(readText(out).find("未能写入数据库"), std::string::npos) << "no row left unwritten";
     EXPECT_EQ(sql("PRAGMA integrity_check"), "ok\n");
+
+    // Full again, and a stop meanwhile: the waiting readings go to the space kept for them, and the
+    // next start writes them first.
+    const std::size_t asked = st.Requests().size();
+    st.StartMonitor();
+    for (int i = 0; i < 100 && st.Requests().size() < asked + 3; ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+    rc = std::system(("dd if=/dev/zero of='" + (data / "filler").string() + "' bs=4k 2>/dev/null; sync").c_str());
+    std::this_thread::sleep_for(seconds(4));
+    EXPECT_TRUE(WIFEXITED(zeva::test::Terminate(st.program)));
+    st.program = -1;
+    EXPECT_NE(readText(out).find("已暂存到 " + (data / "DataBase" / "Data.db.pending").string()), std::string::npos)
+        << readText(out);
+    fs::remove(data / "filler");
+    st.StartMonitor();
+    for (int i = 0; i < 100 && readText(out).find("上次结束时暂存的记录已写入数据库") == std::string::npos; ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_NE(readText(out).find("上次结束时暂存的记录已写入数据库"), std::string::npos) << readText(out);
 }
 
 

@@ -274,22 +274,29 @@ TEST(Recorder, TheWindowAndTheRecorderNeverHoldOnePortTogether)
     st.Ini("Interval_S=1\r\nRunTimer=4\r\nApparatusAddress=1\r\n");
     st.StartSim(ThreeInstruments);
 
-    // The window first: the recorder cannot have the port.
+    // The window first: a recorder of the same database is refused, one of another cannot have the port.
     st.StartMonitor();
     ASSERT_TRUE(eventually([&] { return !st.Requests().empty(); })) << "the window polls";
     const std::string bus = (st.dir / "bus").string();
     std::string out = Shell("cd '" + st.dir.string() + "' && '" + ZEVA_RECORDER + "' 2>&1; echo rc=$?");
+    EXPECT_NE(out.find("已由另一个记录程序（PID " + std::to_string(st.program) + "）使用"), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=78\n"), std::string::npos) << out;
+    Station other("zeva-rec-excl-other");
+    other.InitDb(true);
+    std::ofstream(other.dir / "Data.ini", std::ios::binary)
+        << "[Info]\r\nPath=" << other.dir.string() << "\r\nPort=" << bus << "\r\n";
+    out = Shell("'" + std::string(ZEVA_RECORDER) + "' --dir '" + other.dir.string() + "' 2>&1; echo rc=$?");
     EXPECT_NE(out.find("串口 " + bus + " 无法打开：" + bus + " 已被其他程序占用"), std::string::npos) << out;
     EXPECT_NE(out.find("rc=2\n"), std::string::npos) << out;
     EXPECT_TRUE(exitedWith(st.StopProgram(), 0));
 
-    // The recorder first: the window says so and ends with code 2.
+    // The recorder first: the window of the same database says so and ends with code 78.
     st.StartRecorder();
     ASSERT_TRUE(outputSays(st, "recorder.out", "轮询 3 台仪表"));
     const int recorder = st.program;
     st.StartMonitor();
-    ASSERT_TRUE(outputSays(st, "monitor.out", "已被其他程序占用")) << readText(st.dir / "monitor.out");
-    EXPECT_TRUE(exitedWith(st.StopProgram(), 2));
+    ASSERT_TRUE(outputSays(st, "monitor.out", "已由另一个记录程序")) << readText(st.dir / "monitor.out");
+    EXPECT_TRUE(exitedWith(st.StopProgram(), 78));
     st.program = recorder;
     const int rowsBefore = rowCount(st);
     EXPECT_TRUE(eventually([&] { return rowCount(st) > rowsBefore; })) << "the recorder went on recording";
