@@ -30,6 +30,9 @@ TMonitorCore::TMonitorCore(QObject* parent) : QObject(parent)
     m_timerA->setObjectName(QStringLiteral("TimerA"));
     // A coarse timer may run 5 % short (325 ms for 333): the pace must hold for months.
     m_timerA->setTimerType(Qt::PreciseTimer);
+    m_recordingWait = new QTimer(this);
+    m_recordingWait->setInterval(1000);
+    connect(m_recordingWait, &QTimer::timeout, this, [this] { sayRecordingWaits(); });
     m_reconnect = new TReconnect(*m_comM, [this] { guard([this] { reopened(); }); }, this);
     connect(m_timerA, &QTimer::timeout, this, [this] { guard([this] { TimerATimer(); }); });
     m_comM->OnRequestHangup = [this](TComm*) { guard([this] { ComMRequestHangup(); }); };
@@ -267,6 +270,7 @@ void TMonitorCore::startPolling()
 void TMonitorCore::Stop(std::chrono::milliseconds flush)
 {
     m_timerA->stop();
+    m_recordingWait->stop();
     m_reconnect->Stop();
     m_comM->ClosePort(); // no serial thread outlives the core's owner
     if (m_writer) {
@@ -344,7 +348,7 @@ void TMonitorCore::startRecordWriter()
         QMetaObject::invokeMethod(this, [this, event] { guard([&] { recordWriterEvent(event); }); },
                                   Qt::QueuedConnection);
     });
-    m_writer->Start();
+    m_writer->Start(&m_db); // what an earlier stop kept is written before the open alarms are read
 }
 
 void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
@@ -353,7 +357,8 @@ void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
     case TRecordWriter::TEvent::Kind::Failing:
         emit alarmsChanged();
         reportError(RecordingFailingText(event.text));
-        emit recordingStateChanged(QStringLiteral("\n（%1 条记录等待写入数据库）").arg(event.count));
+        sayRecordingWaits();
+        m_recordingWait->start(); // the count moves on while the outage lasts
         break;
     case TRecordWriter::TEvent::Kind::Dropped: reportError(RecordingDroppedText(event.count)); break;
     case TRecordWriter::TEvent::Kind::Journaled: journaled(); break;
@@ -364,9 +369,16 @@ void TMonitorCore::recordWriterEvent(const TRecordWriter::TEvent& event)
         break;
     case TRecordWriter::TEvent::Kind::Recovered:
         // The writer's own line is on the standard error output.
+        m_recordingWait->stop();
         emit recordingStateChanged(QStringLiteral("\n（数据库已恢复，暂存的记录已写入）"));
         break;
     }
+}
+
+void TMonitorCore::sayRecordingWaits()
+{
+    if (m_writer)
+        emit recordingStateChanged(QStringLiteral("\n（%1 条记录等待写入数据库）").arg(m_writer->Pending()));
 }
 
 void TMonitorCore::journaled()

@@ -183,6 +183,7 @@ private:
     void reopened();
     void startRecordWriter();
     void recordWriterEvent(const TRecordWriter::TEvent& event);
+    void sayRecordingWaits();
     void journaled();
     void storeRow(const TRecorder::TRow& row);
     void journal(const std::vector<TJournalOp>& ops);
@@ -201,6 +202,7 @@ private:
     TPollTable m_poll;
     TOutstanding m_outstanding;
     TRecordingLock m_recordingLock;
+    QTimer* m_recordingWait = nullptr; // says the waiting count again while the recording fails
     std::size_t m_lostAtStop = 0;
     QElapsedTimer m_unaskedClock; // started with the core
     qint64 m_unaskedSaidAt = -1;  // when an unasked reply was last said, on that clock

@@ -205,21 +205,31 @@ std::vector<TPendingItem> ReadPending(const QString& file, QString* error)
         return items;
     }
     const QByteArray all = f.readAll();
-    if (!all.startsWith(Header))
+    if (all.isEmpty() || all[0] == '\0')
         return items; // emptied, or reserved space only
+    if (!all.startsWith(Header)) {
+        *error = QStringLiteral("不是本程序认得的暂存文件，未读取");
+        return items;
+    }
     qsizetype at = Header.size();
+    int unreadable = 0;
+    bool ended = false;
     for (;;) {
         const qsizetype end = all.indexOf('\n', at);
         if (end < 0)
             break; // cut short
         const QByteArray line = all.mid(at, end - at);
-        if (line == "END" || line.contains('\0'))
+        if ((ended = line == "END") || line.contains('\0'))
             break;
         TPendingItem item;
         if (itemOf(line, item))
             items.push_back(std::move(item));
+        else
+            ++unreadable;
         at = end + 1;
     }
+    if (unreadable > 0 || !ended)
+        *error = QStringLiteral("%1 行无法读取，已略过%2").arg(unreadable).arg(ended ? QString() : QStringLiteral("；文件在结束标记之前中断"));
     return items;
 }
 

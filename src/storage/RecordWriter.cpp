@@ -6,6 +6,9 @@
 #include "PendingSpill.h"
 #include "Statements.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
 #include <sys/stat.h>
 #include <vector>
@@ -13,6 +16,39 @@
 namespace zeva {
 
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Items in one transaction; the write lock is taken first, so the look-ups and inserts see one
+// state. Throws the database's error after a rollback.
+template <typename Items, typename ItemOf> void writeItems(TDatabase& db, const Items& items, ItemOf itemOf)
+{
+    db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        for (const auto& element : items) {
+            const TPendingItem& item = itemOf(element);
+            if (const auto* r = std::get_if<TRecordRow>(&item)) {
+                InsertRecord(db, LookupEnabledId(db, r->address), r->when, r->live, r->blackBox);
+                continue;
+            }
+            const TJournalEntry& j = std::get<TJournalEntry>(item);
+            if (j.what == TJournalEntry::What::Clear)
+                ClearJournal(db, j.address, j.kind, j.when);
+            else
+                InsertJournal(db, j.address, j.kind, j.text, j.when);
+        }
+        db.Exec(QStringLiteral("COMMIT"));
+    } catch (const EDatabaseError&) {
+        try {
+            db.Exec(QStringLiteral("ROLLBACK"));
+        } catch (const EDatabaseError&) {
+            db.Close(); // a connection in an unknown state is opened afresh
+        }
+        throw;
+    }
+}
+
+} // namespace
 
 TRecordWriter::TRecordWriter(QString dataPath, TReport report, TOptions options)
     : m_dataPath(std::move(dataPath)), m_report(std::move(report)), m_options(options),
@@ -26,20 +62,46 @@ TRecordWriter::~TRecordWriter()
         Stop(std::chrono::milliseconds(1000));
 }
 
-void TRecordWriter::Start()
+void TRecordWriter::Start(TDatabase* db)
 {
     if (m_thread.joinable())
         return;
-    takeBackPending();
+    takeBackPending(db);
     m_thread = std::thread([this] { run(); });
 }
 
-void TRecordWriter::takeBackPending()
+void TRecordWriter::takeBackPending(TDatabase* db)
 {
     QString error;
     const std::vector<TPendingItem> items = ReadPending(m_pendingFile, &error);
-    if (!error.isEmpty())
-        LogError(QStringLiteral("无法读取 %1：%2").arg(m_pendingFile, error));
+    if (!error.isEmpty()) {
+        LogError(QStringLiteral("%1：%2").arg(m_pendingFile, error));
+        // Kept aside, not overwritten at the next stop: what it holds is the operator's to judge.
+        if (items.empty() && QFile::exists(m_pendingFile) && !QFileInfo(m_pendingFile).isDir()) {
+            const QString aside = m_pendingFile + QStringLiteral(".unread-") +
+                                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+            if (QFile::rename(m_pendingFile, aside))
+                LogError(QStringLiteral("已改名为 %1").arg(aside));
+        }
+        error.clear();
+    }
+    if (!items.empty() && db) {
+        // Written now, in one transaction, before the caller reads the open alarms and polls; the
+        // file is emptied right after.
+        try {
+            writeItems(*db, items, [](const TPendingItem& item) -> const TPendingItem& { return item; });
+            QString cleared;
+            if (ClearPending(m_pendingFile, &cleared))
+                LogError(QStringLiteral("上次结束时暂存的记录已写入数据库：%1 条").arg(items.size()));
+            else
+                LogError(QStringLiteral("无法清空 %1：%2（下次启动时其中的记录会再写一次）").arg(m_pendingFile, cleared));
+            if (!ReservePending(m_pendingFile, m_options.pendingReserve, &error))
+                LogError(QStringLiteral("无法为 %1 预留空间：%2").arg(m_pendingFile, error));
+            return;
+        } catch (const EDatabaseError& e) {
+            LogError(QStringLiteral("上次结束时暂存的记录现在不能写入（%1）：排在新读数之前等待").arg(QString::fromUtf8(e.what())));
+        }
+    }
     if (items.empty()) {
         if (!ReservePending(m_pendingFile, m_options.pendingReserve, &error))
             LogError(QStringLiteral("无法为 %1 预留空间：%2（程序结束时若数据库不能写入，等待的读数将丢失）")
@@ -200,33 +262,11 @@ void TRecordWriter::openFile(TConnection& c)
     }
 }
 
+
 void TRecordWriter::writeBatch(TConnection& c, const std::vector<TQueued>& batch)
 {
     openFile(c);
-    TDatabase& db = c.db;
-    // The write lock is taken first, so the look-ups and inserts of a batch see one state.
-    db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
-    try {
-        for (const TQueued& q : batch) {
-            if (const auto* r = std::get_if<TRecordRow>(&q.item)) {
-                InsertRecord(db, LookupEnabledId(db, r->address), r->when, r->live, r->blackBox);
-                continue;
-            }
-            const TJournalEntry& j = std::get<TJournalEntry>(q.item);
-            if (j.what == TJournalEntry::What::Clear)
-                ClearJournal(db, j.address, j.kind, j.when);
-            else
-                InsertJournal(db, j.address, j.kind, j.text, j.when);
-        }
-        db.Exec(QStringLiteral("COMMIT"));
-    } catch (const EDatabaseError&) {
-        try {
-            db.Exec(QStringLiteral("ROLLBACK"));
-        } catch (const EDatabaseError&) {
-            db.Close(); // a connection in an unknown state is opened afresh
-        }
-        throw;
-    }
+    writeItems(c.db, batch, [](const TQueued& q) -> const TPendingItem& { return q.item; });
 }
 
 void TRecordWriter::written(const std::vector<TQueued>& batch)

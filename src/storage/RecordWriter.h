@@ -77,8 +77,9 @@ public:
     TRecordWriter(const TRecordWriter&) = delete;
     TRecordWriter& operator=(const TRecordWriter&) = delete;
 
-    // Takes back what Data.db.pending holds, first in the queue, before anything posted.
-    void Start();
+    // Takes back what Data.db.pending holds: written through `db` at once when it can (the caller's
+    // connection, before it reads the open alarms), otherwise first in the queue.
+    void Start(TDatabase* db = nullptr);
     // Queues a row; takes the queue's lock only for the push.
     void Post(TRecordRow row);
     // Queues a journal entry, in order with the rows; never dropped for capacity.
@@ -114,7 +115,7 @@ private:
     // One transaction; throws the database's error after a rollback.
     void writeBatch(TConnection& c, const std::vector<TQueued>& batch);
     void written(const std::vector<TQueued>& batch);
-    void takeBackPending();
+    void takeBackPending(TDatabase* db);
     void keepPending();
     void failed(const std::vector<TQueued>& batch, const QString& error, const QString& lastError);
     // Until the retry is due or the stop's deadline comes.

@@ -1,10 +1,14 @@
-// flock() on a file of its own: the database file's own locks belong to SQLite.
+// The descriptor of the database file is never closed before the process ends: closing any
+// descriptor of a file drops the POSIX locks the process holds on it, SQLite's among them.
 #include "RecordingLock.h"
+
+#include "ErrorLog.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <fcntl.h>
@@ -21,32 +25,34 @@ TRecordingLock::~TRecordingLock()
 void TRecordingLock::Release()
 {
     if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+        ::flock(m_fd, LOCK_UN);
+    m_fd = -1; // left open on purpose, see above
 }
 
 bool TRecordingLock::Take(const QString& dataPath, qint64* holder)
 {
     *holder = 0;
-    const QByteArray file = QFile::encodeName(dataPath + QStringLiteral("/DataBase/Data.db.lock"));
-    const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const QString base = dataPath + QStringLiteral("/DataBase/Data.db");
+    const int fd = ::open(QFile::encodeName(base).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return true;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
-        char text[32] = {};
-        if (held && ::pread(fd, text, sizeof text - 1, 0) > 0)
-            *holder = std::atoll(text);
-        ::close(fd);
-        return !held;
+        if (errno != EWOULDBLOCK) {
+            LogError(QStringLiteral("无法锁定数据库 %1（%2）：不能确认没有另一个记录程序使用它")
+                         .arg(base, QString::fromLocal8Bit(std::strerror(errno))));
+            return true;
+        }
+        QFile pid(base + QStringLiteral(".lock"));
+        if (pid.open(QIODevice::ReadOnly))
+            *holder = pid.readAll().trimmed().toLongLong();
+        return false; // fd stays open, see above
     }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    // The PID is for the refusal's message only: a write that fails takes nothing from the lock.
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
-    }
-    if (m_fd >= 0)
-        ::close(m_fd);
     m_fd = fd;
+    // The PID is for the refusal's message only: a file that cannot be written takes nothing from
+    // the lock.
+    QFile pid(base + QStringLiteral(".lock"));
+    if (pid.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        pid.write(QByteArray::number(qint64(::getpid())) + '\n');
     return true;
 }
 

@@ -1,5 +1,8 @@
-// One recording program per database: a lock on Data.db.lock beside the database, held for the
-// life of the process (the kernel lets it go at any end, a crash too). Readers take none.
+// One recording program per database: flock() on the database file itself, so that every name of
+// it (a symlink, another folder's Path, a bind mount) meets the same lock, held for the life of the
+// recording (the kernel lets it go at any end, a crash too). SQLite's own locks are POSIX locks,
+// which flock() does not touch; readers take none. Data.db.lock beside it holds the PID, for the
+// refusal's message only.
 #pragma once
 
 #include <QString>
@@ -14,8 +17,8 @@ public:
     TRecordingLock& operator=(const TRecordingLock&) = delete;
 
     // False when another process records into the database of `dataPath`; `holder` is then its
-    // PID (0 when it cannot be read). A folder where no lock can be made (missing, read-only) is
-    // no refusal: the database's own opening says what is wrong.
+    // PID (0 when it cannot be read). A database that cannot be opened is no refusal (its own
+    // opening says what is wrong); one that cannot be locked is said.
     bool Take(const QString& dataPath, qint64* holder);
     // The program records no more (its close step): another may.
     void Release();
