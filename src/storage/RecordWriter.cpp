@@ -110,12 +110,14 @@ void TRecordWriter::takeBackPending(TDatabase* db)
     }
     // Before anything posted: they are older, and keep their own times.
     std::lock_guard lock(m_mutex);
+    std::deque<TQueued> queue;
     for (const TPendingItem& item : items)
-        m_queue.push_front(TQueued{0, Clock::now(), item});
-    std::reverse(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(items.size()));
-    for (TQueued& q : m_queue)
+        queue.push_back(TQueued{0, Clock::now(), item});
+    queue.insert(queue.end(), m_queue.begin(), m_queue.end());
+    for (TQueued& q : queue)
         q.seq = m_nextSeq++;
-    m_pendingUpTo = m_queue[items.size() - 1].seq;
+    m_pendingUpTo = queue[items.size() - 1].seq;
+    m_queue = std::move(queue);
     LogError(QStringLiteral("上次结束时暂存的 %1 条记录（%2）先于新读数写入数据库").arg(items.size()).arg(m_pendingFile));
 }
 
