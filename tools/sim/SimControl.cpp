@@ -109,10 +109,17 @@ std::optional<TParsedControl> parseBusCommand(const TWords& w)
         c.kind = TControlCommand::Kind::Burst;
         c.value = v;
     } else if (verb == "send") {
-        if (w.size() < 2)
-            return refuse("send HEX...");
+        std::size_t first = 1;
+        if (w.size() > 1 && w[1] == "after") {
+            if (w.size() < 3 || !number(w[2], 0, 255, v) || v != double(int(v)))
+                return refuse("send after ADDR HEX...");
+            c.after = int(v);
+            first = 3;
+        }
+        if (w.size() <= first)
+            return refuse("send [after ADDR] HEX...");
         c.kind = TControlCommand::Kind::Send;
-        for (std::size_t i = 1; i < w.size(); ++i) {
+        for (std::size_t i = first; i < w.size(); ++i) {
             char* end = nullptr;
             long b = std::strtol(w[i].c_str(), &end, 16);
             if (w[i].empty() || w[i].size() > 2 || *end || b < 0 || b > 255)

@@ -10,6 +10,8 @@
 //   delay MS              before each reply
 //   burst N               N random bytes on the line at once
 //   send HEX...           these bytes on the line (for example a reply of an unknown instrument)
+//   send after ADDR HEX...  the same, 150 ms after the next reply by ADDR (one per reply): a read
+//                         of its own that never overlaps a request, whatever the machine's load
 //   unplug | plug         the adapter pulled (the pty goes away) and put back (same path)
 #pragma once
 
@@ -33,6 +35,7 @@ struct TControlCommand {
     std::string share; // drop, corrupt, split or noise
     double value = 0;
     std::vector<uint8_t> bytes;
+    int after = -1; // send: after the next reply by this address
 };
 
 // The command of one line, or the reason it is refused.

@@ -196,6 +196,11 @@ void TSimServer::planReply(const TFrame& reply, uint32_t baud, int64_t now, std:
     if (happens(m_opt.split) && bytes.size() > 1)
         cut = 1 + std::size_t(m_rng() % (bytes.size() - 1));
     int64_t handedOn = transmit(bytes, baud, start, cut, "TX");
+    auto after = std::find_if(m_sendAfter.begin(), m_sendAfter.end(), [&](const auto& s) { return s.first == reply[0]; });
+    if (after != m_sendAfter.end()) {
+        handedOn = transmit(after->second, baud, handedOn + SplitPauseUs, after->second.size(), "TXSEND");
+        m_sendAfter.erase(after);
+    }
     if (happens(m_opt.noise)) {
         // Interference after the reply: never before its last bytes reach the PC.
         std::vector<uint8_t> junk = randomBytes(1 + m_rng() % 8);
@@ -275,7 +280,14 @@ void TSimServer::apply(const TControlCommand& c)
         transmit(junk, lineBaud(), nowUs(), junk.size(), "TXNOISE");
         break;
     }
-    case K::Send: transmit(c.bytes, lineBaud(), nowUs(), c.bytes.size(), "TXSEND"); break;
+    case K::Send:
+        if (c.after >= 0 && !m_bus.Find(uint8_t(c.after)))
+            std::fprintf(stderr, "zeva-sim: control: no instrument at %d\n", c.after);
+        else if (c.after >= 0)
+            m_sendAfter.emplace_back(uint8_t(c.after), c.bytes);
+        else
+            transmit(c.bytes, lineBaud(), nowUs(), c.bytes.size(), "TXSEND");
+        break;
     case K::Unplug:
         unplug();
         std::printf("zeva-sim: unplugged %s\n", m_opt.link.c_str());

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <queue>
 #include <random>
 #include <string>
@@ -95,6 +96,8 @@ private:
     std::priority_queue<TPlannedWrite, std::vector<TPlannedWrite>, std::greater<>> m_planned;
     uint64_t m_order = 0;
     int64_t m_lineFreeAtUs = 0;
+    // Bytes to send behind a reply of an address, in the order they were asked for.
+    std::deque<std::pair<uint8_t, std::vector<uint8_t>>> m_sendAfter;
 };
 
 } // namespace zeva::sim
