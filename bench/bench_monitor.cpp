@@ -4,7 +4,10 @@
 #include "Application.h"
 #include "ChartFeed.h"
 #include "AxisRange.h"
+#include "FrmDataBase.h"
 #include "FrmJournal.h"
+#include "Settings.h"
+#include "SharedTexts.h"
 #include "FrmMain.h"
 #include "Frames.h"
 #include "PgCluster.h"
@@ -12,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
 #include <QTemporaryDir>
@@ -66,6 +70,20 @@ static void BM_ChartPaintScrolledWindow(benchmark::State& state)
 }
 BENCHMARK(BM_ChartPaintScrolledWindow)->Unit(benchmark::kMillisecond);
 
+// The whole run in view at 1680x900: seven series of a million points drawn per pixel column.
+static void BM_ChartPaintWholeRun(benchmark::State& state)
+{
+    FullChart c;
+    c.chart.resize(1680, 900);
+    SetAxisRange(c.chart.xAxis, 0, Points);
+    c.chart.replot(QCustomPlot::rpImmediateRefresh); // the block summaries are built once
+    for (auto _ : state) {
+        ScrollBottomAxis(&c.chart, 0.5);
+        c.chart.replot(QCustomPlot::rpImmediateRefresh);
+    }
+}
+BENCHMARK(BM_ChartPaintWholeRun)->Unit(benchmark::kMillisecond);
+
 static void BM_ChartAppendAndScroll(benchmark::State& state)
 {
     FullChart c;
@@ -74,6 +92,39 @@ static void BM_ChartAppendAndScroll(benchmark::State& state)
     state.counters["points"] = c.chart.graph(0)->dataCount();
 }
 BENCHMARK(BM_ChartAppendAndScroll)->Unit(benchmark::kMicrosecond);
+
+// The history window over a month of one-minute readings of one instrument among three (129,600
+// rows): the search, by time, with all eight curves, to the painted chart.
+static void BM_HistoryMonthQueryAndPaint(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    std::system((std::string(ZEVA_INITDB) + " '" + dir.path().toStdString() + "' > /dev/null").c_str());
+    const std::string db = dir.filePath("DataBase/Data.db").toStdString();
+    std::system(("sqlite3 '" + db + "' \"INSERT INTO Apparatus(ApparatusName,ApparatusAddress,CFlag) VALUES('a',1,1),('b',2,1),('c',3,1);"
+                 " WITH RECURSIVE m(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM m WHERE i < 43199)"
+                 " INSERT INTO ApparatusRecord(ApparatusID,InDateTime,AActTemperature,BActTemperature,CActTemperature,"
+                 "DActTemperature,ABlackTemperature,BBlackTemperature,CBlackTemperature,DBlackTemperature)"
+                 " SELECT a.ID, datetime('2026-03-01', '+' || i || ' minutes'), 50 + i % 17, 51, 52, 0, 60, 61, 62, 63"
+                 " FROM m, Apparatus a;\"").c_str());
+    TDatabase database;
+    if (!database.Open(dir.path()))
+        return state.SkipWithError("no database");
+    TIniFile settings(dir.filePath("Data.ini"));
+    settings.WriteInteger(SettingsKey::HistoryLine, SettingsKey::TimeAxis, 1);
+    for (int i = 0; i < 8; ++i)
+        settings.WriteString(SettingsKey::HistoryLine, SettingsKey::HistoryLineKey(i), CurveNames[std::size_t(i)]);
+    TFrmDataBase w(database, settings);
+    w.show();
+    w.ComAddress->setEditText(QStringLiteral("2"));
+    w.DDateBegin->setDate(QDate(2026, 3, 1));
+    w.DDateEnd->setDate(QDate(2026, 3, 30));
+    for (auto _ : state) {
+        w.Button1Click();
+        w.ChartView->replot(QCustomPlot::rpImmediateRefresh);
+    }
+    state.counters["rows"] = w.ADOQuery().RecordCount();
+}
+BENCHMARK(BM_HistoryMonthQueryAndPaint)->Unit(benchmark::kMillisecond);
 
 namespace {
 

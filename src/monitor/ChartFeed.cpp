@@ -2,6 +2,7 @@
 #include "ChartFeed.h"
 
 #include "Colors.h"
+#include "DecimatedGraph.h"
 #include "SharedTexts.h"
 
 #include <qcustomplot.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <exception>
+#include <limits>
 
 namespace zeva {
 
@@ -24,23 +26,6 @@ constexpr SeriesRow Series[8] = {
     {clYellow, true}, {clLime, true}, {clRed, true},    {4194432, false},
     {clBlack, false}, {clYellow, false}, {4194368, false}, {clTeal, false},
 };
-
-// Adds a point behind every point of an equal key, so that among equal keys the order is the order
-// of arrival and the cap's removal of a key's first point drops the oldest. Appending (the usual
-// case) and prepending cost nothing; a key inside the range moves the later points once.
-void addInArrivalOrder(QCPGraphDataContainer& d, double key, double value)
-{
-    if (d.isEmpty() || key >= (d.constEnd() - 1)->key || key < d.constBegin()->key) {
-        d.add(QCPGraphData(key, value));
-        return;
-    }
-    auto from = std::upper_bound(d.constBegin(), d.constEnd(), key,
-                                 [](double k, const QCPGraphData& p) { return k < p.key; });
-    QVector<QCPGraphData> later(from, d.constEnd());
-    d.removeAfter(key);
-    d.add(QCPGraphData(key, value));
-    d.add(later, true);
-}
 
 } // namespace
 
@@ -80,7 +65,7 @@ void SetupLiveChart(QCustomPlot* chart)
     chart->legend->setBorderPen(QPen(green));
     chart->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     for (int i = 0; i < 8; ++i) {
-        QCPGraph* g = chart->addGraph();
+        auto* g = new TDecimatedGraph(chart->xAxis, chart->yAxis);
         g->setName(CurveNames[std::size_t(i)]);
         g->setPen(QPen(ToQColor(Series[i].color), 1));
         g->setLineStyle(QCPGraph::lsLine);
@@ -127,18 +112,35 @@ bool TChartFeed::advance(int32_t& counter, int step)
     return true;
 }
 
-void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TInsertionOrder& order, const TPhaseTemps& t,
-                      int pollInterval)
+TDecimatedGraph* TChartFeed::series(int index) const
 {
+    return static_cast<TDecimatedGraph*>(m_chart->graph(index));
+}
+
+void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TKind& kind, const TPhaseTemps& t,
+                      int pollInterval, int address)
+{
+    TInsertionOrder& order = kind.order;
     const double key = counter;
+    // Another instrument's readings never continue the last one's line: a break first.
+    const bool another = address >= 0 && kind.address >= 0 && address != kind.address;
+    if (address >= 0)
+        kind.address = address;
+    if (another) {
+        for (int i = 0; i < seriesCount; ++i)
+            series(firstSeries + i)->Add(key, std::numeric_limits<double>::quiet_NaN());
+        order.Add(key);
+        if (firstSeries == 0)
+            markInstrument(key, address);
+    }
     for (int i = 0; i < seriesCount; ++i)
-        addInArrivalOrder(*m_chart->graph(firstSeries + i)->data(), key, t[std::size_t(i)]);
+        series(firstSeries + i)->Add(key, t[std::size_t(i)]);
     order.Add(key);
     // All series of one kind share their keys, so one count stands for them all.
     while (m_chart->graph(firstSeries)->data()->size() > m_cap && !order.Empty()) {
         double oldest = order.Oldest();
         for (int i = 0; i < seriesCount; ++i)
-            m_chart->graph(firstSeries + i)->data()->remove(oldest);
+            series(firstSeries + i)->RemoveFirstOf(oldest);
         order.DropOldest();
     }
     if (advance(counter, pollInterval)) {
@@ -155,20 +157,56 @@ void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TInser
     } else {
         // The live kind empties Series1..Series4, the black-box kind Series5..Series8.
         for (int i = firstSeries; i < firstSeries + 4; ++i)
-            m_chart->graph(i)->data()->clear();
+            series(i)->Clear();
         order.Clear();
+        if (firstSeries == 0)
+            clearMarks();
     }
     m_chart->replot(QCustomPlot::rpQueuedReplot);
 }
 
-void TChartFeed::FeedLive(const TPhaseTemps& t, int pollInterval)
+void TChartFeed::FeedLive(const TPhaseTemps& t, int pollInterval, int address)
 {
-    feed(0, 3, LiveX, m_liveOrder, t, pollInterval);
+    feed(0, 3, LiveX, m_live, t, pollInterval, address);
 }
 
-void TChartFeed::FeedBlackBox(const TPhaseTemps& t, int pollInterval)
+void TChartFeed::FeedBlackBox(const TPhaseTemps& t, int pollInterval, int address)
 {
-    feed(4, 4, BlackBoxX, m_blackBoxOrder, t, pollInterval);
+    feed(4, 4, BlackBoxX, m_blackBox, t, pollInterval, address);
+}
+
+void TChartFeed::markInstrument(double key, int address)
+{
+    auto* line = new QCPItemStraightLine(m_chart);
+    line->point1->setCoords(key, 0);
+    line->point2->setCoords(key, 1);
+    line->setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
+    auto* label = new QCPItemText(m_chart);
+    label->position->setTypeX(QCPItemPosition::ptPlotCoords);
+    label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    label->position->setCoords(key, 0);
+    label->setPositionAlignment(Qt::AlignTop | Qt::AlignLeft);
+    label->setPadding(QMargins(4, 2, 4, 2));
+    label->setColor(QColor(220, 220, 220));
+    label->setText(QStringLiteral("地址 %1").arg(address));
+    for (QCPAbstractItem* item : std::initializer_list<QCPAbstractItem*>{line, label})
+        item->setSelectable(false);
+    m_marks.push_back({line, label});
+    // Kept for the latest choices only: a marker per change for months would pile up.
+    if (m_marks.size() > MarksKept) {
+        m_chart->removeItem(m_marks.front().first);
+        m_chart->removeItem(m_marks.front().second);
+        m_marks.pop_front();
+    }
+}
+
+void TChartFeed::clearMarks()
+{
+    for (auto& [line, label] : m_marks) {
+        m_chart->removeItem(line);
+        m_chart->removeItem(label);
+    }
+    m_marks.clear();
 }
 
 } // namespace zeva

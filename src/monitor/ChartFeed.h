@@ -8,8 +8,12 @@
 
 class QCustomPlot;
 class QCPAxis;
+class QCPItemStraightLine;
+class QCPItemText;
 
 namespace zeva {
+
+class TDecimatedGraph;
 
 // Moves the time axis by `amount`; an error of the chart is swallowed and gives false.
 bool ScrollBottomAxis(QCustomPlot* chart, double amount);
@@ -33,9 +37,14 @@ public:
 
     // Points for live A..C at LiveX (black box A..D at BlackBoxX), then the counter and the time
     // axis move on by the polling interval (the axis by half of it); at the largest 32-bit
-    // position the counter starts again at 0 and the series of that kind are emptied.
-    void FeedLive(const TPhaseTemps& temps, int pollInterval);
-    void FeedBlackBox(const TPhaseTemps& temps, int pollInterval);
+    // position the counter starts again at 0 and the series of that kind are emptied. Readings of
+    // another instrument than the last (`address`, -1: not known) start after a break in the
+    // lines, and the live kind marks the place with the new address.
+    void FeedLive(const TPhaseTemps& temps, int pollInterval, int address = -1);
+    void FeedBlackBox(const TPhaseTemps& temps, int pollInterval, int address = -1);
+    // Markers kept of the latest changes of instrument.
+    static constexpr std::size_t MarksKept = 100;
+    std::size_t Marks() const { return m_marks.size(); }
 
 private:
     // The keys of one kind's points in the order they were added, as runs of evenly spaced keys:
@@ -57,14 +66,23 @@ private:
         std::deque<Run> m_runs;
     };
 
-    void feed(int firstSeries, int seriesCount, int32_t& counter, TInsertionOrder& order, const TPhaseTemps& temps,
-              int pollInterval);
+    // One kind of points: the order its keys came in, the instrument they are of.
+    struct TKind {
+        TInsertionOrder order;
+        int address = -1;
+    };
+    void feed(int firstSeries, int seriesCount, int32_t& counter, TKind& kind, const TPhaseTemps& temps,
+              int pollInterval, int address);
     bool advance(int32_t& counter, int step);
+    TDecimatedGraph* series(int index) const;
+    void markInstrument(double key, int address);
+    void clearMarks();
 
     QCustomPlot* m_chart;
     int m_cap;
-    TInsertionOrder m_liveOrder;
-    TInsertionOrder m_blackBoxOrder;
+    TKind m_live;
+    TKind m_blackBox;
+    std::deque<std::pair<QCPItemStraightLine*, QCPItemText*>> m_marks;
 };
 
 } // namespace zeva

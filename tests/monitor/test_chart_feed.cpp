@@ -1,5 +1,7 @@
 // The live chart: series set-up, the feed of replies, axis moves and the point cap.
 #include "ChartFeed.h"
+#include "ChartMath.h"
+#include "DecimatedGraph.h"
 #include "AxisRange.h"
 #include "SharedTexts.h"
 
@@ -10,6 +12,8 @@
 #include <algorithm>
 #include <climits>
 #include <numeric>
+#include <random>
+#include <deque>
 
 using namespace zeva;
 
@@ -155,4 +159,55 @@ TEST_F(ChartFixture, FollowingKeepsTheNewestLivePointAtTheRightEdgeWhateverTheBl
         EXPECT_DOUBLE_EQ(chart.xAxis->range().size(), 30) << i;
     }
     EXPECT_NE(feed.LiveX, feed.BlackBoxX);
+}
+
+TEST(ChartMath, BlockExtremesAgreeWithEveryPointWhileTheSeriesGrowsAndLosesItsFront)
+{
+    TMinMaxIndex index;
+    std::deque<double> points;
+    std::mt19937 rng(7);
+    for (int step = 0; step < 20000; ++step) {
+        if (rng() % 3 == 0 && !points.empty()) {
+            points.pop_front();
+            index.DropFront();
+        } else {
+            const double v = rng() % 50 == 0 ? std::numeric_limits<double>::quiet_NaN() : double(rng() % 1000);
+            points.push_back(v);
+            index.Append(v);
+        }
+        const std::size_t from = points.empty() ? 0 : rng() % points.size();
+        const std::size_t to = from + (points.empty() ? 0 : rng() % (points.size() - from + 1));
+        const auto e = index.Range(from, to, [&](std::size_t i) { return points[i]; });
+        double lo = NAN, hi = NAN;
+        bool breaks = false;
+        for (std::size_t i = from; i < to; ++i) {
+            breaks = breaks || std::isnan(points[i]);
+            lo = std::fmin(lo, points[i]);
+            hi = std::fmax(hi, points[i]);
+        }
+        ASSERT_TRUE((std::isnan(lo) && e.Empty()) || (lo == e.min && hi == e.max)) << step;
+        ASSERT_EQ(e.breaks, breaks) << step;
+    }
+    EXPECT_EQ(GapBreaks({0, 60, 120, 300, 360, 541, 600}), (std::vector<std::size_t>{5})) << "3 x 60 s is no gap";
+}
+
+TEST_F(ChartFixture, OneSpikeAmongAMillionReadingsIsDrawnWithTheWholeRunInView)
+{
+    chart.resize(1680, 900);
+    auto* a = static_cast<TDecimatedGraph*>(chart.graph(0));
+    for (int i = 0; i < 1'000'000; ++i)
+        a->Add(i, i == 612'345 ? 112 : 50);
+    SetAxisRange(chart.xAxis, 0, 1'000'000);
+    chart.replot();
+    const QImage image = chart.toPixmap().toImage();
+    const int x = int(chart.xAxis->coordToPixel(612'345)), top = int(chart.yAxis->coordToPixel(112));
+    auto yellowNear = [&](int y) {
+        for (int dx = -2; dx <= 2; ++dx)
+            for (int dy = -2; dy <= 2; ++dy)
+                if (QColor c = image.pixelColor(x + dx, y + dy); c.red() > 150 && c.green() > 150 && c.blue() < 60)
+                    return true; // yellow, however smoothed
+        return false;
+    };
+    EXPECT_TRUE(yellowNear(top)) << "the spike's top";
+    EXPECT_TRUE(yellowNear(int(chart.yAxis->coordToPixel(80)))) << "its flank";
 }
