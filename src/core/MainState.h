@@ -31,6 +31,7 @@ struct TMainState {
     // Beyond the start-up keys: the live chart follows its newest point; a new alarm beeps (read
     // again from Data.ini when an alarm comes).
     bool Follow = false;
+    bool AutoScale = false; // the live chart's temperature axis fits its visible points
     bool Beep = true;
 
     // The newest accepted reply of each kind, from whichever instrument sent it.

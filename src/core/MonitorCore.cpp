@@ -107,6 +107,7 @@ void TMonitorCore::readSettings(const QString& dir)
     s.RecordCycle = st.RecordCycle;
     s.PortName = st.PortName;
     s.Follow = m_settings->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0;
+    s.AutoScale = m_settings->ReadInteger(SettingsKey::Chart, SettingsKey::AutoScale, 0) != 0;
     s.Beep = m_settings->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0;
     m_writeErrors += st.WriteErrors;
 }
@@ -186,6 +187,12 @@ void TMonitorCore::ChooseAddress(int address)
 void TMonitorCore::SetFollow(bool follow)
 {
     keep(SettingsKey::Chart, SettingsKey::Follow, m_state.Follow, follow);
+    emit settingsChanged();
+}
+
+void TMonitorCore::SetAutoScale(bool autoScale)
+{
+    keep(SettingsKey::Chart, SettingsKey::AutoScale, m_state.AutoScale, autoScale);
     emit settingsChanged();
 }
 

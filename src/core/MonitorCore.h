@@ -92,6 +92,8 @@ public:
     void ChooseAddress(int address);
     // [Chart] Follow.
     void SetFollow(bool follow);
+    // [Chart] AutoScale.
+    void SetAutoScale(bool autoScale);
     // [Alarm] Beep.
     void SetBeep(bool beep);
     // In memory only. The configuration window's choice of instrument (Data.ini keeps the main

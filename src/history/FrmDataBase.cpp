@@ -3,6 +3,7 @@
 
 #include "Application.h"
 #include "AxisRange.h"
+#include "ChartTools.h"
 #include "Convert.h"
 #include "FrmJournal.h"
 #include "DataGrid.h"
@@ -18,6 +19,7 @@
 #include "Statements.h"
 #include "WindowSupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
@@ -44,6 +46,36 @@ const Curve Curves[8] = {
     {"CActTemperature", QColor(255, 255, 0)}, {"DActTemperature", QColor(0, 255, 0)},
     {"ABlackTemperature", QColor(0, 0, 0)},   {"BBlackTemperature", QColor(0, 0, 255)},
     {"CBlackTemperature", QColor(64, 0, 64)}, {"DBlackTemperature", QColor(0, 128, 128)},
+};
+
+// Seconds since the epoch of stored local times "yyyy-MM-dd HH:mm:ss". The zone's offset is asked
+// once per hour of wall time: asking it for each of a month's rows costs most of a search.
+class TLocalSeconds {
+public:
+    double operator()(const QString& text)
+    {
+        const QDate date(text.mid(0, 4).toInt(), text.mid(5, 2).toInt(), text.mid(8, 2).toInt());
+        const int h = text.mid(11, 2).toInt(), m = text.mid(14, 2).toInt(), s = text.mid(17, 2).toInt();
+        const auto slow = [&] {
+            return double(QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss")).toSecsSinceEpoch());
+        };
+        if (text.size() != 19 || !date.isValid() || !QTime::isValid(h, m, s))
+            return slow();
+        const qint64 wall = date.toJulianDay() * 86400 + h * 3600 + m * 60 + s;
+        if (wall / 3600 != m_hour) {
+            const QDateTime start(date, QTime(h, 0, 0));
+            if (!start.isValid())
+                return slow(); // an hour the clocks skip
+            m_hour = wall / 3600;
+            m_offset = start.offsetFromUtc();
+        }
+        return double(wall - m_offset - UnixEpochJulianDay * 86400);
+    }
+
+private:
+    static constexpr qint64 UnixEpochJulianDay = 2440588;
+    qint64 m_hour = -1;
+    int m_offset = 0;
 };
 
 } // namespace
@@ -82,6 +114,8 @@ void TFrmDataBase::buildChart(QVBoxLayout* root)
         g->setScatterStyle(QCPScatterStyle::ssNone);
     }
     root->addWidget(ChartView, 1);
+    m_tools = new TChartTools(ChartView, {[this](double key) { return keySeconds(key); },
+                                          [this](double key) { return keyText(key); }});
 }
 
 void TFrmDataBase::buildFields(QVBoxLayout* root)
@@ -110,6 +144,12 @@ void TFrmDataBase::buildFields(QVBoxLayout* root)
     Button1 = Named(new QPushButton(QStringLiteral("查询(&S)"), this), "Button1");
     Button4 = Named(new QPushButton(QStringLiteral("查看详细(&X)"), this), "Button4");
     Button2 = Named(new QPushButton(QStringLiteral("退出(&C)"), this), "Button2");
+    AutoScaleBox = Named(new QCheckBox(QStringLiteral("自动纵轴"), this), "AutoScaleBox");
+    TimeAxisBox = Named(new QCheckBox(QStringLiteral("按时间"), this), "TimeAxisBox");
+    ExportButton = Named(new QPushButton(QStringLiteral("导出曲线"), this), "ExportButton");
+    PrintButton = Named(new QPushButton(QStringLiteral("打印曲线"), this), "PrintButton");
+    AutoScaleBox->setToolTip(QStringLiteral("温度轴适应查询结果；不选时为 -100～100，并扩展到包含每个读数"));
+    TimeAxisBox->setToolTip(QStringLiteral("横轴为读数的日期和时间，超过中位间隔三倍的空档处曲线断开；不选时为行号"));
     auto* instrument = new QHBoxLayout;
     instrument->addWidget(Named(new QLabel(QStringLiteral("名称："), this), "Label5"));
     instrument->addWidget(MCapition);
@@ -131,6 +171,8 @@ void TFrmDataBase::buildFields(QVBoxLayout* root)
     range->addStretch(1);
     root->addLayout(range);
     auto* buttons = new QHBoxLayout;
+    for (QWidget* w : std::initializer_list<QWidget*>{AutoScaleBox, TimeAxisBox, ExportButton, PrintButton})
+        buttons->addWidget(w);
     buttons->addStretch(1);
     for (QPushButton* b : {Button3, Button1, Button4, Button2})
         buttons->addWidget(b);
@@ -151,6 +193,10 @@ void TFrmDataBase::connectHandlers()
     on(Button2, &QPushButton::clicked, [this] { Button2Click(); });
     on(Button3, &QPushButton::clicked, [this] { Button3Click(); });
     on(Button4, &QPushButton::clicked, [this] { Button4Click(); });
+    on(AutoScaleBox, &QCheckBox::clicked, [this] { AutoScaleBoxClick(); });
+    on(TimeAxisBox, &QCheckBox::clicked, [this] { TimeAxisBoxClick(); });
+    on(ExportButton, &QPushButton::clicked, [this] { ExportChartAsked(ChartView, [this](double k) { return keyText(k); }, this); });
+    on(PrintButton, &QPushButton::clicked, [this] { PrintChartAsked(ChartView, this); });
 }
 
 TFrmDataBase::~TFrmDataBase()
@@ -169,8 +215,89 @@ void TFrmDataBase::FormShow()
         m_adoRecord = SelectApparatus(m_db);
         FillSelectors(m_adoRecord, ComAddress, MCapition, EditType); // starts on the highest address
     });
+    AutoScaleBox->setChecked(m_settings.ReadInteger(SettingsKey::HistoryLine, SettingsKey::AutoScale, 0) != 0);
+    TimeAxisBox->setChecked(m_settings.ReadInteger(SettingsKey::HistoryLine, SettingsKey::TimeAxis, 0) != 0);
     SetAxisRange(ChartView->xAxis, 0, 60);
     SetAxisRange(ChartView->yAxis, -100, 100);
+    ChartView->replot();
+}
+
+void TFrmDataBase::AutoScaleBoxClick()
+{
+    m_settings.WriteInteger(SettingsKey::HistoryLine, SettingsKey::AutoScale, AutoScaleBox->isChecked() ? 1 : 0);
+    fitValueAxis();
+    ChartView->replot();
+}
+
+void TFrmDataBase::TimeAxisBoxClick()
+{
+    m_settings.WriteInteger(SettingsKey::HistoryLine, SettingsKey::TimeAxis, TimeAxisBox->isChecked() ? 1 : 0);
+    draw();
+}
+
+double TFrmDataBase::keySeconds(double key) const
+{
+    if (TimeAxisBox->isChecked() || m_times.empty())
+        return key;
+    const auto row = std::size_t(std::clamp<double>(std::round(key), 0, double(m_times.size() - 1)));
+    return m_times[row];
+}
+
+QString TFrmDataBase::keyText(double key) const
+{
+    const QString when = QDateTime::fromSecsSinceEpoch(qint64(std::llround(keySeconds(key))))
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (TimeAxisBox->isChecked() || m_times.empty())
+        return when;
+    return QStringLiteral("第 %1 行  %2").arg(qint64(std::llround(key))).arg(when);
+}
+
+void TFrmDataBase::fitValueAxis()
+{
+    // Part of the readings is never hidden: the fixed range widens to hold them all.
+    const TMinMaxIndex::TExtremes e = ShownExtremes(ChartView, -std::numeric_limits<double>::infinity(),
+                                                    std::numeric_limits<double>::infinity());
+    const auto [lo, hi] = ValueAxisRange(e.min, e.max, {-100, 100}, AutoScaleBox->isChecked());
+    SetAxisRange(ChartView->yAxis, lo, hi);
+}
+
+void TFrmDataBase::draw()
+{
+    const bool byTime = TimeAxisBox->isChecked();
+    for (int i = 0; i < 8; ++i)
+        ChartView->graph(i)->data()->clear();
+    const int rows = m_adoQuery.RecordCount();
+    std::vector<std::size_t> breaks = byTime ? GapBreaks(m_times) : std::vector<std::size_t>{};
+    auto nextBreak = breaks.begin();
+    const double gap = std::numeric_limits<double>::quiet_NaN();
+    int n = 0;
+    for (m_adoQuery.First(); !m_adoQuery.Eof(); m_adoQuery.Next(), ++n) {
+        const double key = byTime ? m_times[std::size_t(n)] : n;
+        const bool breakHere = nextBreak != breaks.end() && *nextBreak == std::size_t(n);
+        if (breakHere)
+            ++nextBreak;
+        for (int i = 0; i < 8; ++i) {
+            if (!m_marked[i])
+                continue;
+            if (breakHere)
+                ChartView->graph(i)->addData((m_times[std::size_t(n) - 1] + key) / 2, gap);
+            ChartView->graph(i)->addData(key, m_adoQuery.FieldAsFloat(QLatin1String(Curves[i].column)));
+        }
+    }
+    m_adoQuery.First();
+    if (byTime) {
+        auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+        ticker->setDateTimeFormat(QStringLiteral("yyyy-MM-dd\nHH:mm"));
+        ChartView->xAxis->setTicker(ticker);
+        ChartView->xAxis->setLabel(QStringLiteral("日期 / 时间"));
+        SetAxisRange(ChartView->xAxis, m_begin, m_end);
+    } else {
+        ChartView->xAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+        ChartView->xAxis->setLabel(QStringLiteral("时间/ 分钟"));
+        SetAxisRange(ChartView->xAxis, 0, rows);
+    }
+    fitValueAxis();
+    m_tools->Reset();
     ChartView->replot();
 }
 
@@ -192,23 +319,20 @@ void TFrmDataBase::Button1Click()
     QDateTime end = StrToDateTime(DDateEnd->date().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
                                   DDateEndT->text().trimmed());
     m_adoQuery = SelectRecords(m_db, id, begin, end);
-
-    bool marked[8] = {};
+    m_begin = double(begin.toSecsSinceEpoch());
+    m_end = double(end.toSecsSinceEpoch());
+    m_times.clear();
+    TLocalSeconds seconds;
+    for (m_adoQuery.First(); !m_adoQuery.Eof(); m_adoQuery.Next())
+        m_times.push_back(seconds(m_adoQuery.FieldAsString(QStringLiteral("InDateTime"))));
+    for (int i = 0; i < 8; ++i)
+        m_marked[i] = false;
     for (const QString& entry : TempStrings)
         for (int i = 0; i < 8; ++i)
             if (entry == CurveNames[std::size_t(i)])
-                marked[i] = true;
+                m_marked[i] = true;
     // Each search shows its own result alone.
-    for (int i = 0; i < 8; ++i)
-        ChartView->graph(i)->data()->clear();
-    SetAxisRange(ChartView->xAxis, 0, m_adoQuery.RecordCount());
-    int n = 0;
-    for (m_adoQuery.First(); !m_adoQuery.Eof(); m_adoQuery.Next(), ++n)
-        for (int i = 0; i < 8; ++i)
-            if (marked[i])
-                ChartView->graph(i)->addData(n, m_adoQuery.FieldAsFloat(QLatin1String(Curves[i].column)));
-    m_adoQuery.First();
-    ChartView->replot();
+    draw();
 }
 
 void TFrmDataBase::Button3Click()

@@ -7,6 +7,9 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <vector>
+
+class QCheckBox;
 class QComboBox;
 class QCustomPlot;
 class QDateEdit;
@@ -16,6 +19,7 @@ class QVBoxLayout;
 
 namespace zeva {
 
+class TChartTools;
 class TDataGrid;
 class TIniFile;
 class TMaskEdit;
@@ -35,6 +39,8 @@ public:
     void Button3Click(); // curve chooser
     void Button4Click(); // detail table
     void Button2Click(); // leave
+    void AutoScaleBoxClick();
+    void TimeAxisBoxClick();
 
     QCustomPlot* ChartView = nullptr;
     QComboBox* MCapition = nullptr;
@@ -48,6 +54,12 @@ public:
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button4 = nullptr;
+    // Beyond the fixed controls: the axes and the chart's export.
+    QCheckBox* AutoScaleBox = nullptr; // 自动纵轴
+    QCheckBox* TimeAxisBox = nullptr;  // 按时间
+    QPushButton* ExportButton = nullptr;
+    QPushButton* PrintButton = nullptr;
+    TChartTools& ChartTools() { return *m_tools; }
 
 protected:
     void done(int result) override;
@@ -58,12 +70,22 @@ private:
     void connectHandlers();
     void FormShow();
     void FormClose();
+    // The last search's rows as the chosen curves, over the row number or the time.
+    void draw();
+    void fitValueAxis();
+    QString keyText(double key) const;
+    double keySeconds(double key) const;
 
     TDatabase& m_db;
     TIniFile& m_settings;
     TQueryResult m_adoRecord;
     TQueryResult m_adoQuery;
     bool m_closed = false;
+    bool m_marked[8] = {};
+    // Per row of the last search: its time in seconds since the epoch; the search's range.
+    std::vector<double> m_times;
+    double m_begin = 0, m_end = 0;
+    TChartTools* m_tools = nullptr;
 };
 
 class TFrmFrmDstList : public QDialog {

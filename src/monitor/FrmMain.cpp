@@ -154,8 +154,8 @@ public:
         // memory serve meanwhile.
         for (const QString& error : m_w.m_core->TakeWriteErrors())
             QTimer::singleShot(0, &m_w, [error] { ShowErrorBox(error); });
-        // The fields end on the highest address, not on the selected one.
-        FillSelectors(all, m_w.ComAddress, m_w.MCapition, m_w.EditType);
+        // The fields show the instrument the chart follows.
+        FillSelectors(all, m_w.ComAddress, m_w.MCapition, m_w.EditType, {}, m_w.m_core->State().SelectedAddress);
         m_w.m_feed.LiveX = 0;
         m_w.m_feed.BlackBoxX = 0;
     }
@@ -225,12 +225,12 @@ void TFrmMain::showReply(const TChunkOutcome& out)
         for (int i = 0; i < 3; ++i)
             lcds[i]->SetValue(texts[i]->text().trimmed());
         if (out.feedsChart)
-            m_feed.FeedLive(m_core->State().LiveTemps, m_core->State().PollInterval);
+            m_feed.FeedLive(m_core->State().LiveTemps, m_core->State().PollInterval, out.address);
         break;
     }
     case TMonitorReply::BlackBox:
         if (out.feedsChart)
-            m_feed.FeedBlackBox(m_core->State().BlackBoxTemps, m_core->State().PollInterval);
+            m_feed.FeedBlackBox(m_core->State().BlackBoxTemps, m_core->State().PollInterval, out.address);
         break;
     case TMonitorReply::Ignored:
     case TMonitorReply::Unrecognised: break;
@@ -257,6 +257,7 @@ void TFrmMain::BXClick()
 {
     int a = StrToInt(X1->text().trimmed());
     int b = StrToInt(X2->text().trimmed());
+    setAutoScale(false); // the typed range is the one wanted
     SetAxisRange(ChartView->yAxis, a, b);
     ChartView->replot();
 }
@@ -452,6 +453,40 @@ void TFrmMain::showFollow()
 {
     FollowLatest->setChecked(m_core->State().Follow);
     m_feed.Follow = m_core->State().Follow;
+    if (AutoScaleBox->isChecked() != m_core->State().AutoScale) {
+        AutoScaleBox->setChecked(m_core->State().AutoScale);
+        ChartView->replot(QCustomPlot::rpQueuedReplot);
+    }
+}
+
+void TFrmMain::setAutoScale(bool autoScale)
+{
+    try {
+        if (m_core->State().AutoScale != autoScale)
+            m_core->SetAutoScale(autoScale);
+    } catch (...) {
+        showFollow();
+        throw;
+    }
+    showFollow();
+}
+
+void TFrmMain::AutoScaleBoxClick()
+{
+    setAutoScale(AutoScaleBox->isChecked());
+}
+
+void TFrmMain::fitValueAxis()
+{
+    if (!m_core->State().AutoScale)
+        return;
+    const QCPRange keys = ChartView->xAxis->range();
+    const TMinMaxIndex::TExtremes e = ShownExtremes(ChartView, keys.lower, keys.upper);
+    if (!e.Empty()) {
+        const QCPRange values = ChartView->yAxis->range();
+        const auto [lo, hi] = ValueAxisRange(e.min, e.max, {values.lower, values.upper}, true);
+        SetAxisRange(ChartView->yAxis, lo, hi);
+    }
 }
 
 void TFrmMain::setFollow(bool follow)

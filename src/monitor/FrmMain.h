@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ChartFeed.h"
+#include "ChartTools.h"
 #include "MonitorCore.h"
 #include "SharedTexts.h"
 
@@ -74,6 +75,7 @@ public:
     void ButCanelClick();
     void HealthTimerTimer();
     void FollowLatestClick();
+    void AutoScaleBoxClick();
     void ButAlarmsClick();
     // Selects the instrument of that overview row as choosing its address would.
     void OverviewDoubleClick(int row);
@@ -105,6 +107,9 @@ private:
     // The chart and the box show the core's value; the operator's change goes through the core.
     void showFollow();
     void setFollow(bool follow);
+    void setAutoScale(bool autoScale);
+    // With 自动纵轴, the temperature axis holds the points in view.
+    void fitValueAxis();
     void fillOverview();
     void refreshOverview();
     void refreshCentral();
@@ -124,6 +129,9 @@ private:
     bool m_bannerBright = true;
     QFont m_overviewLarge;
     TChartFeed m_feed{nullptr};
+    TChartTools* m_tools = nullptr;
+    bool m_followAtHome = false;
+    bool m_autoScaleAtHome = false;
 
 public:
     // Controls under their fixed names (objectName is the same).
@@ -172,6 +180,10 @@ public:
     QLabel* StaleDisplays = nullptr;
     QLabel* StaleLamps = nullptr;
     QCheckBox* FollowLatest = nullptr;
+    QCheckBox* AutoScaleBox = nullptr; // 自动纵轴
+    QPushButton* ExportButton = nullptr;
+    QPushButton* PrintButton = nullptr;
+    TChartTools& ChartTools() { return *m_tools; }
     QLabel* AlarmBanner = nullptr;     // "N 条未确认报警", blinking
     QPushButton* ButAlarms = nullptr;  // 报警记录(&A)
 };

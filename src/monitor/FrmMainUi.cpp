@@ -27,6 +27,12 @@ namespace zeva {
 
 namespace {
 
+// The live chart's position as the readout and the CSV give it: nominal seconds of polling.
+QString liveKeyText(double key)
+{
+    return QString::number(key, 'f', 0) + QStringLiteral(" 秒");
+}
+
 QLabel* caption(const QString& text, QWidget* parent)
 {
     auto* l = new QLabel(text, parent);
@@ -121,6 +127,7 @@ void TFrmMain::buildCentre(QBoxLayout* body)
     ChartView->installEventFilter(this); // keeps Panel2 near the chart's right edge
     SetupLiveChart(ChartView);
     m_feed = TChartFeed(ChartView);
+    m_tools = new TChartTools(ChartView, {[](double key) { return key; }, liveKeyText});
     // The chart and the overview share the height; the operator may move the line between them.
     auto* split = Named(new QSplitter(Qt::Vertical, this), "ChartSplitter");
     split->setChildrenCollapsible(false);
@@ -216,6 +223,12 @@ void TFrmMain::buildShiftRow(QBoxLayout* centre)
     Button3 = Named(new QPushButton(QStringLiteral("<<<<（左移）"), this), "Button3");
     Button4 = Named(new QPushButton(QStringLiteral("（右移）>>>>"), this), "Button4");
     FollowLatest = Named(new QCheckBox(QStringLiteral("跟随最新"), this), "FollowLatest");
+    AutoScaleBox = Named(new QCheckBox(QStringLiteral("自动纵轴"), this), "AutoScaleBox");
+    ExportButton = Named(new QPushButton(QStringLiteral("导出曲线"), this), "ExportButton");
+    PrintButton = Named(new QPushButton(QStringLiteral("打印曲线"), this), "PrintButton");
+    for (QWidget* w : std::initializer_list<QWidget*>{AutoScaleBox, ExportButton, PrintButton})
+        w->setToolTip(QStringLiteral("滚轮缩放（在坐标轴上只缩放该轴），拖动平移，Ctrl+拖动框选放大，"
+                                     "Home 或双击复原；单击固定第二光标，Esc 或右键取消"));
     LinkState = Named(new QLabel(this), "LinkState");
     LinkState->setAlignment(Qt::AlignCenter);
     CentralState = Named(new QLabel(this), "CentralState");
@@ -223,6 +236,9 @@ void TFrmMain::buildShiftRow(QBoxLayout* centre)
     CentralState->hide();
     shifts->addWidget(Button3);
     shifts->addWidget(FollowLatest);
+    shifts->addWidget(AutoScaleBox);
+    shifts->addWidget(ExportButton);
+    shifts->addWidget(PrintButton);
     shifts->addStretch(1);
     shifts->addWidget(LinkState);
     shifts->addSpacing(24);
@@ -295,6 +311,20 @@ void TFrmMain::listen()
     on(&TMonitorCore::alarmsChanged, [this] { RefreshAlarmBanner(); });
     on(&TMonitorCore::centralChanged, [this](const TForwarder::TStatus&) { refreshCentral(); });
     on(&TMonitorCore::settingsChanged, [this] { showFollow(); });
+    // The operator's zoom or pan leaves the newest point and the fitted axis; Home returns to both.
+    connect(m_tools, &TChartTools::keyRangeChanged, this, [this] { Guard([this] { setFollow(false); }); });
+    connect(m_tools, &TChartTools::valueRangeChanged, this, [this] { Guard([this] { setAutoScale(false); }); });
+    connect(m_tools, &TChartTools::leavingHome, this, [this] {
+        m_followAtHome = m_core->State().Follow;
+        m_autoScaleAtHome = m_core->State().AutoScale;
+    });
+    connect(m_tools, &TChartTools::homed, this, [this] {
+        Guard([this] {
+            setFollow(m_followAtHome);
+            setAutoScale(m_autoScaleAtHome);
+        });
+    });
+    connect(ChartView, &QCustomPlot::beforeReplot, this, [this] { fitValueAxis(); });
 }
 
 void TFrmMain::connectHandlers()
@@ -315,6 +345,9 @@ void TFrmMain::connectHandlers()
     ConnectGuarded(ButCanel, &QPushButton::clicked, this, [this] { ButCanelClick(); });
     ConnectGuarded(m_healthTimer, &QTimer::timeout, this, [this] { HealthTimerTimer(); });
     ConnectGuarded(FollowLatest, &QCheckBox::clicked, this, [this] { FollowLatestClick(); });
+    ConnectGuarded(AutoScaleBox, &QCheckBox::clicked, this, [this] { AutoScaleBoxClick(); });
+    ConnectGuarded(ExportButton, &QPushButton::clicked, this, [this] { ExportChartAsked(ChartView, liveKeyText, this); });
+    ConnectGuarded(PrintButton, &QPushButton::clicked, this, [this] { PrintChartAsked(ChartView, this); });
     ConnectGuarded(ButAlarms, &QPushButton::clicked, this, [this] { ButAlarmsClick(); });
     connect(Overview, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { Guard([this, row] { OverviewDoubleClick(row); }); });

@@ -21,6 +21,10 @@ inline constexpr int HistoryLineCount = 8;
 // The live chart follows its newest point (1) or not (0, missing).
 inline const QString Chart = QStringLiteral("Chart");
 inline const QString Follow = QStringLiteral("Follow");
+// [Chart] and [HistoryLine]: the temperature axis fits the data (1) or keeps its ranges (0, missing).
+inline const QString AutoScale = QStringLiteral("AutoScale");
+// [HistoryLine]: readings drawn over their date and time (1) or their row number (0, missing).
+inline const QString TimeAxis = QStringLiteral("TimeAxis");
 // A new alarm beeps (1, missing) or not (0).
 inline const QString Alarm = QStringLiteral("Alarm");
 inline const QString Beep = QStringLiteral("Beep");

@@ -11,7 +11,7 @@
 namespace zeva {
 
 void FillSelectors(TQueryResult& rows, QComboBox* address, QComboBox* name, QLineEdit* type,
-                   const std::function<void(const TQueryResult&)>& eachRow)
+                   const std::function<void(const TQueryResult&)>& eachRow, std::optional<int> shown)
 {
     for (rows.First(); !rows.Eof(); rows.Next()) {
         address->addItem(rows.FieldAsString(Column::ApparatusAddress));
@@ -22,6 +22,8 @@ void FillSelectors(TQueryResult& rows, QComboBox* address, QComboBox* name, QLin
     if (rows.RecordCount() == 0)
         return;
     rows.Last(); // the row the pass ended on: the highest address
+    if (shown && !rows.Locate(Column::ApparatusAddress, *shown))
+        rows.Last();
     SetComboText(address, rows.FieldAsString(Column::ApparatusAddress));
     SetComboText(name, rows.FieldAsString(Column::ApparatusName));
     type->setText(rows.FieldAsString(Column::ApparatusType));

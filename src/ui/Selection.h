@@ -12,10 +12,10 @@ class QLineEdit;
 
 namespace zeva {
 
-// Lists every row's address and name; the boxes and the model field then show the last row.
-// `eachRow` sees every row in turn.
+// Lists every row's address and name; the boxes and the model field then show the row of address
+// `shown`, or without it (or without such a row) the last row. `eachRow` sees every row in turn.
 void FillSelectors(TQueryResult& rows, QComboBox* address, QComboBox* name, QLineEdit* type,
-                   const std::function<void(const TQueryResult&)>& eachRow = {});
+                   const std::function<void(const TQueryResult&)>& eachRow = {}, std::optional<int> shown = std::nullopt);
 
 // The operator changed the address box: the first row with that address fills the name and model,
 // and its address is returned; none empties the name box. A text that is no whole number throws.

@@ -8,6 +8,9 @@
 #include "MainFixture.h"
 #include "MaskEdit.h"
 #include "Settings.h"
+#include "ChartTools.h"
+#include "AxisRange.h"
+#include "TestSupport.h"
 #include "Statements.h"
 
 #include <QApplication>
@@ -15,6 +18,8 @@
 #include <QDateEdit>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
+#include <QWheelEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSqlTableModel>
@@ -421,4 +426,80 @@ TEST_F(HistoryFixture, AnAddressBeyondOneByteIsRefusedWhenTheCellIsLeft)
     EXPECT_LT(view->horizontalHeader()->sectionPosition(address), w.width()) << "the address column is still in view";
     EXPECT_EQ(m->data(m->index(1, name), Qt::ToolTipRole).toString(), QString(500, QChar(u'长')));
     EXPECT_FALSE(m->data(m->index(0, name), Qt::ToolTipRole).isValid()) << "a short name needs none";
+}
+
+TEST_F(HistoryFixture, ADayWithAGapAndASpikeByTimeReadsUnderTheMouseAndExportsAtItsSize)
+{
+    // One reading a minute, 03:00 to 05:00 missing, one 112 °C spike; nothing shown but A.
+    Open({{1, "一号"}});
+    db->Exec("BEGIN");
+    for (int m = 0; m < 24 * 60; ++m)
+        if (m < 180 || m >= 300)
+            InsertRecord(*db, ids[0], at("2026-03-01 00:00:00").addSecs(m * 60),
+                         {m == 600 ? 112.0 : 50 + m % 7 * 0.5, 0, 0, 0}, {0, 0, 0, 0});
+    db->Exec("COMMIT");
+    settings->WriteString(SettingsKey::HistoryLine, "HistoryLine0", "A相实时温度");
+    TFrmDataBase w(*db, *settings);
+    w.show();
+    w.ComAddress->setEditText("1");
+    w.DDateBegin->setDate(QDate(2026, 3, 1));
+    w.DDateEnd->setDate(QDate(2026, 3, 1));
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_EQ(w.ChartView->xAxis->range(), QCPRange(0, 1320)) << "rows, as before";
+    EXPECT_EQ(w.ChartView->yAxis->range(), QCPRange(-100, 112)) << "the spike is not cut off";
+    EXPECT_EQ(w.ChartView->graph(0)->dataCount(), 1320) << "no break by rows";
+
+    QTest::mouseClick(w.TimeAxisBox, Qt::LeftButton);
+    QTest::mouseClick(w.AutoScaleBox, Qt::LeftButton);
+    const double t0 = double(at("2026-03-01 00:00:00").toSecsSinceEpoch());
+    EXPECT_EQ(w.ChartView->xAxis->range(), QCPRange(t0, t0 + 86399));
+    EXPECT_GT(w.ChartView->yAxis->range().upper, 112);
+    EXPECT_LT(w.ChartView->yAxis->range().lower, 50);
+    const auto& d = *w.ChartView->graph(0)->data();
+    ASSERT_EQ(d.size(), 1321) << "one break";
+    EXPECT_TRUE(std::isnan(d.at(180)->value));
+    EXPECT_GT(d.at(180)->key, t0 + 179 * 60);
+    EXPECT_LT(d.at(180)->key, t0 + 300 * 60);
+    EXPECT_EQ(TIniFile(ini()).ReadString("HistoryLine", "TimeAxis", ""), "1");
+    EXPECT_EQ(TIniFile(ini()).ReadString("HistoryLine", "AutoScale", ""), "1");
+
+    // The pointer near 10:00 reads the spike; a click pins it and an hour later reads the fall.
+    w.ChartView->replot();
+    auto pixel = [&](int minute) {
+        return QPoint(int(w.ChartView->xAxis->coordToPixel(t0 + minute * 60)), int(w.ChartView->yAxis->coordToPixel(112)));
+    };
+    QTest::mouseMove(w.ChartView, pixel(600));
+    EXPECT_TRUE(w.ChartTools().ReadoutText().startsWith("2026-03-01 10:00:00\nA相实时温度  112.0 °C"))
+        << w.ChartTools().ReadoutText().toStdString();
+    QTest::mouseClick(w.ChartView, Qt::LeftButton, {}, pixel(600));
+    w.ChartTools().ShowCursorAt(t0 + 660 * 60);
+    EXPECT_TRUE(w.ChartTools().ReadoutText().endsWith("A相实时温度  51.0 °C    ΔT -61.0 °C  -1.02 °C/min"))
+        << w.ChartTools().ReadoutText().toStdString();
+    EXPECT_TRUE(w.ChartTools().ReadoutText().contains("Δt 1:00:00"));
+
+    // A wheel notch over the time axis zooms it alone; Home goes back.
+    const QCPRange before = w.ChartView->yAxis->range();
+    const QPoint underAxis(pixel(600).x(), w.ChartView->axisRect()->rect().bottom() + 10);
+    QWheelEvent wheel(underAxis, w.ChartView->mapToGlobal(underAxis), {}, {0, 120}, Qt::NoButton, {}, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(w.ChartView, &wheel);
+    EXPECT_NEAR(w.ChartView->xAxis->range().size(), 86399 * TChartTools::WheelZoom, 1);
+    EXPECT_EQ(w.ChartView->yAxis->range(), before);
+    QTest::keyClick(w.ChartView, Qt::Key_Home);
+    EXPECT_EQ(w.ChartView->xAxis->range(), QCPRange(t0, t0 + 86399));
+
+    // PNG and PDF at the chart's size; the CSV holds the visible hour only.
+    ASSERT_TRUE(ExportChart(w.ChartView, dir.filePath("c.png"), {}, nullptr));
+    EXPECT_EQ(QImage(dir.filePath("c.png")).size(), w.ChartView->size());
+    ASSERT_TRUE(ExportChart(w.ChartView, dir.filePath("c.pdf"), {}, nullptr));
+    EXPECT_NE(Shell("pdfinfo '" + dir.filePath("c.pdf").toStdString() + "'")
+                  .find(QStringLiteral("Page size:       %1 x %2 pts").arg(w.ChartView->width()).arg(w.ChartView->height()).toStdString()),
+              std::string::npos);
+    SetAxisRange(w.ChartView->xAxis, t0 + 600 * 60, t0 + 659 * 60);
+    ASSERT_TRUE(ExportChart(w.ChartView, dir.filePath("c.csv"), [](double) { return QStringLiteral("t"); }, nullptr));
+    QFile csv(dir.filePath("c.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), 61);
+    EXPECT_EQ(lines.value(1), "t,112");
 }

@@ -78,7 +78,7 @@ TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
     EXPECT_FALSE(w->Core().ComM()->IsOpen()) << "the port is closed with the window";
 }
 
-TEST_F(MainFixture, StartupFillsSelectorsWithTheLastRowAndFollowsTheStoredAddress)
+TEST_F(MainFixture, StartupShowsTheFollowedInstrumentInTheSelectorsAndFollowsTheStoredAddress)
 {
     WriteIni("Interval_S=3\r\nApparatusAddress=5\r\n");
     auto ids = MakeDatabase({{9, "九号", true, "ZEVA5002"}, {1, "一号"}, {5, "五号", true, "ZEVA5001"}});
@@ -86,9 +86,9 @@ TEST_F(MainFixture, StartupFillsSelectorsWithTheLastRowAndFollowsTheStoredAddres
     ASSERT_TRUE(w->StartedUp());
     EXPECT_EQ(w->ComAddress->count(), 3);
     EXPECT_EQ(w->ComAddress->itemText(0), "1");
-    EXPECT_EQ(w->ComAddress->currentText(), "9") << "the row the pass ended on";
-    EXPECT_EQ(w->MCapition->currentText(), "九号");
-    EXPECT_EQ(w->EditType->text(), "ZEVA5002");
+    EXPECT_EQ(w->ComAddress->currentText(), "5") << "the instrument the chart follows, not the last row";
+    EXPECT_EQ(w->MCapition->currentText(), "五号");
+    EXPECT_EQ(w->EditType->text(), "ZEVA5001");
     EXPECT_EQ(w->Core().State().SelectedAddress, 5);
     EXPECT_EQ(w->Core().State().SelectedID, ids[2]);
     EXPECT_TRUE(w->Core().TimerA()->isActive());

@@ -1,5 +1,6 @@
 // Link and instrument health: the counting rules, the window's table, the stale look, a hang-up of
 // the port, and the chart that follows its newest point.
+#include "ChartTools.h"
 #include "Frames.h"
 #include "Health.h"
 #include "Lamp.h"
@@ -8,7 +9,9 @@
 #include "MainFixture.h"
 #include "Reconnect.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
@@ -291,4 +294,42 @@ TEST_F(HealthFixture, DoubleClickingAnOverviewRowSelectsThatInstrument)
     EXPECT_EQ(w->Core().State().SelectedAddress, 2);
     EXPECT_EQ(w->MCapition->currentText(), "二号");
     EXPECT_NE(IniText().find("ApparatusAddress=2"), std::string::npos) << "as choosing the address writes it";
+}
+
+TEST_F(HealthFixture, TheLiveChartFitsZoomsComesHomeAndBreaksBetweenInstruments)
+{
+    WriteIni("Interval_S=1\r\nApparatusAddress=1\r\n[Chart]\r\nFollow=1\r\nAutoScale=1\r\n");
+    MakeDatabase({{1, "一号"}, {2, "二号"}});
+    auto w = Start();
+    ASSERT_TRUE(w->StartedUp());
+    w->resize(1280, 800);
+    EXPECT_TRUE(w->AutoScaleBox->isChecked()) << "kept in Data.ini";
+    Answer(1500, {1, 2});
+    w->ChartView->replot();
+    const TMinMaxIndex::TExtremes e = ShownExtremes(w->ChartView, 0, w->ChartFeed().LiveX);
+    ASSERT_FALSE(e.Empty());
+    EXPECT_LE(w->ChartView->yAxis->range().lower, e.min);
+    EXPECT_GE(w->ChartView->yAxis->range().upper, e.max);
+    EXPECT_LT(w->ChartView->yAxis->range().size(), 60) << "fitted, not -30 .. 250";
+
+    // A wheel notch over the plot leaves the newest point and the fitted axis; Home returns to both.
+    const QPoint centre = w->ChartView->axisRect()->rect().center();
+    QWheelEvent wheel(centre, w->ChartView->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w->ChartView, &wheel);
+    EXPECT_FALSE(w->FollowLatest->isChecked());
+    EXPECT_FALSE(w->AutoScaleBox->isChecked());
+    EXPECT_NE(IniText().find("AutoScale=0"), std::string::npos);
+    QTest::mouseDClick(w->ChartView, Qt::LeftButton, {}, centre);
+    EXPECT_TRUE(w->FollowLatest->isChecked());
+    EXPECT_TRUE(w->AutoScaleBox->isChecked());
+
+    // Another instrument chosen: its readings do not continue instrument 1's lines.
+    emit w->Overview->cellDoubleClicked(1, 3);
+    Answer(1500, {1, 2});
+    const QCPGraphDataContainer& a = *w->ChartView->graph(0)->data();
+    const auto gap = std::find_if(a.constBegin(), a.constEnd(), [](const QCPGraphData& p) { return std::isnan(p.value); });
+    ASSERT_NE(gap, a.constEnd());
+    EXPECT_EQ(std::count_if(a.constBegin(), a.constEnd(), [](const QCPGraphData& p) { return std::isnan(p.value); }), 1);
+    EXPECT_EQ(w->ChartFeed().Marks(), 1u);
+    EXPECT_EQ(gap->key, (gap + 1)->key) << "the break sits at the first point of instrument 2";
 }
