@@ -195,7 +195,10 @@ void TFrmDataBase::connectHandlers()
     on(Button4, &QPushButton::clicked, [this] { Button4Click(); });
     on(AutoScaleBox, &QCheckBox::clicked, [this] { AutoScaleBoxClick(); });
     on(TimeAxisBox, &QCheckBox::clicked, [this] { TimeAxisBoxClick(); });
-    on(ExportButton, &QPushButton::clicked, [this] { ExportChartAsked(ChartView, [this](double k) { return keyText(k); }, this); });
+    // The CSV's time column holds the readings' times, whatever the axis counts.
+    on(ExportButton, &QPushButton::clicked, [this] {
+        ExportChartAsked(ChartView, [this](double k) { return timeText(keySeconds(k)); }, this);
+    });
     on(PrintButton, &QPushButton::clicked, [this] { PrintChartAsked(ChartView, this); });
 }
 
@@ -243,10 +246,14 @@ double TFrmDataBase::keySeconds(double key) const
     return m_times[row];
 }
 
+QString TFrmDataBase::timeText(double seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(qint64(std::llround(seconds))).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 QString TFrmDataBase::keyText(double key) const
 {
-    const QString when = QDateTime::fromSecsSinceEpoch(qint64(std::llround(keySeconds(key))))
-                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString when = timeText(keySeconds(key));
     if (TimeAxisBox->isChecked() || m_times.empty())
         return when;
     return QStringLiteral("第 %1 行  %2").arg(qint64(std::llround(key))).arg(when);

@@ -74,6 +74,7 @@ private:
     void draw();
     void fitValueAxis();
     QString keyText(double key) const;
+    static QString timeText(double seconds);
     double keySeconds(double key) const;
 
     TDatabase& m_db;
