@@ -222,11 +222,18 @@ void TFrmDataBase::FormShow()
     TimeAxisBox->setChecked(m_settings.ReadInteger(SettingsKey::HistoryLine, SettingsKey::TimeAxis, 0) != 0);
     SetAxisRange(ChartView->xAxis, 0, 60);
     SetAxisRange(ChartView->yAxis, -100, 100);
+    // Over time from the start: the range the boxes hold, empty.
+    m_begin = double(StrToDateTime(DDateBegin->date().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00"))
+                         .toSecsSinceEpoch());
+    m_end = m_begin + 86399;
+    if (TimeAxisBox->isChecked())
+        draw();
     ChartView->replot();
 }
 
 void TFrmDataBase::AutoScaleBoxClick()
 {
+    m_tools->ForgetHome();
     m_settings.WriteInteger(SettingsKey::HistoryLine, SettingsKey::AutoScale, AutoScaleBox->isChecked() ? 1 : 0);
     fitValueAxis();
     ChartView->replot();

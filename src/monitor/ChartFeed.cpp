@@ -144,7 +144,9 @@ void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TKind&
         order.DropOldest();
     }
     if (advance(counter, pollInterval)) {
-        if (Follow) {
+        if (Hold) {
+            // The view the operator chose stays put.
+        } else if (Follow) {
             // The drawn live curve is followed; the black-box counter runs apart and its series
             // are not drawn.
             if (firstSeries == 0) {
@@ -184,8 +186,9 @@ void TChartFeed::markInstrument(double key, int address)
     auto* label = new QCPItemText(m_chart);
     label->position->setTypeX(QCPItemPosition::ptPlotCoords);
     label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-    label->position->setCoords(key, 0);
-    label->setPositionAlignment(Qt::AlignTop | Qt::AlignLeft);
+    // Left of its line, where the newest one still has room; changes close together step down.
+    label->position->setCoords(key, 0.06 * double(m_marks.size() % 4));
+    label->setPositionAlignment(Qt::AlignTop | Qt::AlignRight);
     label->setPadding(QMargins(4, 2, 4, 2));
     label->setColor(QColor(220, 220, 220));
     label->setText(QStringLiteral("地址 %1").arg(address));

@@ -34,6 +34,8 @@ public:
     // Each live feed puts the newest live point at the time axis's right edge, keeping its width
     // (instead of every feed moving the axis on by half an interval).
     bool Follow = false;
+    // The operator has zoomed or panned: the feeds leave the time axis where it is.
+    bool Hold = false;
 
     // Points for live A..C at LiveX (black box A..D at BlackBoxX), then the counter and the time
     // axis move on by the polling interval (the axis by half of it); at the largest 32-bit

@@ -239,6 +239,7 @@ void TFrmMain::showReply(const TChunkOutcome& out)
 
 void TFrmMain::Button3Click()
 {
+    m_feed.Hold = false; // the shift buttons' view moves on with the feeds
     setFollow(false);
     QCPRange r = ChartView->xAxis->range();
     SetAxisRange(ChartView->xAxis, r.lower - 100, r.upper - 100);
@@ -247,6 +248,7 @@ void TFrmMain::Button3Click()
 
 void TFrmMain::Button4Click()
 {
+    m_feed.Hold = false;
     setFollow(false);
     QCPRange r = ChartView->xAxis->range();
     SetAxisRange(ChartView->xAxis, r.lower + 100, r.upper + 100);
@@ -265,6 +267,7 @@ void TFrmMain::BXClick()
 void TFrmMain::BYClick()
 {
     setFollow(false);
+    m_feed.Hold = false;
     int a = StrToInt(Y2->text().trimmed());
     int b = StrToInt(Y1->text().trimmed());
     SetAxisRange(ChartView->xAxis, a, b);
@@ -504,6 +507,8 @@ void TFrmMain::setFollow(bool follow)
 
 void TFrmMain::FollowLatestClick()
 {
+    if (FollowLatest->isChecked())
+        m_feed.Hold = false;
     setFollow(FollowLatest->isChecked());
 }
 

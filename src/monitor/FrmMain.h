@@ -46,6 +46,7 @@ public:
         std::function<void(int listMode)> apparatus; // 仪表一览 (1), 参数历史 (2)
         std::function<void()> historyCurves; // 温度曲线查询
         std::function<void()> journal;       // 报警记录 (not modal)
+        std::function<void()> trend;         // 趋势分析 (not modal)
     };
     TOpeners Openers;
 
@@ -186,6 +187,7 @@ public:
     TChartTools& ChartTools() { return *m_tools; }
     QLabel* AlarmBanner = nullptr;     // "N 条未确认报警", blinking
     QPushButton* ButAlarms = nullptr;  // 报警记录(&A)
+    QPushButton* ButTrend = nullptr;   // 趋势分析(&T)
 };
 
 } // namespace zeva

@@ -92,7 +92,8 @@ void TFrmMain::buildLeftColumn(QBoxLayout* body)
     Button1 = Named(new QPushButton(QStringLiteral("仪表一览(&V)"), this), "Button1");
     ButS = Named(new QPushButton(QStringLiteral("温度曲线查询(&S)"), this), "ButS");
     ButAlarms = Named(new QPushButton(QStringLiteral("报警记录(&A)"), this), "ButAlarms");
-    for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS, ButAlarms}) {
+    ButTrend = Named(new QPushButton(QStringLiteral("趋势分析(&T)"), this), "ButTrend");
+    for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS, ButAlarms, ButTrend}) {
         b->setMinimumHeight(34);
         left->addWidget(b);
     }
@@ -312,7 +313,12 @@ void TFrmMain::listen()
     on(&TMonitorCore::centralChanged, [this](const TForwarder::TStatus&) { refreshCentral(); });
     on(&TMonitorCore::settingsChanged, [this] { showFollow(); });
     // The operator's zoom or pan leaves the newest point and the fitted axis; Home returns to both.
-    connect(m_tools, &TChartTools::keyRangeChanged, this, [this] { Guard([this] { setFollow(false); }); });
+    connect(m_tools, &TChartTools::keyRangeChanged, this, [this] {
+        Guard([this] {
+            setFollow(false);
+            m_feed.Hold = true;
+        });
+    });
     connect(m_tools, &TChartTools::valueRangeChanged, this, [this] { Guard([this] { setAutoScale(false); }); });
     connect(m_tools, &TChartTools::leavingHome, this, [this] {
         m_followAtHome = m_core->State().Follow;
@@ -320,6 +326,7 @@ void TFrmMain::listen()
     });
     connect(m_tools, &TChartTools::homed, this, [this] {
         Guard([this] {
+            m_feed.Hold = false;
             setFollow(m_followAtHome);
             setAutoScale(m_autoScaleAtHome);
         });
@@ -346,9 +353,15 @@ void TFrmMain::connectHandlers()
     ConnectGuarded(m_healthTimer, &QTimer::timeout, this, [this] { HealthTimerTimer(); });
     ConnectGuarded(FollowLatest, &QCheckBox::clicked, this, [this] { FollowLatestClick(); });
     ConnectGuarded(AutoScaleBox, &QCheckBox::clicked, this, [this] { AutoScaleBoxClick(); });
-    ConnectGuarded(ExportButton, &QPushButton::clicked, this, [this] { ExportChartAsked(ChartView, liveKeyText, this); });
+    // The CSV's time column holds the position as a number.
+    ConnectGuarded(ExportButton, &QPushButton::clicked, this,
+                   [this] { ExportChartAsked(ChartView, [](double key) { return QString::number(key); }, this); });
     ConnectGuarded(PrintButton, &QPushButton::clicked, this, [this] { PrintChartAsked(ChartView, this); });
     ConnectGuarded(ButAlarms, &QPushButton::clicked, this, [this] { ButAlarmsClick(); });
+    ConnectGuarded(ButTrend, &QPushButton::clicked, this, [this] {
+        if (Openers.trend)
+            Openers.trend();
+    });
     connect(Overview, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { Guard([this, row] { OverviewDoubleClick(row); }); });
     ConnectGuarded(m_blinkTimer, &QTimer::timeout, this, [this] {

@@ -56,9 +56,26 @@ std::vector<std::size_t> GapBreaks(const std::vector<double>& times)
     double median = *mid;
     if (spacings.size() % 2 == 0)
         median = (median + *std::max_element(spacings.begin(), mid)) / 2;
-    for (std::size_t i = 1; i < times.size(); ++i)
-        if (times[i] - times[i - 1] > 3 * median)
-            breaks.push_back(i);
+    // Where the pace of recording changed, the readings around the step set the measure: a slower
+    // pace is no gap.
+    constexpr std::size_t Around = 8;
+    std::vector<double> local;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        const double spacing = times[i] - times[i - 1];
+        if (spacing <= 3 * median)
+            continue;
+        local.clear();
+        for (std::size_t j = i > Around ? i - Around : 1; j < std::min(times.size(), i + Around + 1); ++j)
+            if (j != i && times[j] > times[j - 1])
+                local.push_back(times[j] - times[j - 1]);
+        if (!local.empty()) {
+            auto m = local.begin() + std::ptrdiff_t(local.size() / 2);
+            std::nth_element(local.begin(), m, local.end());
+            if (spacing <= 3 * *m)
+                continue;
+        }
+        breaks.push_back(i);
+    }
     return breaks;
 }
 

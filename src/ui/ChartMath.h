@@ -77,8 +77,9 @@ private:
 };
 
 // The readings of a time axis: between rows i-1 and i the line breaks when their spacing is more
-// than three times the median of the spacings between rows of different times. Returns each such
-// i in order; fewer than three rows never break.
+// than three times the median of the spacings between rows of different times, and more than three
+// times the median of the spacings around it (a recording pace that changed is no gap). Returns
+// each such i in order; fewer than three rows never break.
 std::vector<std::size_t> GapBreaks(const std::vector<double>& times);
 
 // The range of the temperature axis that holds `fixed` and every drawn value (the fixed range

@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "DecimatedGraph.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -24,7 +25,11 @@ namespace zeva {
 
 namespace {
 
-constexpr int DragThreshold = 4; // pixels a press may wander and still be a click
+// Pixels a press may wander and still be a click.
+int dragThreshold()
+{
+    return std::max(6, QApplication::startDragDistance() / 2);
+}
 const char* const CursorLayer = "cursor";
 
 // A legend entry with the series' value at the cursor after its title.
@@ -78,18 +83,27 @@ bool darkBackground(QCustomPlot* chart)
     return b.style() != Qt::NoBrush && b.color().lightness() < 128;
 }
 
-// The point of `graph` nearest to `key`; none when it has no points.
+// The reading of `graph` nearest to `key` (a break is no reading); none when it has none.
 const QCPGraphData* nearestPoint(const QCPGraph* graph, double key)
 {
     const QCPGraphDataContainer& d = *graph->data();
-    if (d.isEmpty())
-        return nullptr;
-    auto it = std::lower_bound(d.constBegin(), d.constEnd(), key, [](const QCPGraphData& p, double k) { return p.key < k; });
-    if (it == d.constEnd())
-        return &*(it - 1);
-    if (it != d.constBegin() && key - (it - 1)->key <= it->key - key)
-        return &*(it - 1);
-    return &*it;
+    auto after = std::lower_bound(d.constBegin(), d.constEnd(), key, [](const QCPGraphData& p, double k) { return p.key < k; });
+    auto before = after;
+    while (after != d.constEnd() && std::isnan(after->value))
+        ++after;
+    while (before != d.constBegin() && std::isnan((before - 1)->value))
+        --before;
+    const bool hasAfter = after != d.constEnd(), hasBefore = before != d.constBegin();
+    if (hasBefore && (!hasAfter || key - (before - 1)->key <= after->key - key))
+        return &*(before - 1);
+    return hasAfter ? &*after : nullptr;
+}
+
+// A difference as the readout gives it: signed, and never "-0".
+QString signedText(double v, int decimals)
+{
+    const double rounded = std::round(v * std::pow(10, decimals)) / std::pow(10, decimals);
+    return (rounded > 0 ? QStringLiteral("+") : QString()) + QString::number(rounded == 0 ? 0.0 : rounded, 'f', decimals);
 }
 
 // The series drawn and holding points.
@@ -110,6 +124,10 @@ TChartTools::TChartTools(QCustomPlot* chart, TTimeScale scale) : QObject(chart),
     chart->setFocusPolicy(Qt::ClickFocus);
     chart->setMouseTracking(true);
     chart->installEventFilter(this);
+    if (chart->window() != chart)
+        chart->window()->installEventFilter(this);
+    // The readout box follows its point when the ranges move under it.
+    connect(chart, &QCustomPlot::beforeReplot, this, [this] { placeBox(); });
 
     // The cursor has a layer of its own: moving it repaints neither the series nor the grid.
     chart->addLayer(QLatin1String(CursorLayer), chart->layer(QStringLiteral("main")), QCustomPlot::limAbove);
@@ -273,6 +291,34 @@ void TChartTools::Pin(std::optional<double> key)
     refresh();
 }
 
+void TChartTools::placeBox()
+{
+    if (!m_cursor)
+        return;
+    // Wholly beside the crosshair, so that it never covers a point read: on the side with room,
+    // and clear of what lies over the chart (the main window's displays).
+    const QRect plot = m_chart->axisRect()->rect();
+    const QSize size = QFontMetrics(m_box->font()).size(0, m_box->text()) + QSize(14, 10);
+    const int x = int(m_chart->xAxis->coordToPixel(*m_cursor));
+    std::vector<QRect> covered;
+    for (QWidget* child : m_chart->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->isVisible() && child != m_band)
+            covered.push_back(child->geometry());
+    const auto clear = [&](const QRect& r) {
+        return std::none_of(covered.begin(), covered.end(), [&](const QRect& c) { return c.intersects(r); });
+    };
+    std::vector<QRect> places; // in the order they are preferred
+    for (int top : {plot.top() + 6, plot.bottom() - size.height() - 6})
+        for (int left : {x + 12, x - 12 - size.width()})
+            if (QRect r(QPoint(left, top), size); plot.contains(r))
+                places.push_back(r);
+    auto it = std::find_if(places.begin(), places.end(), clear);
+    const QRect best = it != places.end()   ? *it
+                       : !places.empty()    ? places.front()
+                                            : QRect(QPoint(plot.left(), plot.top() + 6), size);
+    m_box->position->setCoords(best.left(), best.top());
+}
+
 QString TChartTools::ReadoutText() const
 {
     if (!m_cursor)
@@ -292,10 +338,9 @@ QString TChartTools::ReadoutText() const
         QString line = shown[i]->name() + QStringLiteral("  ") + temperature(now[i]);
         if (m_pin && !std::isnan(now[i]) && !std::isnan(then[i])) {
             const double dT = now[i] - then[i];
-            line += QStringLiteral("    ΔT %1 °C").arg(dT >= 0 ? QStringLiteral("+") + QString::number(dT, 'f', 1)
-                                                         : QString::number(dT, 'f', 1));
+            line += QStringLiteral("    ΔT %1 °C").arg(signedText(dT, 1));
             if (minutes != 0)
-                line += QStringLiteral("  %1 °C/min").arg(QString::number(dT / minutes, 'f', 2));
+                line += QStringLiteral("  %1 °C/min").arg(signedText(dT / minutes, 2));
         }
         lines << line;
     }
@@ -321,16 +366,8 @@ void TChartTools::refresh()
     if (on) {
         m_cursorLine->point1->setCoords(*m_cursor, 0);
         m_cursorLine->point2->setCoords(*m_cursor, 1);
-        const QString text = ReadoutText();
-        m_box->setText(text);
-        // Wholly beside the crosshair, on the side with room: it never covers a point read.
-        const QRect plot = m_chart->axisRect()->rect();
-        const QSize size = QFontMetrics(m_box->font()).size(0, text) + QSize(14, 10);
-        const double x = m_chart->xAxis->coordToPixel(*m_cursor);
-        double left = x + 12;
-        if (left + size.width() > plot.right())
-            left = x - 12 - size.width();
-        m_box->position->setCoords(std::max<double>(left, 0), plot.top() + 6);
+        m_box->setText(ReadoutText());
+        placeBox();
     }
     m_chart->layer(QLatin1String(CursorLayer))->replot();
     m_chart->layer(QStringLiteral("legend"))->replot();
@@ -338,12 +375,26 @@ void TChartTools::refresh()
 
 bool TChartTools::eventFilter(QObject* watched, QEvent* event)
 {
+    // While a cursor is pinned, Esc anywhere in the window takes it away before it closes a dialog.
+    if (watched == m_chart->window() && watched != m_chart) {
+        if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) && m_pin &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            event->accept();
+            if (event->type() == QEvent::KeyPress)
+                Pin(std::nullopt);
+            return true;
+        }
+        return false;
+    }
     if (watched != m_chart)
         return false;
     switch (event->type()) {
     case QEvent::Wheel: {
         auto* e = static_cast<QWheelEvent*>(event);
         const QPoint pos = e->position().toPoint();
+        if (e->angleDelta().y() == 0)
+            return true; // a tilt or a sideways wheel zooms nothing
+        m_chart->setFocus(Qt::MouseFocusReason); // so that Home is heard
         zoom(pos, std::pow(WheelZoom, e->angleDelta().y() / 120.0), zoneAt(pos));
         return true;
     }
@@ -364,7 +415,7 @@ bool TChartTools::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseMove: {
         auto* e = static_cast<QMouseEvent*>(event);
         const QPoint pos = e->position().toPoint();
-        if (m_press && !m_press->moved && (pos - m_press->at).manhattanLength() > DragThreshold) {
+        if (m_press && !m_press->moved && (pos - m_press->at).manhattanLength() > dragThreshold()) {
             m_press->moved = true;
             keepHome();
         }
@@ -405,7 +456,7 @@ bool TChartTools::eventFilter(QObject* watched, QEvent* event)
             refresh();
         } else if (press.band) {
             const QRect r = QRect(press.at, pos).normalized();
-            if (r.width() > DragThreshold && r.height() > DragThreshold) {
+            if (r.width() > dragThreshold() && r.height() > dragThreshold()) {
                 m_chart->xAxis->setRange(m_chart->xAxis->pixelToCoord(r.left()), m_chart->xAxis->pixelToCoord(r.right()));
                 m_chart->yAxis->setRange(m_chart->yAxis->pixelToCoord(r.bottom()), m_chart->yAxis->pixelToCoord(r.top()));
                 emit keyRangeChanged();
@@ -416,6 +467,8 @@ bool TChartTools::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     case QEvent::MouseButtonDblClick:
+        if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+            return true;
         // The double click's first click pinned; it is taken back with the zoom.
         Pin(std::nullopt);
         Home();
@@ -513,6 +566,8 @@ bool ExportChart(QCustomPlot* chart, const QString& fileName, const std::functio
 
 void PrintChart(QCustomPlot* chart, QPrinter& printer)
 {
+    // At the screen's resolution the texts keep their size beside the curves; the page is scaled.
+    printer.setResolution(chart->logicalDpiX());
     QCPPainter painter(&printer);
     const QRectF page = printer.pageRect(QPrinter::DevicePixel);
     const double scale = std::min(page.width() / chart->width(), page.height() / chart->height());
@@ -524,11 +579,17 @@ void PrintChart(QCustomPlot* chart, QPrinter& printer)
 
 void ExportChartAsked(QCustomPlot* chart, const std::function<QString(double)>& keyText, QWidget* parent)
 {
-    const QString fileName = QFileDialog::getSaveFileName(
-        parent, QStringLiteral("导出曲线"), QString(),
-        QStringLiteral("PNG 图像 (*.png);;PDF 文件 (*.pdf);;CSV 表格，可见范围 (*.csv)"));
+    const QStringList filters{QStringLiteral("PNG 图像 (*.png)"), QStringLiteral("PDF 文件 (*.pdf)"),
+                              QStringLiteral("CSV 表格，可见范围 (*.csv)")};
+    QString chosen = filters.front();
+    QString fileName = QFileDialog::getSaveFileName(parent, QStringLiteral("导出曲线"), QString(),
+                                                    filters.join(QStringLiteral(";;")), &chosen);
     if (fileName.isEmpty())
         return;
+    // A name typed without its suffix takes the chosen kind's.
+    if (QFileInfo(fileName).suffix().isEmpty())
+        fileName += QStringLiteral(".") + QStringList{QStringLiteral("png"), QStringLiteral("pdf"), QStringLiteral("csv")}
+                                              .value(std::max<qsizetype>(0, filters.indexOf(chosen)));
     QString error;
     if (!ExportChart(chart, fileName, keyText, &error))
         ShowErrorBox(error);
@@ -536,7 +597,7 @@ void ExportChartAsked(QCustomPlot* chart, const std::function<QString(double)>& 
 
 void PrintChartAsked(QCustomPlot* chart, QWidget* parent)
 {
-    QPrinter printer(QPrinter::HighResolution);
+    QPrinter printer(QPrinter::ScreenResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
     QPrintDialog dialog(&printer, parent);
     if (dialog.exec() == QDialog::Accepted)

@@ -44,6 +44,8 @@ public:
     void Home();
     // New points: no way home, no cursors.
     void Reset();
+    // The ranges set anew by the window: Home goes back to them no more.
+    void ForgetHome() { m_home.reset(); }
     // The readout as it stands (empty while no cursor is shown).
     QString ReadoutText() const;
     std::optional<double> CursorKey() const { return m_cursor; }
@@ -68,6 +70,7 @@ private:
     void keepHome();
     void zoom(const QPoint& pos, double factor, TZone zone);
     void refresh();
+    void placeBox();
     // The shown series' point nearest to `key` in each (NaN where a series has none).
     std::vector<double> valuesAt(double key) const;
     std::optional<double> nearestKey(double key) const;

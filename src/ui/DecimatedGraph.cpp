@@ -99,33 +99,50 @@ void TDecimatedGraph::getOptimizedLineData(QVector<QCPGraphData>* lineData,
     lineData->clear();
     lineData->reserve(qsizetype(4 * width) + 16);
     const auto first = mDataContainer->constBegin();
+    using TIt = QCPGraphDataContainer::const_iterator;
+    // A run of points without a break: its first, lowest, highest and last.
+    const auto run = [&](TIt from, TIt to, const TMinMaxIndex::TExtremes* known) {
+        if (to - from <= 4) {
+            for (auto p = from; p != to; ++p)
+                lineData->append(*p);
+            return;
+        }
+        const TMinMaxIndex::TExtremes e = known ? *known
+                                                : m_index.Range(std::size_t(from - first), std::size_t(to - first),
+                                                                [this](std::size_t i) { return valueAt(i); });
+        const QCPGraphData& head = *from;
+        const QCPGraphData& tail = *(to - 1);
+        const double middle = (head.key + tail.key) / 2;
+        lineData->append(head);
+        // Towards the side the run leaves on, so that no stroke runs back across it.
+        const bool rising = !(tail.value < head.value);
+        lineData->append(QCPGraphData(middle, rising ? e.min : e.max));
+        lineData->append(QCPGraphData(middle, rising ? e.max : e.min));
+        lineData->append(tail);
+    };
     for (auto it = begin; it != end;) {
         // The first key of the next pixel column.
         const double limit = keyAxis->pixelToCoord(std::floor(keyAxis->coordToPixel(it->key)) + 1);
         auto next = std::lower_bound(it, end, limit, keyBefore);
         if (next == it)
             ++next;
-        if (next - it <= 4) {
+        const TMinMaxIndex::TExtremes e =
+            next - it <= 4 ? TMinMaxIndex::TExtremes{}
+                           : m_index.Range(std::size_t(it - first), std::size_t(next - first),
+                                           [this](std::size_t i) { return valueAt(i); });
+        if (!e.breaks) {
+            run(it, next, next - it <= 4 ? nullptr : &e);
+        } else {
+            // Each side of a break on its own: the column's bar never joins two instruments.
+            auto from = it;
             for (auto p = it; p != next; ++p)
-                lineData->append(*p);
-            it = next;
-            continue;
+                if (std::isnan(p->value)) {
+                    run(from, p, nullptr);
+                    lineData->append(*p);
+                    from = p + 1;
+                }
+            run(from, next, nullptr);
         }
-        const TMinMaxIndex::TExtremes e = m_index.Range(std::size_t(it - first), std::size_t(next - first),
-                                                        [this](std::size_t i) { return valueAt(i); });
-        const QCPGraphData& head = *it;
-        const QCPGraphData& tail = *(next - 1);
-        const double middle = (head.key + tail.key) / 2;
-        lineData->append(head);
-        if (!e.Empty()) {
-            // Towards the side the column leaves on, so that no stroke runs back across it.
-            const bool rising = !(tail.value < head.value);
-            lineData->append(QCPGraphData(middle, rising ? e.min : e.max));
-            lineData->append(QCPGraphData(middle, rising ? e.max : e.min));
-        }
-        if (e.breaks)
-            lineData->append(QCPGraphData(middle, std::numeric_limits<double>::quiet_NaN()));
-        lineData->append(tail);
         it = next;
     }
 }

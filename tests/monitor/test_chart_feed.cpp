@@ -189,6 +189,11 @@ TEST(ChartMath, BlockExtremesAgreeWithEveryPointWhileTheSeriesGrowsAndLosesItsFr
         ASSERT_EQ(e.breaks, breaks) << step;
     }
     EXPECT_EQ(GapBreaks({0, 60, 120, 300, 360, 541, 600}), (std::vector<std::size_t>{5})) << "3 x 60 s is no gap";
+    std::vector<double> paceChanged;
+    for (int i = 0; i < 40; ++i)
+        paceChanged.push_back(i < 10 ? i * 60 : 540 + (i - 9) * 6);
+    paceChanged.push_back(paceChanged.back() + 7200);
+    EXPECT_EQ(GapBreaks(paceChanged), (std::vector<std::size_t>{40})) << "a slower pace is no gap";
 }
 
 TEST_F(ChartFixture, OneSpikeAmongAMillionReadingsIsDrawnWithTheWholeRunInView)
@@ -210,4 +215,13 @@ TEST_F(ChartFixture, OneSpikeAmongAMillionReadingsIsDrawnWithTheWholeRunInView)
     };
     EXPECT_TRUE(yellowNear(top)) << "the spike's top";
     EXPECT_TRUE(yellowNear(int(chart.yAxis->coordToPixel(80)))) << "its flank";
+    // Two instruments' readings either side of a break in a column of hundreds: no bar joins them.
+    auto* b = static_cast<TDecimatedGraph*>(chart.graph(2));
+    for (int i = 0; i < 1'000'000; ++i)
+        b->Add(i, i == 400'321 ? NAN : i < 400'321 ? 0 : 200);
+    chart.replot();
+    const QImage broken = chart.toPixmap().toImage();
+    const int bx = int(chart.xAxis->coordToPixel(400'321));
+    for (int y = int(chart.yAxis->coordToPixel(180)); y < int(chart.yAxis->coordToPixel(20)); ++y)
+        ASSERT_NE(broken.pixelColor(bx, y).red() > 150 && broken.pixelColor(bx, y).green() < 60, true) << y;
 }

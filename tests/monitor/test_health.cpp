@@ -332,4 +332,6 @@ TEST_F(HealthFixture, TheLiveChartFitsZoomsComesHomeAndBreaksBetweenInstruments)
     EXPECT_EQ(std::count_if(a.constBegin(), a.constEnd(), [](const QCPGraphData& p) { return std::isnan(p.value); }), 1);
     EXPECT_EQ(w->ChartFeed().Marks(), 1u);
     EXPECT_EQ(gap->key, (gap + 1)->key) << "the break sits at the first point of instrument 2";
+    w->ChartTools().ShowCursorAt(gap->key);
+    EXPECT_FALSE(w->ChartTools().ReadoutText().contains("—")) << "the reading, not the break";
 }
