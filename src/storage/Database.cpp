@@ -156,6 +156,7 @@ void TDatabase::Close()
 {
     if (!m_open)
         return;
+    m_prepared.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();
@@ -195,7 +196,27 @@ void TDatabase::Exec(const QString& sql, const TBindings& bindings)
 {
     if (!m_open)
         throw EDatabaseError("The database is not open");
-    run(connection(), sql, bindings);
+    constexpr std::size_t MostPrepared = 64; // texts made with their values in them pass by
+    auto it = m_prepared.find(sql);
+    if (it == m_prepared.end()) {
+        if (m_prepared.size() >= MostPrepared)
+            m_prepared.clear();
+        QSqlQuery q(connection());
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            throw EDatabaseError::From(q.lastError());
+        it = m_prepared.emplace(sql, std::move(q)).first;
+    }
+    QSqlQuery& q = it->second;
+    for (const auto& [name, value] : bindings)
+        q.bindValue(name, value);
+    const bool done = q.exec();
+    if (!done) {
+        EDatabaseError error = EDatabaseError::From(q.lastError());
+        m_prepared.erase(it);
+        throw error;
+    }
+    q.finish();
 }
 
 TQueryResult TDatabase::Query(const QString& sql, const TBindings& bindings)

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
 #include <stdexcept>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 class QSqlError;
@@ -116,6 +118,9 @@ private:
     QString m_fileName;
     QString m_openError;
     bool m_open = false;
+    // Statements of Exec, prepared once: a row stored fires the sums' triggers, whose compiling
+    // costs many times the insert itself.
+    std::unordered_map<QString, QSqlQuery> m_prepared;
 };
 
 } // namespace zeva
