@@ -6,9 +6,30 @@
 #include "FrmJournal.h"
 #include "FrmMain.h"
 #include "FrmSetParm.h"
+#include "FrmTrend.h"
 #include "MonitorCore.h"
 
 namespace zeva {
+
+namespace {
+
+// One window, not modal: shown again, with what it shows read again, and brought forward if it
+// is open already.
+template <typename TWindow, typename TMake> void showOne(TFrmMain& main, const QString& name, TMake make)
+{
+    auto* window = main.findChild<TWindow*>(name, Qt::FindDirectChildrenOnly);
+    if (!window) {
+        window = make();
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        window->Reload();
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
 
 void WireWindows(TFrmMain& main)
 {
@@ -26,17 +47,11 @@ void WireWindows(TFrmMain& main)
         window.exec();
     };
     main.Openers.journal = [&main, &core] {
-        // One window, not modal: shown again and brought forward if it is open already.
-        auto* window = main.findChild<TFrmJournal*>(QStringLiteral("FrmJournal"), Qt::FindDirectChildrenOnly);
-        if (!window) {
-            window = new TFrmJournal(core, &main);
-            window->setAttribute(Qt::WA_DeleteOnClose);
-        } else {
-            window->Reload();
-        }
-        window->show();
-        window->raise();
-        window->activateWindow();
+        showOne<TFrmJournal>(main, QStringLiteral("FrmJournal"), [&] { return new TFrmJournal(core, &main); });
+    };
+    main.Openers.trend = [&main, &core] {
+        showOne<TFrmTrend>(main, QStringLiteral("FrmTrend"),
+                           [&] { return new TFrmTrend(core.Db(), core.WindowSettings(), &main); });
     };
 }
 

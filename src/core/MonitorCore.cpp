@@ -241,6 +241,14 @@ bool TMonitorCore::openDatabase()
         // The monitoring does not depend on it.
         LogError(QStringLiteral("无法新建报警记录表 EventJournal：") + QString::fromUtf8(e.what()));
     }
+    try {
+        if (EnsureTrend(m_db))
+            LogError(QStringLiteral("数据库中没有趋势汇总表，已新建；已存的读数在后台汇总"));
+    } catch (const EDatabaseError& e) {
+        // The analysis window then reads the rows themselves.
+        LogError(QStringLiteral("无法新建趋势汇总表：") + QString::fromUtf8(e.what()));
+    }
+    m_trendFiller = std::make_unique<TTrendFiller>(m_state.DataPath);
     restoreOpenAlarms();
     return true;
 }
@@ -276,6 +284,7 @@ void TMonitorCore::startPolling()
 
 void TMonitorCore::Stop(std::chrono::milliseconds flush)
 {
+    m_trendFiller.reset(); // its step ends within a moment; the last rows need the database
     m_timerA->stop();
     m_recordingWait->stop();
     m_reconnect->Stop();

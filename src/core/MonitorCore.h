@@ -17,6 +17,7 @@
 #include "RecordingLock.h"
 #include "ReplyHandling.h"
 #include "RxBuffer.h"
+#include "Trend.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -216,6 +217,7 @@ private:
     QStringList m_raisedNotShown; // raised alarms posted, not yet committed
     int m_alertedEarly = 0;       // of those, alerted already because the database took nothing
     std::unique_ptr<TRecordWriter> m_writer;
+    std::unique_ptr<TTrendFiller> m_trendFiller;
     std::unique_ptr<TForwarder> m_forwarder;
     bool m_centralLost = false; // the journal said the central database is unreachable
     std::optional<TForwarder::TState> m_centralSaid; // the central state the log said last

@@ -25,6 +25,11 @@ inline const QString Follow = QStringLiteral("Follow");
 inline const QString AutoScale = QStringLiteral("AutoScale");
 // [HistoryLine]: readings drawn over their date and time (1) or their row number (0, missing).
 inline const QString TimeAxis = QStringLiteral("TimeAxis");
+// The analysis window: its series ("3:AAct,7:ABlack"), its range (a preset's name or two times
+// "yyyy-MM-dd HH:mm:ss,yyyy-MM-dd HH:mm:ss") and AutoScale (1, missing, or 0).
+inline const QString Trend = QStringLiteral("Trend");
+inline const QString TrendSeries = QStringLiteral("Series");
+inline const QString TrendRange = QStringLiteral("Range");
 // A new alarm beeps (1, missing) or not (0).
 inline const QString Alarm = QStringLiteral("Alarm");
 inline const QString Beep = QStringLiteral("Beep");

@@ -1,6 +1,8 @@
 // Every statement of the system in SQLite's dialect; values are always bound, never spliced.
 #include "Statements.h"
 
+#include "Trend.h"
+
 #include "Convert.h"
 
 #include <QRandomGenerator>
@@ -236,6 +238,7 @@ void CreateSchema(TDatabase& db)
     for (const char* sql : JournalSchema)
         db.Exec(QLatin1String(sql));
     db.Exec(QLatin1String(ForwardSchema));
+    CreateTrendSchema(db);
 }
 
 void EnsureForwardPosition(TDatabase& db)

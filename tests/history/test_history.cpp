@@ -4,6 +4,8 @@
 #include "FrmAddLine.h"
 #include "FrmApparatus.h"
 #include "FrmDataBase.h"
+#include "FrmTrend.h"
+#include "Trend.h"
 #include "GridModel.h"
 #include "MainFixture.h"
 #include "MaskEdit.h"
@@ -502,4 +504,66 @@ TEST_F(HistoryFixture, ADayWithAGapAndASpikeByTimeReadsUnderTheMouseAndExportsAt
     const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
     EXPECT_EQ(lines.size(), 61);
     EXPECT_EQ(lines.value(1), "t,112");
+}
+
+TEST_F(HistoryFixture, TheTrendOverAYearOfThreeMillionRowsShowsTheSpikeThresholdsAndAlarmsAndOneHourItsReadings)
+{
+    Open({{3, "三号"}, {7, "七号"}});
+    db->Exec("UPDATE Apparatus SET T3 = 85, T4 = 100 WHERE ApparatusAddress = 3");
+    // An older database: a year of readings every 10 s before the sums existed, one of them 112 °C.
+    for (const char* sql : {"DROP TRIGGER TrendOnInsert", "DROP TABLE TrendMinute", "DROP TABLE TrendHour",
+                            "DROP TABLE TrendFill", "DROP TRIGGER TrendOnDelete", "DROP TRIGGER TrendOnUpdate"})
+        db->Exec(sql);
+    db->Exec(QStringLiteral("WITH RECURSIVE m(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM m WHERE i < 2999999) "
+                            "INSERT INTO ApparatusRecord(ApparatusID, InDateTime, AActTemperature) SELECT %1, "
+                            "datetime('2025-03-01', '+' || (i * 10) || ' seconds'), CASE i WHEN 1500000 THEN 112 "
+                            "ELSE 50 + i % 7 * 0.5 END FROM m").arg(ids[0]));
+    ASSERT_TRUE(EnsureTrend(*db));
+    while (FillTrendStep(*db, 500000)) {
+    }
+    db->Exec(QStringLiteral("INSERT INTO EventJournal(ApparatusID, ApparatusAddress, Kind, RaisedAt, ClearedAt) "
+                            "VALUES(%1, 3, 'alarm.phaseA', '2025-06-01 10:00:00', '2025-06-01 12:00:00')").arg(ids[0]));
+    settings->WriteString("Trend", "Series", "3:AAct, 9:AAct, 3:Nope");
+    settings->WriteString("Trend", "Range", "2025-03-01 00:00:00,2026-03-01 00:00:00");
+    TFrmTrend w(*db, *settings);
+    w.resize(1600, 900);
+    w.show();
+    w.Reload();
+    EXPECT_EQ(TFrmTrend::SeriesText(w.Choices()), "3:AAct");
+    EXPECT_EQ(w.Level(), TTrendLevel::Hour);
+    QCPGraph* a = w.ChartView->graph(0);
+    EXPECT_LT(a->dataCount(), 20000) << "the sums, not the rows";
+    const double spike = double(QDateTime(QDate(2025, 3, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + 15000000);
+    EXPECT_EQ(ShownExtremes(w.ChartView, 0, 4e9).max, 112);
+    EXPECT_GT(w.ChartView->yAxis->range().upper, 112) << "fitted with the thresholds";
+
+    auto items = [&](auto* type) {
+        std::vector<decltype(type)> found;
+        for (int i = 0; i < w.ChartView->itemCount(); ++i)
+            if (auto* item = dynamic_cast<decltype(type)>(w.ChartView->item(i)))
+                found.push_back(item);
+        return found;
+    };
+    std::vector<double> levels;
+    for (QCPItemStraightLine* line : items(static_cast<QCPItemStraightLine*>(nullptr)))
+        if (line->point1->coords().y() == line->point2->coords().y())
+            levels.push_back(line->point1->coords().y());
+    std::sort(levels.begin(), levels.end());
+    EXPECT_EQ(levels, (std::vector<double>{85, 100}));
+    auto alarms = items(static_cast<QCPItemRect*>(nullptr));
+    ASSERT_EQ(alarms.size(), 1u);
+    const double raised = double(QDateTime(QDate(2025, 6, 1), QTime(10, 0), Qt::UTC).toSecsSinceEpoch());
+    EXPECT_EQ(alarms[0]->topLeft->coords().x(), raised);
+    EXPECT_GT(alarms[0]->bottomRight->coords().x() - raised, 2 * 365 * 86400 / 1600) << "two pixels at least";
+
+    // One hour around the spike: its single readings.
+    SetAxisRange(w.ChartView->xAxis, spike - 1800, spike + 1800);
+    QApplication::processEvents();
+    EXPECT_EQ(w.Level(), TTrendLevel::Rows);
+    int inView = 0;
+    for (auto it = a->data()->constBegin(); it != a->data()->constEnd(); ++it)
+        inView += it->key >= spike - 1800 && it->key < spike + 1800;
+    EXPECT_EQ(inView, 360);
+    EXPECT_EQ(alarms[0]->bottomRight->coords().x(), raised + 7200) << "its true end, once wider than two pixels";
+    EXPECT_EQ(ShownExtremes(w.ChartView, spike, spike).max, 112);
 }
