@@ -129,10 +129,9 @@ TChartTools::TChartTools(QCustomPlot* chart, TTimeScale scale) : QObject(chart),
     // The readout box follows its point when the ranges move under it.
     connect(chart, &QCustomPlot::beforeReplot, this, [this] { placeBox(); });
 
-    // The cursor has a layer of its own: moving it repaints neither the series nor the grid.
+    // The cursor has a layer of its own above the curves. Not a buffered one: each buffer is a
+    // picture of the chart's size more, and the whole run repaints within a frame anyway.
     chart->addLayer(QLatin1String(CursorLayer), chart->layer(QStringLiteral("main")), QCustomPlot::limAbove);
-    chart->layer(QLatin1String(CursorLayer))->setMode(QCPLayer::lmBuffered);
-    chart->layer(QStringLiteral("legend"))->setMode(QCPLayer::lmBuffered);
     const bool dark = darkBackground(chart);
     const QColor ink = dark ? QColor(230, 230, 230) : QColor(40, 40, 40);
     m_cursorLine = new QCPItemStraightLine(chart);
@@ -369,8 +368,7 @@ void TChartTools::refresh()
         m_box->setText(ReadoutText());
         placeBox();
     }
-    m_chart->layer(QLatin1String(CursorLayer))->replot();
-    m_chart->layer(QStringLiteral("legend"))->replot();
+    m_chart->replot(QCustomPlot::rpQueuedReplot);
 }
 
 bool TChartTools::eventFilter(QObject* watched, QEvent* event)
