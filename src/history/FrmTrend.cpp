@@ -332,7 +332,7 @@ void TFrmTrend::redraw()
                        .arg(c.address)
                        .arg(known ? all.FieldAsString(Column::ApparatusName) : QString())
                        .arg(CurveNames[std::size_t(c.column)]));
-        g->setPen(QPen(color, 1.5));
+        g->setPen(QPen(color, 1)); // a wider pen is stroked, many times slower
         if (!known)
             continue;
         // The alarm (T3) and trip (T4) thresholds; 0 is none.

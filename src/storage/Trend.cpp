@@ -241,16 +241,25 @@ TTrendPoints ReadTrend(TDatabase& db, qint64 apparatusId, int column, TTrendLeve
         const QString table = QLatin1String(level == TTrendLevel::Hour ? "TrendHour" : "TrendMinute");
         b.emplace_back(QStringLiteral(":ba"), qint64(std::floor(from / seconds)));
         b.emplace_back(QStringLiteral(":bb"), qint64(std::floor(to / seconds)));
-        // The rows a fill in progress has not summed yet are summed here.
-        sql = QStringLiteral("SELECT t, min(lo) AS lo, max(hi) AS hi FROM ("
-                             "SELECT Bucket * %1 AS t, %2Min AS lo, %2Max AS hi FROM %3 "
-                             "WHERE ApparatusID = :id AND Bucket BETWEEN :ba AND :bb AND %2Min IS NOT NULL "
-                             "UNION ALL SELECT %4 * %1, min(%5), max(%5) FROM ApparatusRecord, TrendFill "
-                             "WHERE FilledUpTo < Boundary AND ApparatusID = :id AND InDateTime BETWEEN :a AND :b "
-                             "AND RecordID > FilledUpTo AND RecordID <= Boundary AND %5 IS NOT NULL GROUP BY 1) "
-                             "WHERE t IS NOT NULL GROUP BY t ORDER BY t")
+        // The rows a fill in progress has not summed yet are summed here; once it is done, no
+        // row is read at all.
+        TQueryResult fill = db.Query(QStringLiteral("SELECT FilledUpTo, Boundary FROM TrendFill"));
+        const bool filling = fill.FieldAsInteger(QStringLiteral("FilledUpTo")) < fill.FieldAsInteger(QStringLiteral("Boundary"));
+        sql = QStringLiteral("SELECT Bucket * %1 AS t, %2Min AS lo, %2Max AS hi FROM %3 "
+                             "WHERE ApparatusID = :id AND Bucket BETWEEN :ba AND :bb AND %2Min IS NOT NULL")
                   .arg(seconds)
-                  .arg(code, table, bucketOf(QStringLiteral("InDateTime"), seconds), col);
+                  .arg(code, table);
+        if (filling)
+            sql = QStringLiteral("SELECT t, min(lo) AS lo, max(hi) AS hi FROM (%1 "
+                                 "UNION ALL SELECT %2 * %3, min(%4), max(%4) FROM ApparatusRecord, TrendFill "
+                                 "WHERE ApparatusID = :id AND InDateTime BETWEEN :a AND :b "
+                                 "AND RecordID > FilledUpTo AND RecordID <= Boundary AND %4 IS NOT NULL GROUP BY 1) "
+                                 "WHERE t IS NOT NULL GROUP BY t ORDER BY t")
+                      .arg(sql, bucketOf(QStringLiteral("InDateTime"), seconds))
+                      .arg(seconds)
+                      .arg(col);
+        else
+            sql += QStringLiteral(" ORDER BY Bucket");
     }
     TQueryResult r = db.Query(sql, b);
     TTrendPoints p;
