@@ -67,6 +67,8 @@ const char* const Schema[] = {
     " WHERE kind LIKE 'alarm.%' AND (cleared_at IS NULL OR acked_at IS NULL)",
     // A registry row the station no longer has is kept, marked.
     "ALTER TABLE apparatus ADD COLUMN IF NOT EXISTS removed_at timestamptz",
+    // Who wrote a parameter, from stations that keep it.
+    "ALTER TABLE apparatus_history ADD COLUMN IF NOT EXISTS operator text",
     // Which station database forwards under the name: local IDs are its own.
     "ALTER TABLE station ADD COLUMN IF NOT EXISTS database_key bigint",
     // How far each of the station's tables is sent, written in the transaction of the rows it
@@ -97,7 +99,9 @@ const char* const SchemaComplete =
     " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('apparatus') AND attname = 'removed_at'"
     " AND NOT attisdropped)"
     " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('station') AND attname = 'database_key'"
-    " AND NOT attisdropped)";
+    " AND NOT attisdropped)"
+    " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('apparatus_history')"
+    " AND attname = 'operator' AND NOT attisdropped)";
 
 // Runs `body` in one transaction under the schema lock.
 template <typename F> auto inSchemaTransaction(TPgConnection& db, F body)

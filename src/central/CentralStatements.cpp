@@ -47,7 +47,7 @@ const TColumn HistoryColumns[] = {
     {"T4", "t4", TValue::Numeric}, {"T5", "t5", TValue::Numeric}, {"T6", "t6", TValue::Numeric},
     {"T7", "t7", TValue::Numeric}, {"AAtoneT", "a_atone_t", TValue::Numeric}, {"BAtoneT", "b_atone_t", TValue::Numeric},
     {"CAtoneT", "c_atone_t", TValue::Numeric}, {"DAtoneT", "d_atone_t", TValue::Numeric},
-    {"TF", "tf", TValue::Integer}, {"RUN", "run", TValue::Integer},
+    {"TF", "tf", TValue::Integer}, {"RUN", "run", TValue::Integer}, {"Operator", "operator", TValue::Text},
 };
 const TColumn JournalColumns[] = {
     {"ID", "local_id", TValue::Integer}, {"ApparatusID", "apparatus_id", TValue::Integer},

@@ -204,6 +204,7 @@ qint64 TForwarder::openLocal(TDatabase& local)
         throw EDatabaseError(local.OpenError().toStdString());
     EnsureForwardPosition(local);
     EnsureEventJournal(local); // an older database may not have it yet
+    EnsureHistoryOperator(local);
     // The station's positions are a copy: one lost in a power cut is read again centrally.
     UseLazyCommits(local);
     return ForwardDatabaseKey(local);

@@ -135,6 +135,18 @@ void TMonitorCore::readRegistry(TStartupSteps& steps)
     steps.RegistryRead(all);
 }
 
+TWriteRights TMonitorCore::WriteRights()
+{
+    // An unreadable setting is the default group, never "everyone".
+    QString group;
+    try {
+        if (m_settings)
+            group = m_settings->ReadString(SettingsKey::Security, SettingsKey::WriteGroup, QString());
+    } catch (const std::exception&) {
+    }
+    return WriteRightsFor(group);
+}
+
 TIniFile& TMonitorCore::WindowSettings()
 {
     if (!m_settings)
@@ -240,6 +252,13 @@ bool TMonitorCore::openDatabase()
     } catch (const EDatabaseError& e) {
         // The monitoring does not depend on it.
         LogError(QStringLiteral("无法新建报警记录表 EventJournal：") + QString::fromUtf8(e.what()));
+    }
+    try {
+        if (EnsureHistoryOperator(m_db))
+            LogError(QStringLiteral("参数历史表 ApparatusHistory 已加上操作员列 Operator"));
+    } catch (const EDatabaseError& e) {
+        // Writes then keep their history rows without it: the journal names the user too.
+        LogError(QStringLiteral("无法给参数历史表加上操作员列：") + QString::fromUtf8(e.what()));
     }
     try {
         if (EnsureTrend(m_db))

@@ -18,6 +18,7 @@
 #include "ReplyHandling.h"
 #include "RxBuffer.h"
 #include "Trend.h"
+#include "WriteRights.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -106,6 +107,9 @@ public:
     // The windows' own sections of Data.ini ([HistoryLine]); the core's keys change only through
     // the setters above.
     TIniFile& WindowSettings();
+
+    // Who may change instruments now ([Security] WriteGroup read again each time).
+    TWriteRights WriteRights();
 
     // ---- what the windows read ----
     TDatabase& Db() { return m_db; }

@@ -5,9 +5,9 @@
 #include "Application.h"
 #include "DataGrid.h"
 #include "MonitorCore.h"
-#include "Notify.h"
 #include "Statements.h"
 #include "WindowSupport.h"
+#include "WriteRights.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -33,6 +33,10 @@ inline const QString TrendRange = QStringLiteral("Range");
 // A new alarm beeps (1, missing) or not (0).
 inline const QString Alarm = QStringLiteral("Alarm");
 inline const QString Beep = QStringLiteral("Beep");
+// Only members of this group may change instruments and the registry, once it exists on the machine
+// (missing: zeva-engineer).
+inline const QString Security = QStringLiteral("Security");
+inline const QString WriteGroup = QStringLiteral("WriteGroup");
 // Where readings, parameter writes and alarms are forwarded to (no section, or no Host: nowhere).
 inline const QString Central = QStringLiteral("Central");
 inline const QString CentralHost = QStringLiteral("Host");

@@ -66,7 +66,7 @@ const char* const Schema[] = {
     " InDate TEXT, ApparatusName TEXT, ApparatusAddress INTEGER, ApparatusBate INTEGER,"
     " ApparatusType TEXT, Implication TEXT,"
     " T1 NUMERIC, T2 NUMERIC, T3 NUMERIC, T4 NUMERIC, T5 NUMERIC, T6 NUMERIC, T7 NUMERIC,"
-    " AAtoneT NUMERIC, BAtoneT NUMERIC, CAtoneT NUMERIC, DAtoneT NUMERIC, TF INTEGER, RUN INTEGER)",
+    " AAtoneT NUMERIC, BAtoneT NUMERIC, CAtoneT NUMERIC, DAtoneT NUMERIC, TF INTEGER, RUN INTEGER, Operator TEXT)",
 };
 
 // The alarm and event journal; an older database gets it at the program's start.
@@ -140,7 +140,7 @@ const QString LastJournalText =
     QStringLiteral("SELECT Text FROM EventJournal WHERE Kind = :kind ORDER BY ID DESC LIMIT 1");
 const QString SelectHistoryAfter = QStringLiteral(
     "SELECT HistoryID, InDate, ApparatusName, ApparatusAddress, ApparatusBate, ApparatusType, Implication, "
-    "T1, T2, T3, T4, T5, T6, T7, AAtoneT, BAtoneT, CAtoneT, DAtoneT, TF, RUN FROM ApparatusHistory "
+    "T1, T2, T3, T4, T5, T6, T7, AAtoneT, BAtoneT, CAtoneT, DAtoneT, TF, RUN, Operator FROM ApparatusHistory "
     "WHERE HistoryID > :id ORDER BY HistoryID LIMIT :n");
 const QString SelectJournalAfter = QStringLiteral(
     "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
@@ -152,6 +152,9 @@ const QString LastIds = QStringLiteral(
 const QString SelectApparatus = QStringLiteral("SELECT * FROM Apparatus ORDER BY ApparatusAddress, ID");
 const QString SelectEnabledApparatus =
     QStringLiteral("SELECT * FROM Apparatus WHERE CFlag = 1 ORDER BY ApparatusAddress, ID");
+const QString SelectApparatusById = QStringLiteral("SELECT * FROM Apparatus WHERE ID = :id");
+const QString SelectEnabledAtAddress = QStringLiteral(
+    "SELECT * FROM Apparatus WHERE ApparatusAddress = :address AND CFlag = 1 AND ID <> :id ORDER BY ID");
 const QString LookupEnabledId =
     QStringLiteral("SELECT ID FROM Apparatus WHERE (ApparatusAddress = :address) AND (CFlag = 1) ORDER BY ID");
 const QString LookupId = QStringLiteral("SELECT ID FROM Apparatus WHERE ApparatusAddress = :address ORDER BY ID");
@@ -179,8 +182,8 @@ const QString SelectRecords = QStringLiteral("SELECT * FROM ApparatusRecord WHER
                                              "(InDateTime BETWEEN :p1 AND :p2) ORDER BY InDateTime, RecordID");
 const QString InsertHistory = QStringLiteral(
     "INSERT INTO ApparatusHistory(InDate,ApparatusName,ApparatusAddress,ApparatusBate,ApparatusType,Implication,"
-    "T1,T2,T3,T4,T5,T6,T7,AAtoneT,BAtoneT,CAtoneT,DAtoneT,TF,RUN) "
-    "VALUES(:p1,:name,:address,:baud,:type,:implication,:t1,:t2,:t3,:t4,:t5,:t6,:t7,:a,:b,:c,:d,:tf,:run)");
+    "T1,T2,T3,T4,T5,T6,T7,AAtoneT,BAtoneT,CAtoneT,DAtoneT,TF,RUN,Operator) "
+    "VALUES(:p1,:name,:address,:baud,:type,:implication,:t1,:t2,:t3,:t4,:t5,:t6,:t7,:a,:b,:c,:d,:tf,:run,:operator)");
 const QString SelectHistory = QStringLiteral("SELECT * FROM ApparatusHistory ORDER BY ApparatusAddress, HistoryID");
 const QString InsertApparatus = QStringLiteral(
     "INSERT INTO Apparatus(ApparatusName,ApparatusAddress,ApparatusType,Implication,CFlag) "
@@ -335,6 +338,16 @@ bool EnsureEventJournal(TDatabase& db)
     return true;
 }
 
+bool EnsureHistoryOperator(TDatabase& db)
+{
+    const TQueryResult r = db.Query(QStringLiteral("SELECT count(*) AS n FROM pragma_table_info('ApparatusHistory') "
+                                                   "WHERE name = 'Operator'"));
+    if (r.FieldAsInteger(QStringLiteral("n")) > 0)
+        return false;
+    db.Exec(QStringLiteral("ALTER TABLE ApparatusHistory ADD COLUMN Operator TEXT"));
+    return true;
+}
+
 qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool enabled, const QString& type,
                        const QString& implication)
 {
@@ -354,6 +367,16 @@ TQueryResult SelectApparatus(TDatabase& db)
 TQueryResult SelectEnabledApparatus(TDatabase& db)
 {
     return db.Query(Sql::SelectEnabledApparatus);
+}
+
+TQueryResult SelectApparatusById(TDatabase& db, qint64 id)
+{
+    return db.Query(Sql::SelectApparatusById, {{":id", id}});
+}
+
+TQueryResult SelectEnabledAtAddress(TDatabase& db, int address, qint64 exceptId)
+{
+    return db.Query(Sql::SelectEnabledAtAddress, {{":address", address}, {":id", exceptId}});
 }
 
 qint64 LookupEnabledId(TDatabase& db, int address)
@@ -463,7 +486,8 @@ void InsertHistory(TDatabase& db, const THistoryRow& r)
                 {":type", textOrEmpty(r.ApparatusType)},
                 {":implication", textOrEmpty(r.Implication)},
                 {":tf", r.TF},
-                {":run", r.RUN}};
+                {":run", r.RUN},
+                {":operator", r.Operator.isEmpty() ? QVariant() : QVariant(r.Operator)}};
     for (std::size_t i = 0; i < r.T.size(); ++i)
         b.emplace_back(QLatin1String(tNames[i]), r.T[i]);
     for (std::size_t i = 0; i < r.Atone.size(); ++i)

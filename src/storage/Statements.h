@@ -42,6 +42,8 @@ QString BlackTemperature(int phase);
 void CreateSchema(TDatabase& db);
 // Adds the event journal to a database that lacks it, touching nothing else; true when it did.
 bool EnsureEventJournal(TDatabase& db);
+// ApparatusHistory's Operator column, which an older database lacks; true when it was added.
+bool EnsureHistoryOperator(TDatabase& db);
 // The forwarder's position per table (the last ID the central database has), made when missing.
 void EnsureForwardPosition(TDatabase& db);
 qint64 ReadForwardPosition(TDatabase& db, const QString& table);
@@ -93,6 +95,9 @@ qint64 InsertApparatus(TDatabase& db, const QString& name, int address, bool ena
 // --- Apparatus ---
 TQueryResult SelectApparatus(TDatabase& db);        // all, by address
 TQueryResult SelectEnabledApparatus(TDatabase& db); // CFlag set, by address
+TQueryResult SelectApparatusById(TDatabase& db, qint64 id);
+// Enabled instruments at `address` other than row `exceptId`.
+TQueryResult SelectEnabledAtAddress(TDatabase& db, int address, qint64 exceptId);
 // The ID readings are stored under; 0 when no enabled instrument has the address.
 qint64 LookupEnabledId(TDatabase& db, int address);
 // The ID for an address typed by the operator (trimmed, then converted); 0 when none.
@@ -133,6 +138,7 @@ struct THistoryRow {
     std::array<QVariant, 4> Atone;
     QVariant TF;
     QVariant RUN;
+    QString Operator; // the operating-system user who wrote
 };
 void InsertHistory(TDatabase& db, const THistoryRow& row);
 TQueryResult SelectHistory(TDatabase& db);

@@ -1,4 +1,4 @@
-// Desktop notifications and the user's name.
+// Desktop notifications.
 #include "Notify.h"
 
 #include <QDBusConnection>
@@ -6,8 +6,6 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
-#include <pwd.h>
-#include <unistd.h>
 
 namespace zeva {
 
@@ -23,13 +21,6 @@ bool NotifyDesktop(const QString& title, const QString& body)
       << QStringList() << QVariantMap{{QStringLiteral("urgency"), QVariant::fromValue(uchar(2))}} << int(-1);
     // Not waited for: the user-interface thread never blocks on the bus.
     return bus.send(m);
-}
-
-QString OperatingSystemUser()
-{
-    if (const passwd* pw = ::getpwuid(::geteuid()))
-        return QString::fromLocal8Bit(pw->pw_name);
-    return QString::number(::geteuid());
 }
 
 } // namespace zeva

@@ -8,7 +8,5 @@ namespace zeva {
 
 // False when no notification service is there (nothing is shown then).
 bool NotifyDesktop(const QString& title, const QString& body);
-// The operating-system user, for an acknowledgement.
-QString OperatingSystemUser();
 
 } // namespace zeva

@@ -347,8 +347,8 @@ TEST_F(CentralFixture, RegistryParameterWritesAndJournalFollowTheStationIncludin
     QTemporaryDir station;
     const std::string data = demoStation(station);
     // A parameter write, an alarm still open, an event; values a grid could have left in the registry.
-    sqlite(data, "INSERT INTO ApparatusHistory (InDate, ApparatusName, ApparatusAddress, ApparatusBate, T1, AAtoneT, TF)"
-                 " VALUES ('2026-12-09 10:00:00', '1号变压器', 1, 9600, 85.5, -1.5, 30);"
+    sqlite(data, "INSERT INTO ApparatusHistory (InDate, ApparatusName, ApparatusAddress, ApparatusBate, T1, AAtoneT, TF,"
+                 " Operator) VALUES ('2026-12-09 10:00:00', '1号变压器', 1, 9600, 85.5, -1.5, 30, 'alice');"
                  "INSERT INTO EventJournal (ApparatusID, ApparatusAddress, Kind, Text, RaisedAt)"
                  " VALUES (1, 1, 'alarm.door', '柜门打开', '2026-12-09 10:01:00'),"
                  " (1, 1, 'event.fan', '风机控制输出：开', '2026-12-09 10:02:00'),"
@@ -376,8 +376,8 @@ TEST_F(CentralFixture, RegistryParameterWritesAndJournalFollowTheStationIncludin
         EXPECT_EQ(psql(registry + " LIMIT 2"), "1|1号主变压器|1|true|50|60|80|3|present\n2|2号主变压器|2|true|50|-|-|-|present\n")
             << "a text that is no number, and a number too large, are NULL rather than a forwarding stuck for good";
         EXPECT_EQ(psql("SELECT local_id || '|' || apparatus_name || '|' || t1 || '|' || a_atone_t || '|' || tf || '|' ||"
-                       " coalesce(t2::text, '-') FROM apparatus_history WHERE station = 'north'"),
-                  "1|1号变压器|85.5|-1.5|30|-\n");
+                       " coalesce(t2::text, '-') || '|' || operator FROM apparatus_history WHERE station = 'north'"),
+                  "1|1号变压器|85.5|-1.5|30|-|alice\n");
         // The entry whose time is no time is left out; the rest go on.
         EXPECT_EQ(psql(journal), "1|alarm.door|2026-12-09 02:01|-|-|-\n2|event.fan|2026-12-09 02:02|-|-|-\n"
                                  "4|alarm.linkdown|2026-12-09 02:03|-|-|-\n");

@@ -75,7 +75,7 @@ TEST_F(DbFixture, PragmasAndSchema)
               "ApparatusRecordByTime\n");
 }
 
-TEST_F(DbFixture, AnOlderDatabaseGetsTheEventJournalAndNothingElseChanges)
+TEST_F(DbFixture, AnOlderDatabaseGetsTheEventJournalAndTheWritersColumnAndNothingElseChanges)
 {
     EXPECT_FALSE(EnsureEventJournal(db)) << "a new database has it";
     // An older database: the three permanent tables with rows, no journal.
@@ -88,6 +88,15 @@ TEST_F(DbFixture, AnOlderDatabaseGetsTheEventJournalAndNothingElseChanges)
     EXPECT_EQ(sqlite("SELECT group_concat(name) FROM pragma_table_info('EventJournal')"),
               "ID,ApparatusID,ApparatusAddress,Kind,Text,RaisedAt,ClearedAt,AckedAt,AckedBy\n");
     EXPECT_FALSE(EnsureEventJournal(db)) << "once";
+
+    // A parameter history without the writer's column keeps its rows and gains the column.
+    THistoryRow h;
+    h.ApparatusName = "old";
+    InsertHistory(db, h);
+    db.Exec("ALTER TABLE ApparatusHistory DROP COLUMN Operator");
+    EXPECT_TRUE(EnsureHistoryOperator(db));
+    EXPECT_FALSE(EnsureHistoryOperator(db)) << "once";
+    EXPECT_EQ(sqlite("SELECT ApparatusName || '|' || coalesce(Operator, 'null') FROM ApparatusHistory"), "old|null\n");
 }
 
 TEST_F(DbFixture, JournalRaiseClearAcknowledgeAndList)
