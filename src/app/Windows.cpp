@@ -39,7 +39,7 @@ void WireWindows(TFrmMain& main)
         window.exec();
     };
     main.Openers.apparatus = [&main, &core](int listMode) {
-        TFrmApparatus window(core.Db(), listMode, &main);
+        TFrmApparatus window(core.Db(), listMode, &main, core.WriteRights());
         window.exec();
     };
     main.Openers.historyCurves = [&main, &core] {

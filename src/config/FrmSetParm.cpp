@@ -4,6 +4,7 @@
 
 #include "Application.h"
 #include "ComboText.h"
+#include "ConfirmWrite.h"
 #include "Convert.h"
 #include "Frames.h"
 #include "MonitorCore.h"
@@ -11,6 +12,7 @@
 #include "Statements.h"
 #include "WindowSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -27,6 +29,7 @@ TFrmSetParm::TFrmSetParm(TMonitorCore& core, QWidget* parent) : QDialog(parent),
     m_exchange = new TConfigExchange(core, this);
     m_exchange->ReadSource = [this] { return readOnView(); };
     buildControls();
+    applyRights();
     connectHandlers();
     showReplies();
     FormCreate();
@@ -151,38 +154,55 @@ std::optional<TConfigExchange::TRead> TFrmSetParm::readOnView() const
 
 // ---- parameter writes ----
 
+QStringList TFrmSetParm::texts(std::initializer_list<QWidget*> boxes)
+{
+    QStringList t;
+    for (QWidget* box : boxes) {
+        auto* combo = qobject_cast<QComboBox*>(box);
+        t << (combo ? combo->currentText() : static_cast<QLineEdit*>(box)->text()).trimmed();
+    }
+    return t;
+}
+
+void TFrmSetParm::writeGroup(TWriteGroup group, std::initializer_list<QWidget*> setBoxes,
+                             std::initializer_list<QWidget*> readBoxes, int newAddressField)
+{
+    const uint8_t address = busAddress();
+    std::vector<double> values;
+    try {
+        values = ParseGroup(group, texts(setBoxes));
+    } catch (const EWriteRefused& e) {
+        // The box at fault takes the focus, for the operator to mend it.
+        (*(setBoxes.begin() + e.field))->setFocus(Qt::OtherFocusReason);
+        throw;
+    }
+    const TReviewContext context =
+        m_exchange->ReviewContext(address, newAddressField < 0 ? -1 : int(values[std::size_t(newAddressField)]));
+    const TWriteReview review = ReviewWrite(group, texts(readBoxes), values, context);
+    if (TFrmConfirmWrite::Ask(review, this))
+        m_exchange->Write(group, address, values, historyRow(), review);
+}
+
 void TFrmSetParm::ButT1Click()
 {
-    uint8_t address = busAddress();
-    TThresholds t{};
-    for (int i = 0; i < 7; ++i)
-        t[std::size_t(i)] = StrToFloat(TSet[i]->text().trimmed());
-    m_exchange->WriteThresholds(address, t, historyRow());
+    writeGroup(TWriteGroup::Thresholds, {TSet[0], TSet[1], TSet[2], TSet[3], TSet[4], TSet[5], TSet[6]},
+               {TGet[0], TGet[1], TGet[2], TGet[3], TGet[4], TGet[5], TGet[6]});
 }
 
 void TFrmSetParm::ButAClick()
 {
-    uint8_t address = busAddress();
-    TCompensation c{};
-    for (int i = 0; i < 4; ++i)
-        c[std::size_t(i)] = StrToFloat(AtSet[i]->text().trimmed());
-    m_exchange->WriteCompensation(address, c, historyRow());
+    writeGroup(TWriteGroup::Compensation, {AtSet[0], AtSet[1], AtSet[2], AtSet[3]},
+               {AtGet[0], AtGet[1], AtGet[2], AtGet[3]});
 }
 
 void TFrmSetParm::ButJGClick()
 {
-    uint8_t address = busAddress();
-    int tf = StrToInt(JGSet->text().trimmed());
-    int run = StrToInt(YXSet->text().trimmed());
-    m_exchange->WriteFanTiming(address, tf, run, historyRow());
+    writeGroup(TWriteGroup::FanTiming, {JGSet, YXSet}, {JGGET, YXGet});
 }
 
 void TFrmSetParm::ButAddClick()
 {
-    uint8_t address = busAddress();
-    int newAddress = StrToInt(ADDSet->text().trimmed());
-    int baud = StrToInt(BateSet->currentText().trimmed());
-    m_exchange->WriteLink(address, newAddress, baud, historyRow());
+    writeGroup(TWriteGroup::Link, {ADDSet, BateSet}, {ADDGet, BateGet}, 0);
 }
 
 THistoryRow TFrmSetParm::historyRow() const
@@ -217,12 +237,20 @@ THistoryRow TFrmSetParm::historyRow() const
 
 void TFrmSetParm::ButClearClick()
 {
-    m_exchange->ClearBlackBox(busAddress());
+    const uint8_t address = busAddress();
+    const TWriteReview review = ReviewBlackBoxClear(m_exchange->ReviewContext(address));
+    if (TFrmConfirmWrite::Ask(review, this))
+        m_exchange->ClearBlackBox(address, review);
 }
 
 void TFrmSetParm::ButOutClick()
 {
-    m_exchange->ForceOutput(busAddress(), OUTEdit->currentText().trimmed(), OUTTypeEdit->currentText().trimmed());
+    const uint8_t address = busAddress();
+    const QString output = OUTEdit->currentText().trimmed();
+    const QString action = OUTTypeEdit->currentText().trimmed();
+    const TWriteReview review = ReviewForceOutput(output, action, m_exchange->ReviewContext(address));
+    if (TFrmConfirmWrite::Ask(review, this))
+        m_exchange->ForceOutput(address, output, action, review);
 }
 
 void TFrmSetParm::ButSetTClick()
@@ -282,6 +310,18 @@ bool TFrmSetParm::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void TFrmSetParm::keyPressEvent(QKeyEvent* event)
+{
+    // The window has no default button: Enter typed into a box must not press whichever button
+    // the dialog would pick (the first write button). A focused button takes Enter itself.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !qobject_cast<QPushButton*>(QApplication::focusWidget())) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TFrmSetParm::ButCanelClick()

@@ -87,11 +87,14 @@ public:
     QLineEdit* RecTimeEdit = nullptr;
     QPushButton* ButSetT = nullptr;
     QPushButton* ButCanel = nullptr;
+    // The line at the foot when no write group exists on the machine.
+    QLabel* RightsLine = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void done(int result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildControls();
@@ -112,6 +115,13 @@ private:
     std::optional<TConfigExchange::TRead> readOnView() const;
     // What the window shows at the press of a write button.
     THistoryRow historyRow() const;
+    static QStringList texts(std::initializer_list<QWidget*> boxes);
+    // Checks the group's set boxes, asks the operator with the read boxes as the values before,
+    // and writes when confirmed; `newAddressField` is the field holding a new bus address.
+    void writeGroup(TWriteGroup group, std::initializer_list<QWidget*> setBoxes,
+                    std::initializer_list<QWidget*> readBoxes, int newAddressField = -1);
+    // Without the write group's membership the buttons that change the instrument are disabled.
+    void applyRights();
 
     TMonitorCore& m_core;
     TConfigExchange* m_exchange = nullptr;

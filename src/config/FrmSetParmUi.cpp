@@ -4,6 +4,7 @@
 #include "PortNames.h"
 
 #include "Frames.h"
+#include "MonitorCore.h"
 #include "WindowSupport.h"
 
 #include <QComboBox>
@@ -82,6 +83,10 @@ void TFrmSetParm::buildControls()
 
     ButCanel = Named(new QPushButton(QStringLiteral("确定(&Q)"), this), QStringLiteral("ButCanel"));
     auto* bottom = new QHBoxLayout;
+    RightsLine = Named(new QLabel(this), QStringLiteral("RightsLine"));
+    RightsLine->setStyleSheet(QStringLiteral("color: #805000;"));
+    RightsLine->hide();
+    bottom->addWidget(RightsLine);
     bottom->addStretch(1);
     bottom->addWidget(ButCanel);
     root->addLayout(bottom);
@@ -221,6 +226,22 @@ void TFrmSetParm::buildOtherTab()
     go->addWidget(ButSetT, 2, 4);
     other->addWidget(outputs);
     other->addStretch(1);
+}
+
+void TFrmSetParm::applyRights()
+{
+    const TWriteRights rights = m_core.WriteRights();
+    RightsLine->setText(rights.OpenToAll());
+    RightsLine->setVisible(!rights.groupExists);
+    QList<QPushButton*> changing{ButJG, ButYX, ButAdd, ButBate, ButClear, ButOut};
+    for (QPushButton* b : ButT)
+        changing << b;
+    for (QPushButton* b : ButPhase)
+        changing << b;
+    for (QPushButton* b : changing) {
+        b->setEnabled(rights.allowed);
+        b->setToolTip(rights.allowed ? QString() : rights.Refusal());
+    }
 }
 
 void TFrmSetParm::connectHandlers()

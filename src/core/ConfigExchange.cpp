@@ -188,52 +188,74 @@ void TConfigExchange::send(const TFrame& frame)
     m_commB->SendData(frame.data(), uint16_t(frame.size)); // a closed port refuses it silently
 }
 
-void TConfigExchange::written(uint8_t address, THistoryRow row, const QString& detail)
+TReviewContext TConfigExchange::ReviewContext(uint8_t address, int newAddress)
 {
+    const TMainState& s = m_core.State();
+    TReviewContext c;
+    c.address = address;
+    c.readings = s.ByAddress[address];
+    c.now = std::chrono::steady_clock::now();
+    const TQueryResult self = SelectApparatusById(m_db, s.SelectedID);
+    if (self.RecordCount() > 0) {
+        c.name = self.FieldAsString(Column::ApparatusName);
+        const QVariant baud = self.Field(Column::ApparatusBate);
+        if (!baud.isNull() && baud.toInt() > 0)
+            c.registeredBaud = baud.toInt();
+    }
+    if (newAddress >= 0 && newAddress != address) {
+        const TQueryResult other = SelectEnabledAtAddress(m_db, newAddress, s.SelectedID);
+        if (other.RecordCount() > 0)
+            c.newAddressUsedBy = other.FieldAsString(Column::ApparatusName);
+    }
+    return c;
+}
+
+void TConfigExchange::mayWrite()
+{
+    const TWriteRights rights = m_core.WriteRights();
+    if (!rights.allowed)
+        throw std::runtime_error(rights.Refusal().toStdString());
+}
+
+void TConfigExchange::Write(TWriteGroup group, uint8_t address, const std::vector<double>& v, THistoryRow row,
+                            const TWriteReview& review)
+{
+    mayWrite();
+    QStringList texts;
+    for (double x : v)
+        texts << QString::number(x, 'g', 17);
+    ParseGroup(group, texts); // the window checked them; a caller that did not is refused here
+    switch (group) {
+    case TWriteGroup::Thresholds: send(BuildThresholdWrite(address, {v[0], v[1], v[2], v[3], v[4], v[5], v[6]})); break;
+    case TWriteGroup::Compensation: send(BuildCompensationWrite(address, {v[0], v[1], v[2], v[3]})); break;
+    case TWriteGroup::FanTiming: send(BuildFanTimingWrite(address, int(v[0]), int(v[1]))); break;
+    case TWriteGroup::Link: send(BuildLinkWrite(address, int(v[0]), int(v[1]))); break;
+    }
+    const QString user = OperatingSystemUser();
     row.InDate = QDateTime::currentDateTime();
     row.Implication = m_core.State().CurrentCapition;
+    row.Operator = user;
     try {
         InsertHistory(m_db, row);
     } catch (const EDatabaseError&) {
         // The frame has gone out; a refused history row is not the operator's to handle.
     }
-    m_core.JournalEvent(address, JournalKind::ParameterWrite, detail);
+    m_core.JournalEvent(address, JournalKind::ParameterWrite, review.AuditText(user));
 }
 
-void TConfigExchange::WriteThresholds(uint8_t address, const TThresholds& t, THistoryRow row)
+void TConfigExchange::ClearBlackBox(uint8_t address, const TWriteReview& review)
 {
-    send(BuildThresholdWrite(address, t));
-    written(address, std::move(row), QStringLiteral("温度参数 T1–T7"));
-}
-
-void TConfigExchange::WriteCompensation(uint8_t address, const TCompensation& c, THistoryRow row)
-{
-    send(BuildCompensationWrite(address, c));
-    written(address, std::move(row), QStringLiteral("补偿温度"));
-}
-
-void TConfigExchange::WriteFanTiming(uint8_t address, int tf, int run, THistoryRow row)
-{
-    send(BuildFanTimingWrite(address, tf, run));
-    written(address, std::move(row), QStringLiteral("风机时间"));
-}
-
-void TConfigExchange::WriteLink(uint8_t address, int newAddress, int baud, THistoryRow row)
-{
-    send(BuildLinkWrite(address, newAddress, baud));
-    written(address, std::move(row), QStringLiteral("地址与波特率：%1，%2").arg(newAddress).arg(baud));
-}
-
-void TConfigExchange::ClearBlackBox(uint8_t address)
-{
+    mayWrite();
     send(BuildBlackBoxClear(address));
-    m_core.JournalEvent(address, JournalKind::BlackBoxClear, {});
+    m_core.JournalEvent(address, JournalKind::BlackBoxClear, review.AuditText(OperatingSystemUser()));
 }
 
-void TConfigExchange::ForceOutput(uint8_t address, const QString& output, const QString& action)
+void TConfigExchange::ForceOutput(uint8_t address, const QString& output, const QString& action,
+                                  const TWriteReview& review)
 {
+    mayWrite();
     send(BuildForceOutput(address, OutputKindOf(output.toStdString()), OutputActionOf(action.toStdString())));
-    m_core.JournalEvent(address, JournalKind::ForceOutput, output + QLatin1Char(' ') + action);
+    m_core.JournalEvent(address, JournalKind::ForceOutput, review.AuditText(OperatingSystemUser()));
 }
 
 void TConfigExchange::StoreRunTimes()

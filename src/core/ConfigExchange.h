@@ -9,6 +9,7 @@
 #include "Frames.h"
 #include "RxBuffer.h"
 #include "Statements.h"
+#include "WriteReview.h"
 
 #include <QObject>
 #include <QString>
@@ -52,15 +53,19 @@ public:
     };
     std::function<std::optional<TRead>()> ReadSource;
 
-    // Writes: the frame goes out, a history row (what the window shows, stamped now) is stored and
-    // the journal gets the event. A history row the database refuses is not the operator's to handle.
-    void WriteThresholds(uint8_t address, const TThresholds& t, THistoryRow row);
-    void WriteCompensation(uint8_t address, const TCompensation& c, THistoryRow row);
-    void WriteFanTiming(uint8_t address, int tf, int run, THistoryRow row);
-    void WriteLink(uint8_t address, int newAddress, int baud, THistoryRow row);
-    void ClearBlackBox(uint8_t address);
+    // What a write, a forced output or a clear will do, with what the core knows of the
+    // instrument at `address` (its newest readings, the registry).
+    TReviewContext ReviewContext(uint8_t address, int newAddress = -1);
+    // Writes, after the operator confirmed `review`: refused without the write group's membership
+    // and for values the instrument cannot hold (nothing sent then); otherwise the frame goes out,
+    // a history row (what the window shows, stamped now, with the acting user) is stored and the
+    // journal keeps the review's values before and after. A history row the database refuses is
+    // not the operator's to handle.
+    void Write(TWriteGroup group, uint8_t address, const std::vector<double>& values, THistoryRow row,
+               const TWriteReview& review);
+    void ClearBlackBox(uint8_t address, const TWriteReview& review);
     // `output` and `action` are the selectors' trimmed texts.
-    void ForceOutput(uint8_t address, const QString& output, const QString& action);
+    void ForceOutput(uint8_t address, const QString& output, const QString& action, const TWriteReview& review);
     // The selected row's polling times, as the core holds them now.
     void StoreRunTimes();
     // The PC's link: the selected row takes the port and rate, both ports take the rate, and CommB
@@ -93,7 +98,7 @@ signals:
 private:
     void guard(const std::function<void()>& handler);
     void send(const TFrame& frame);
-    void written(uint8_t address, THistoryRow row, const QString& detail);
+    void mayWrite();
     void handleReply(uint8_t command, const uint8_t* data);
 
     TMonitorCore& m_core;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <optional>
 
 namespace zeva {
@@ -14,6 +15,7 @@ namespace zeva {
 // The newest readings received from one bus address.
 struct TAddressReadings {
     std::optional<TPhaseTemps> live;
+    std::chrono::steady_clock::time_point liveAt{}; // when `live` came
     std::optional<TPhaseTemps> blackBox;
     std::optional<TPhaseTemps> highest;
     std::optional<std::array<uint8_t, 2>> status; // phase and output status of the newest live reply

@@ -41,6 +41,7 @@ TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, TOutstanding& outsta
         TLiveReading r = DecodeLive(rx.data());
         state.LiveTemps = r.temps;
         mine.live = r.temps;
+        mine.liveAt = std::chrono::steady_clock::now();
         out.phaseStatus = r.PhaseStatus;
         out.outputStatus = r.OutputStatus;
         mine.status = {r.PhaseStatus, r.OutputStatus};

@@ -24,10 +24,10 @@ namespace zeva {
 
 namespace {
 
-// The 25 grid columns, in order, for both modes.
-std::vector<TGridColumn> gridColumns()
+// The 25 grid columns, in order, for both modes; the history adds when and by whom.
+std::vector<TGridColumn> gridColumns(bool history)
 {
-    return {
+    std::vector<TGridColumn> columns{
         {"ApparatusName", "仪表名称"},      {"ApparatusAddress", "仪表地址"},  {"ApparatusType", "仪表类型"},
         {"CFlag", "循环标记"},              {"T1", "关冷却风机温度"},          {"T2", "开冷却风机温度"},
         {"T3", "超温报警温度"},             {"T4", "超温跳闸温度"},            {"T5", "无含义"},
@@ -38,12 +38,17 @@ std::vector<TGridColumn> gridColumns()
         {"ComPort", "串口"},                {"ComBate", "波特率"},             {"CurrentlyAddress", "当前地址"},
         {"Implication", "含义"},
     };
+    if (history) {
+        columns.push_back({"InDate", "写入时间"});
+        columns.push_back({"Operator", "操作员"});
+    }
+    return columns;
 }
 
 } // namespace
 
-TFrmApparatus::TFrmApparatus(TDatabase& db, int listMode, QWidget* parent)
-    : QDialog(parent), m_db(db), m_listMode(listMode)
+TFrmApparatus::TFrmApparatus(TDatabase& db, int listMode, QWidget* parent, const TWriteRights& rights)
+    : QDialog(parent), m_db(db), m_listMode(listMode), m_rights(rights)
 {
     setObjectName(QStringLiteral("FrmApparatus"));
     setWindowTitle(QStringLiteral("仪表一览"));
@@ -85,7 +90,11 @@ void TFrmApparatus::FormShow()
         Label1->setText(QStringLiteral("参数设置历史记录"));
         setWindowTitle(QStringLiteral("参数设置历史记录"));
     }
-    m_grid = new TGridModel(m_table, gridColumns(), history, this);
+    m_grid = new TGridModel(m_table, gridColumns(history), history || !m_rights.allowed, this);
+    for (QPushButton* b : {Button1, Button2}) {
+        b->setEnabled(m_rights.allowed);
+        b->setToolTip(m_rights.allowed ? QString() : m_rights.Refusal());
+    }
     // Enter ends a cell's edit and keeps the row pending; the row is posted when the cursor
     // leaves it (below) or by the close step, which drops it without name and address.
     m_grid->SetHoldRows(!history);
@@ -97,7 +106,7 @@ void TFrmApparatus::FormShow()
     Grid->view()->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     Grid->view()->horizontalHeader()->setMaximumSectionSize(TGridModel::MaxColumnWidth);
     // An empty list starts with a row to type the first instrument into.
-    if (!history && m_table->rowCount() == 0)
+    if (!history && m_rights.allowed && m_table->rowCount() == 0)
         m_table->insertRow(0);
     if (m_grid->rowCount() > 0)
         Grid->view()->setCurrentIndex(m_grid->index(0, 0));
@@ -137,6 +146,8 @@ bool TFrmApparatus::nameAndAddressGiven(int row) const
 
 void TFrmApparatus::Button1Click()
 {
+    if (!m_rights.allowed)
+        return;
     int row = currentRow();
     if (!nameAndAddressGiven(row))
         return; // the hint under the grid states the rule
@@ -150,6 +161,8 @@ void TFrmApparatus::Button1Click()
 
 void TFrmApparatus::Button2Click()
 {
+    if (!m_rights.allowed)
+        return;
     int row = currentRow();
     if (row < 0 || m_table->rowCount() == 0)
         return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Database.h"
+#include "WriteRights.h"
 
 #include <QDialog>
 
@@ -18,7 +19,8 @@ class TGridModel;
 class TFrmApparatus : public QDialog {
     Q_OBJECT
 public:
-    TFrmApparatus(TDatabase& db, int listMode, QWidget* parent = nullptr);
+    // Without `rights` to change the registry the grid is read-only and add and delete are disabled.
+    TFrmApparatus(TDatabase& db, int listMode, QWidget* parent = nullptr, const TWriteRights& rights = {});
     ~TFrmApparatus() override;
 
     int ListMode() const { return m_listMode; }
@@ -48,6 +50,7 @@ private:
 
     TDatabase& m_db;
     int m_listMode;
+    TWriteRights m_rights;
     QSqlTableModel* m_table = nullptr;
     TGridModel* m_grid = nullptr;
     bool m_closed = false;

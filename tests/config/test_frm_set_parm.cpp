@@ -1,7 +1,9 @@
 // The configuration window in-process against a test master on a pseudo-terminal: port takeover
 // and hand-back, the read requests, replies shown and stored, every write frame, the history row,
 // maintenance, timing and link settings, the key filter, and a port held elsewhere.
+#include "ConfirmWrite.h"
 #include "Frames.h"
+#include "FrmApparatus.h"
 #include "FrmSetParm.h"
 #include "MainFixture.h"
 #include "Reconnect.h"
@@ -18,7 +20,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QRegularExpression>
+#include <QTableWidget>
+
+#include <grp.h>
 #include <termios.h>
+#include <unistd.h>
 
 using namespace zeva;
 using namespace zeva::test;
@@ -32,10 +39,44 @@ V bytes(const TFrame& f)
     return {f.data(), f.data() + f.size};
 }
 
+// Answers each write confirmation as the operator's keyboard does (the next of `keys`, Alt+Y
+// once they run out), keeping its warnings and its values' rows.
+class TConfirmAnswer : public QObject {
+public:
+    TConfirmAnswer()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* q = qobject_cast<TFrmConfirmWrite*>(w);
+                if (!q || !q->isVisible())
+                    continue;
+                warnings << q->Warnings->text();
+                QStringList rows;
+                for (int r = 0; r < q->Values->rowCount(); ++r)
+                    rows << q->Values->item(r, 0)->text() + "|" + q->Values->item(r, 1)->text() + "|" +
+                                q->Values->item(r, 2)->text() + "|" + q->Values->item(r, 3)->text();
+                values << rows.join(';');
+                QApplication::setActiveWindow(q);
+                const QKeyCombination key = keys.isEmpty() ? QKeyCombination(Qt::AltModifier, Qt::Key_Y) : keys.takeFirst();
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : q, key.key(),
+                                key.keyboardModifiers());
+            }
+        });
+        m_timer.start(20);
+    }
+    QList<QKeyCombination> keys;
+    QStringList warnings;
+    QStringList values;
+
+private:
+    QTimer m_timer;
+};
+
 class ConfigFixture : public MainFixture {
 protected:
     std::unique_ptr<TFrmMain> main;
     std::vector<qint64> ids;
+    TConfirmAnswer confirm;
 
     // Instruments at 3 (selected first: the first enabled row of the copy) and 9, one disabled.
     void StartMain(const std::string& extra = "ApparatusAddress=3\r\n")
@@ -435,4 +476,151 @@ TEST_F(ConfigFixture, ThreeUnansweredReadsMarkTheValuesAndAHangUpIsTriedAgain)
     w->close();
     EXPECT_FALSE(w->Exchange().ReconnectB()->Active()) << "closing the window ends the attempts";
     EXPECT_TRUE(main->Core().Reconnect()->Active()) << "the main window's port is tried in its turn";
+}
+
+TEST_F(ConfigFixture, AWriteIsCheckedThenConfirmedAndKeptWithItsValuesBeforeAndAfter)
+{
+    StartMain();
+    Reply(BuildLiveReply(3, {60, 85.2, 70, 0}, 0, 0)); // phase B is the hottest; D reports nothing
+    auto w = Open();
+    w->Exchange().TimerB()->stop();
+    pty->Read(100);
+    const char* t[7] = {"50", "60", "70", "80", "0", "0", "0"};
+    for (int i = 0; i < 7; ++i)
+        w->TSet[i]->setText(t[i]);
+    for (QLineEdit* e : w->AtSet)
+        e->setText("0");
+    w->YXSet->setText("30");
+    w->BateSet->setEditText("9600");
+    // What the instrument cannot hold is refused by name and range before anything is asked or sent.
+    struct {
+        QWidget* box;
+        const char* text;
+        QPushButton* button;
+        const char* said;
+    } refused[] = {
+        {w->TSet[0], "256", w->ButT[6], "T1 关冷却风机温度 256 超出范围 0～255 °C"},
+        {w->AtSet[2], "6553.6", w->ButPhase[0], "C相补偿温度 6553.6 超出范围 0～6553.5 °C"},
+        {w->JGSet, "300", w->ButYX, "风机运行时间间隔 300 超出范围 0～255"},
+        {w->BateSet, "1000", w->ButAdd, "波特率 1000 不是仪表能用的波特率"},
+        {w->ADDSet, "256", w->ButBate, "仪表地址 256 超出范围 0～255"},
+    };
+    for (auto& r : refused) {
+        if (auto* combo = qobject_cast<QComboBox*>(r.box))
+            combo->setEditText(r.text);
+        else
+            static_cast<QLineEdit*>(r.box)->setText(r.text);
+        const int shown = boxes->boxes.size();
+        press(r.button);
+        ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == shown + 1; })) << r.said;
+        EXPECT_TRUE(boxes->boxes.back().contains(QString::fromUtf8(r.said))) << boxes->boxes.back().toStdString();
+    }
+    // Enter on a selector presses no button (the dialog's default would be the first write button).
+    QApplication::setActiveWindow(w.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    w->MAddress->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), w->MAddress);
+    const int said = boxes->boxes.size();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    Pump(100);
+    EXPECT_EQ(boxes->boxes.size(), said) << "no write started";
+    EXPECT_TRUE(Next(4, 400).empty()) << "nothing sent";
+    EXPECT_TRUE(confirm.values.isEmpty()) << "nothing asked";
+    w->TSet[0]->setText("65");
+    w->ADDSet->setText("9"); // instrument 9's address
+    w->BateSet->setEditText("4800");
+    main->Core().Db().Exec("UPDATE Apparatus SET ApparatusBate = 9600 WHERE ID = :id", {{":id", ids[0]}});
+
+    // Enter and Escape cancel; the question names the trip that the write would cause at once.
+    confirm.keys = {QKeyCombination(Qt::Key_Return), QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::Key_Escape)};
+    press(w->ButT[3]);
+    press(w->ButT[0]);
+    press(w->ButAdd);
+    EXPECT_TRUE(Next(4, 400).empty()) << "cancelled: nothing sent";
+    EXPECT_EQ(HistoryRows(), 0);
+    ASSERT_EQ(confirm.warnings.size(), 3);
+    EXPECT_TRUE(confirm.warnings[0].contains("T1 关冷却风机温度（65）不低于 T2 开冷却风机温度（60）"));
+    EXPECT_TRUE(confirm.warnings[0].contains(QRegularExpression("T4 超温跳闸温度 80 不高于 B相当前温度 85.2 °C（\\d+ 秒前读到）："
+                                                                "写入后将立即跳闸")))
+        << confirm.warnings[0].toStdString();
+    EXPECT_TRUE(confirm.warnings[2].contains("地址 9 已由登记表中启用的仪表“九号”使用"));
+    EXPECT_TRUE(confirm.warnings[2].contains("波特率 4800 与登记表中该仪表的 9600 不同"));
+
+    // Confirmed (Alt+Y): the values before are the instrument's last report, changed ones marked.
+    pty->Write(bytes(BuildThresholdFrame(3, Cmd::ReadThresholds, {45, 55, 80, 100, 0, 0, 0})));
+    ASSERT_TRUE(WaitUntil([&] { return w->TGet[3]->text() == "100"; }));
+    w->TSet[0]->setText("50");
+    w->TSet[3]->setText("120.55");
+    press(w->ButT[0]);
+    EXPECT_EQ(Next(18), bytes(BuildThresholdWrite(3, {50, 60, 70, 120.5, 0, 0, 0})));
+    EXPECT_TRUE(confirm.values.back().startsWith("T1 关冷却风机温度|45|50|●;T2 开冷却风机温度|55|60|●;"));
+    EXPECT_TRUE(confirm.values.back().contains(";T4 超温跳闸温度|100|120.5（输入 120.55）|●;T5|0|0|;"));
+    const QString user = OperatingSystemUser();
+    TQueryResult h = main->Core().Db().Query("SELECT * FROM ApparatusHistory");
+    ASSERT_EQ(h.RecordCount(), 1);
+    EXPECT_EQ(h.FieldAsString("Operator"), user);
+    EXPECT_DOUBLE_EQ(h.FieldAsFloat("T4"), 120.55) << "stored as typed";
+
+    // The trip relay forced in is said as what it does; a cleared black box is journalled too.
+    confirm.keys = {QKeyCombination(Qt::Key_Escape)};
+    w->OUTEdit->setCurrentIndex(2);
+    w->OUTTypeEdit->setEditText("继电器吸合");
+    press(w->ButOut);
+    EXPECT_TRUE(confirm.warnings.back().contains("超温跳闸继电器将被强制吸合：断路器断开，变压器立即停电"));
+    press(w->ButClear);
+    EXPECT_EQ(Next(4), bytes(BuildBlackBoxClear(3)));
+    EXPECT_TRUE(Next(4, 400).empty()) << "the forced output was cancelled";
+    ASSERT_TRUE(WaitUntil([&] { return main->Core().RecordWriter()->Pending() == 0; }));
+    TQueryResult j = main->Core().Db().Query("SELECT Text FROM EventJournal WHERE Kind LIKE 'event.%' ORDER BY ID");
+    QStringList texts;
+    for (j.First(); !j.Eof(); j.Next())
+        texts << j.FieldAsString("Text");
+    EXPECT_EQ(texts.join('\n').toStdString(), QStringList({"参数写入：温度参数 T1–T7：T1 关冷却风机温度 45→50，T2 开冷却风机温度 55→60，T3 超温报警温度 80→70，"
+                                  "T4 超温跳闸温度 100→120.5（输入 120.55），"
+                                  "T5 0→0，T6 0→0，T7 0→0；操作员：" + user,
+                                  "清除黑匣子：A相历史最高温度 未读→清零，B相历史最高温度 未读→清零，C相历史最高温度 "
+                                  "未读→清零，D相历史最高温度 未读→清零；操作员：" + user}).join('\n').toStdString());
+}
+
+TEST_F(ConfigFixture, OnlyTheWriteGroupMayChangeInstrumentsOnceItExists)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the test creates a throwaway group, which needs root";
+    if (::getgrnam("zeva-engineer"))
+        GTEST_SKIP() << "this machine has a zeva-engineer group, which would rule instead of the test's";
+    const std::string group = "zeva-t" + std::to_string(::getpid());
+    StartMain("ApparatusAddress=3\r\n[Security]\r\nWriteGroup=" + group + "\r\n");
+    auto w = Open();
+    EXPECT_TRUE(w->ButT[0]->isEnabled()) << "no such group: everyone may";
+    EXPECT_TRUE(w->RightsLine->isVisible());
+    EXPECT_EQ(w->RightsLine->text(), QString::fromStdString("任何用户均可写入参数：未设置 " + group + " 组"));
+    w->close();
+
+    ASSERT_EQ(std::system(("groupadd " + group).c_str()), 0);
+    struct Drop {
+        std::string g;
+        ~Drop() { std::system(("groupdel " + g).c_str()); }
+    } drop{group};
+    w = Open();
+    w->Exchange().TimerB()->stop();
+    for (QPushButton* b : {w->ButT[0], w->ButPhase[3], w->ButJG, w->ButAdd, w->ButClear, w->ButOut}) {
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+        EXPECT_TRUE(b->toolTip().contains(QString::fromStdString(group)));
+    }
+    EXPECT_TRUE(w->ButSetT->isEnabled()) << "the PC's own settings stay open";
+    EXPECT_FALSE(w->RightsLine->isVisible());
+    pty->Read(100);
+    EXPECT_THROW(w->Exchange().Write(TWriteGroup::FanTiming, 3, {10, 30}, {}, {}), std::runtime_error);
+    EXPECT_TRUE(Next(6, 400).empty()) << "the exchange refuses too";
+    {
+        TFrmApparatus list(main->Core().Db(), 1, main.get(), main->Core().WriteRights());
+        EXPECT_FALSE(list.Button2->isEnabled());
+    }
+    w->close();
+
+    ASSERT_EQ(std::system(("gpasswd -a " + OperatingSystemUser().toStdString() + " " + group + " >/dev/null").c_str()), 0);
+    w = Open();
+    EXPECT_TRUE(w->ButT[0]->isEnabled()) << "a member may";
+    TFrmApparatus history(main->Core().Db(), 2, main.get(), main->Core().WriteRights());
+    EXPECT_TRUE(history.Button2->isEnabled());
 }

@@ -337,8 +337,9 @@ TEST_F(CoreFixture, TheConfigurationExchangeReadsWritesAndHandsThePortBackWithou
     pty.Read(1200);
     THistoryRow row;
     row.ApparatusName = QStringLiteral("two");
-    x.WriteFanTiming(2, 300, 30, row);
-    EXPECT_EQ(pty.Read(1500, 6), bytes(BuildFanTimingWrite(2, 300, 30)));
+    EXPECT_THROW(x.Write(TWriteGroup::FanTiming, 2, {300, 30}, row, {}), EWriteRefused) << "300 does not fit a byte";
+    x.Write(TWriteGroup::FanTiming, 2, {200, 30}, row, ReviewWrite(TWriteGroup::FanTiming, {}, {200, 30}, x.ReviewContext(2)));
+    EXPECT_EQ(pty.Read(1500, 6), bytes(BuildFanTimingWrite(2, 200, 30)));
     EXPECT_TRUE(pty.Read(1200).empty()) << "no read while the window asks for none";
     EXPECT_EQ(count(QStringLiteral("ApparatusHistory"), QStringLiteral("ApparatusName = 'two' AND InDate IS NOT NULL")), 1);
     ASSERT_TRUE(WaitUntil([&] { return count(QStringLiteral("EventJournal"), QStringLiteral("Kind = 'event.write'")) == 1; }));

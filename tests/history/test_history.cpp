@@ -225,6 +225,7 @@ TEST_F(HistoryFixture, HistoryModeIsReadOnlyWithEmptyColumnsAndDeletes)
         h.ApparatusName = "a";
         h.ApparatusAddress = a;
         h.T = {45.0, 55.0, 80.0, 100.0, 0.0, 0.0, 0.0};
+        h.Operator = QStringLiteral("op%1").arg(a);
         InsertHistory(*db, h);
     }
     TFrmApparatus w(*db, 2);
@@ -235,6 +236,11 @@ TEST_F(HistoryFixture, HistoryModeIsReadOnlyWithEmptyColumnsAndDeletes)
     TGridModel* m = w.Grid->model();
     EXPECT_EQ(m->data(m->index(0, 1), Qt::DisplayRole).toString(), "1");
     EXPECT_EQ(m->data(m->index(0, 4), Qt::DisplayRole).toString(), "45");
+    // When and by whom, after the 25 columns.
+    ASSERT_EQ(m->columnCount(), 27);
+    EXPECT_EQ(m->headerData(25, Qt::Horizontal, Qt::DisplayRole).toString(), "写入时间");
+    EXPECT_EQ(m->data(m->index(0, 25), Qt::DisplayRole).toString().size(), 19);
+    EXPECT_EQ(m->data(m->index(0, 26), Qt::DisplayRole).toString(), "op1");
     for (const char* empty : {"CFlag", "AHightT", "DHightT", "ComPort", "ComBate", "CurrentlyAddress"}) {
         EXPECT_EQ(m->SourceColumn(m->ColumnOf(empty)), -1) << empty;
         EXPECT_FALSE(m->data(m->index(0, m->ColumnOf(empty)), Qt::DisplayRole).isValid());
