@@ -28,7 +28,7 @@ inline constexpr TJournalKind PhaseA{"alarm.phaseA", "A相状态报警"}, PhaseB
     LinkDown{"alarm.linkdown", "串口断开"}, Fan{"event.fan", "风机控制输出"}, FanMode{"event.fanmode", "风机状态"},
     Buzzer{"event.buzzer", "蜂鸣器静音"}, BlackBoxClear{"event.blackbox", "清除黑匣子"},
     ForceOutput{"event.force", "强制输出"}, ParameterWrite{"event.write", "参数写入"},
-    Central{"event.central", "中心库"};
+    Central{"event.central", "中心库"}, Mqtt{"event.mqtt", "MQTT"};
 } // namespace JournalKind
 
 bool IsAlarmKind(const QString& code);

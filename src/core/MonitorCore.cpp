@@ -79,8 +79,14 @@ TMonitorCore::TStartResult TMonitorCore::Start(const QString& dir, TStartupSteps
     try {
         openPort();
     } catch (const std::exception& e) {
-        steps.PortFailed(e);
-        return TStartResult::PortFailed;
+        const auto* comms = dynamic_cast<const ECommsError*>(&e);
+        // A device that is not there yet is a link that is down; one that is there but cannot be
+        // used is a failure.
+        if (!comms || comms->Fault() != TPortFault::Missing || !steps.WaitForMissingPort(e)) {
+            steps.PortFailed(e);
+            return TStartResult::PortFailed;
+        }
+        m_portWaited = true;
     }
     readSelection();
     steps.SelectionRead();
@@ -90,8 +96,14 @@ TMonitorCore::TStartResult TMonitorCore::Start(const QString& dir, TStartupSteps
     }
     readRegistry(steps);
     startPolling();
+    if (m_portWaited) {
+        m_timerA->stop(); // the reopening starts it
+        SetLinkUp(false);
+        m_reconnect->Start();
+    }
     steps.PollingStarted();
     startForwarding();
+    startPlant();
     return TStartResult::Started;
 }
 
@@ -291,7 +303,10 @@ void TMonitorCore::startPolling()
     }
     m_poll.Fill(addresses);
     m_health.SetPolled(polled, names);
-    m_health.SetReport([](const QString& change) { LogError(change); });
+    m_health.SetReport([this](const QString& change) {
+        LogError(change);
+        plantAllChanged(); // an instrument's health or the link's state
+    });
 
     m_poll.PollTick = 0;
     m_recorder.RecordCounter = 0;
@@ -305,6 +320,7 @@ void TMonitorCore::Stop(std::chrono::milliseconds flush)
 {
     m_trendFiller.reset(); // its step ends within a moment; the last rows need the database
     m_timerA->stop();
+    stopPlant();
     m_recordingWait->stop();
     m_reconnect->Stop();
     m_comM->ClosePort(); // no serial thread outlives the core's owner
@@ -372,6 +388,7 @@ void TMonitorCore::centralChangedHere(const TForwarder::TStatus& status)
             LogError(TForwarder::StatusText(status));
         m_centralSaid = status.state;
     }
+    plantStationChanged();
     emit centralChanged(status);
 }
 
@@ -425,6 +442,7 @@ void TMonitorCore::journaled()
     // Those already alerted while the database took nothing are not alerted again.
     alert(raised.mid(std::min<qsizetype>(m_alertedEarly, raised.size())));
     m_alertedEarly = 0;
+    plantAlarmsChanged();
     emit journalStored();
 }
 
@@ -468,6 +486,10 @@ void TMonitorCore::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t Buffe
     }
     if (out.kind == TMonitorReply::Ignored)
         return; // wrong marker: not even the recording step
+    if (out.kind == TMonitorReply::Live || out.kind == TMonitorReply::BlackBox) {
+        m_replyTime[out.address] = QDateTime::currentDateTime();
+        plantInstrumentChanged(out.address);
+    }
     emit replyHandled(out);
     m_recorder.Step(out.kind, out.address, m_poll.PollCount(), m_state.RecordCycle, m_state,
                     [this](const TRecorder::TRow& row) { storeRow(row); });
@@ -503,6 +525,7 @@ void TMonitorCore::SetLinkUp(bool up)
     else if (!up)
         m_health.Hangup(now);
     journal(m_alarms.LinkDown(!up));
+    plantStationChanged();
     emit linkChanged();
 }
 
@@ -614,6 +637,7 @@ TMonitorCore::TAlarmCount TMonitorCore::CountAlarms()
 void TMonitorCore::Acknowledge(const std::vector<qint64>& ids, const QString& user)
 {
     AcknowledgeJournal(m_db, ids, QDateTime::currentDateTime(), user);
+    plantAlarmsChanged();
     emit alarmsChanged();
 }
 

@@ -5,12 +5,15 @@
 // listen to the signals; the recorder logs them.
 #pragma once
 
+#include "AlarmCursor.h"
 #include "Alarms.h"
 #include "Comm.h"
 #include "Forwarder.h"
 #include "Database.h"
 #include "Health.h"
 #include "MainState.h"
+#include "ModbusServer.h"
+#include "MqttPublisher.h"
 #include "PollCycle.h"
 #include "Recording.h"
 #include "RecordWriter.h"
@@ -44,6 +47,9 @@ public:
     // Data.ini read and repaired (the repairs that could not be written wait in TakeWriteErrors).
     virtual void SettingsRead() {}
     virtual void PortFailed(const std::exception& /*error*/) {}
+    // A port whose device does not exist yet: true to start all the same, with the link down and
+    // the device tried every 2 s (the recorder, whose adapter may come after the boot).
+    virtual bool WaitForMissingPort(const std::exception& /*error*/) { return false; }
     // The selected address read; the database is next.
     virtual void SelectionRead() {}
     virtual void DatabaseFailed() {}
@@ -63,6 +69,8 @@ public:
 
     // ---- start and stop ----
     enum class TStartResult { Started, PortFailed, DatabaseFailed, DatabaseInUse };
+    // "monitor" (the window) or "recorder": the MQTT client id's last part. Before Start.
+    void SetProgram(const QString& program) { m_program = program; }
     // The start-up sequence: Data.ini in `dir`, the port, the selection, the database, the
     // registry, the polling, the forwarding, in that order; `steps` runs between them.
     TStartResult Start(const QString& dir, TStartupSteps& steps);
@@ -184,6 +192,14 @@ private:
     void readRegistry(TStartupSteps& steps);
     void startPolling();
     void startForwarding();
+    // The Modbus server and the MQTT publisher ([Modbus], [Mqtt]), fed from here on.
+    void startPlant();
+    void stopPlant();
+    TPlantInstrument plantInstrument(uint8_t address) const;
+    void plantInstrumentChanged(uint8_t address);
+    void plantAllChanged();
+    void plantStationChanged();
+    void plantAlarmsChanged();
 
     void guard(const std::function<void()>& handler);
     void reportError(const QString& text);
@@ -228,6 +244,12 @@ private:
     TComm* m_comM = nullptr;
     QTimer* m_timerA = nullptr;
     TReconnect* m_reconnect = nullptr;
+    QString m_program = QStringLiteral("monitor");
+    bool m_portWaited = false; // started without its device, waiting for it
+    std::unique_ptr<TModbusServer> m_modbus;
+    std::unique_ptr<TMqttPublisher> m_mqtt;
+    TAlarmCursor m_alarmCursor;
+    std::array<QDateTime, 256> m_replyTime{}; // of each address's newest accepted reply
 };
 
 } // namespace zeva

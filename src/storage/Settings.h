@@ -46,6 +46,19 @@ inline const QString CentralUser = QStringLiteral("User");
 inline const QString CentralStation = QStringLiteral("Station");
 inline const QString CentralSslMode = QStringLiteral("SslMode");
 inline const QString CentralRetention = QStringLiteral("Retention"); // months; 0 or missing: kept for ever
+// The MQTT broker the station publishes to (no Host: none) and the Modbus TCP server it runs
+// (no Listen: none).
+inline const QString Mqtt = QStringLiteral("Mqtt");
+inline const QString MqttHost = QStringLiteral("Host");
+inline const QString MqttPort = QStringLiteral("Port");
+inline const QString MqttTopic = QStringLiteral("Topic");
+inline const QString MqttClientId = QStringLiteral("ClientId");
+inline const QString MqttUser = QStringLiteral("User");
+inline const QString MqttPasswordFile = QStringLiteral("PasswordFile");
+inline const QString MqttCaFile = QStringLiteral("CaFile");
+inline const QString Modbus = QStringLiteral("Modbus");
+inline const QString ModbusListen = QStringLiteral("Listen");
+inline const QString ModbusMaxClients = QStringLiteral("MaxClients");
 // HistoryLine0 .. HistoryLine7
 QString HistoryLineKey(int index);
 } // namespace SettingsKey

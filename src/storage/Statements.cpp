@@ -145,6 +145,8 @@ const QString SelectHistoryAfter = QStringLiteral(
 const QString SelectJournalAfter = QStringLiteral(
     "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
     "WHERE ID > :id ORDER BY ID LIMIT :n");
+const QString SelectUnsettledAlarms = QStringLiteral(
+    "SELECT ID FROM EventJournal WHERE Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR AckedAt IS NULL) ORDER BY ID");
 const QString LastIds = QStringLiteral(
     "SELECT (SELECT coalesce(max(RecordID), 0) FROM ApparatusRecord) AS r, "
     "(SELECT coalesce(max(HistoryID), 0) FROM ApparatusHistory) AS h, (SELECT coalesce(max(ID), 0) FROM EventJournal) AS j");
@@ -301,6 +303,11 @@ TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit)
 TQueryResult SelectJournalAfter(TDatabase& db, qint64 lastId, int limit)
 {
     return db.Query(Sql::SelectJournalAfter, {{":id", lastId}, {":n", limit}});
+}
+
+TQueryResult SelectUnsettledAlarms(TDatabase& db)
+{
+    return db.Query(Sql::SelectUnsettledAlarms);
 }
 
 qint64 DataVersion(TDatabase& db)

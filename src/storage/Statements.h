@@ -75,6 +75,8 @@ TRecordBatch SelectRecordCopyAfter(TDatabase& db, qint64 lastId, int limit, cons
 // then the table's columns; the journal's as SelectJournalRows gives them).
 TQueryResult SelectHistoryAfter(TDatabase& db, qint64 lastId, int limit);
 TQueryResult SelectJournalAfter(TDatabase& db, qint64 lastId, int limit);
+// Alarms not yet both cleared and acknowledged (their IDs).
+TQueryResult SelectUnsettledAlarms(TDatabase& db);
 // A number that changes whenever another connection commits to the database (a cheap "anything
 // new?" for a reader that polls).
 qint64 DataVersion(TDatabase& db);

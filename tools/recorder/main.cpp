@@ -91,6 +91,14 @@ public:
     {
         LogError(QStringLiteral("串口 %1 无法打开：").arg(m_core.State().PortName) + PortCauseText(e));
     }
+    bool WaitForMissingPort(const std::exception& e) override
+    {
+        // An adapter plugged in after the boot: the recorder records nothing meanwhile, but it
+        // forwards, serves and publishes, and polls once the device is there.
+        LogError(QStringLiteral("串口 %1 暂不可用：").arg(m_core.State().PortName) + PortCauseText(e) +
+                 QStringLiteral("每 2 秒重试，设备出现后开始轮询"));
+        return true;
+    }
     void SelectionRead() override { logAll(m_core.TakeWriteErrors()); }
     void DatabaseFailed() override
     {
@@ -151,6 +159,7 @@ int main(int argc, char** argv)
     }
 
     TMonitorCore core;
+    core.SetProgram(QStringLiteral("recorder"));
     TRecorderStart steps(core, dir);
     try {
         switch (core.Start(dir, steps)) {

@@ -1,0 +1,57 @@
+// What the plant's systems read of the station: each polled instrument's newest readings, lamps and
+// health, the link, and the journal's alarm events. Filled by the monitoring core, read by the
+// Modbus server and the MQTT publisher on their own threads.
+#pragma once
+
+#include "Frames.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace zeva {
+
+struct TPlantInstrument {
+    int address = 0;
+    QString name;
+    bool polled = false;
+    int health = 0;         // 0 no reply yet or not polled, 1 正常, 2 超时, 3 中断
+    qint64 lastReplyMs = 0; // ms since the epoch of the last accepted reply; 0 before the first
+    QDateTime time;         // of the newest accepted reply
+    std::optional<TPhaseTemps> live;
+    std::optional<TPhaseTemps> blackBox;
+    std::optional<uint16_t> lamps; // none before the first live reply
+    int standing = 0;              // alarms raised and not yet cleared
+};
+
+struct TPlantStation {
+    int link = 0; // 0 已连接, 1 无应答, 2 串口断开
+    QDateTime linkSince;
+    int polled = 0;
+    qint64 unacknowledged = 0;
+    int central = 0; // 0 off, 1 已同步, 2 积压, 3 不可达
+};
+
+struct TPlantAlarmEvent {
+    qint64 id = 0;
+    QString event; // raised, cleared, acked
+    QString kind;
+    int address = -1;
+    QString name;
+    QString text;
+    QDateTime raised, cleared, acked;
+    QString by;
+};
+
+// The lamps as bits (0..3 phase A..D, 4 door, 5 fan, 6 alarm output, 7 trip output, 8 fault), each
+// 1 when the main window shows it red; the alarm output is red when its bit is 0.
+uint16_t LampBits(uint8_t phaseStatus, uint8_t outputStatus);
+// A temperature the display shows (no ERR).
+bool Shown(double temperature);
+// The health texts of the instruments (正常, 超时, 中断) and of the link.
+QString HealthText(int health);
+QString LinkText(int link);
+
+} // namespace zeva
