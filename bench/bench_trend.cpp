@@ -200,18 +200,19 @@ static void BM_TrendYearQueryToPaintedChart(benchmark::State& state)
 }
 BENCHMARK(BM_TrendYearQueryToPaintedChart)->Unit(benchmark::kMillisecond);
 
-// One step of zooming between a week and a day (the sums per minute, then the rows), each with its
-// query and its paint.
+// One step of zooming between two spans of hours, each with its query and its paint: a week and a
+// day (the sums per minute, then the rows), and across the levels where a level is at its coarsest
+// (70 and 60 days: hours and ten minutes; 12 and 10 days: ten minutes and minutes).
 static void BM_TrendZoomStep(benchmark::State& state)
 {
     TrendWindow t;
     const double start = double(QDateTime(QDate(2025, 6, 2), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
-    bool week = false;
+    bool wide = false;
     for (auto _ : state) {
-        week = !week;
-        t.w->ChartView->xAxis->setRange(start, start + (week ? 7 : 1) * 86400.0);
+        wide = !wide;
+        t.w->ChartView->xAxis->setRange(start, start + double(wide ? state.range(0) : state.range(1)) * 3600.0);
         QApplication::processEvents(); // the query waits for the zoom's events
         t.w->ChartView->replot(QCustomPlot::rpImmediateRefresh);
     }
 }
-BENCHMARK(BM_TrendZoomStep)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrendZoomStep)->Args({168, 24})->Args({1680, 1440})->Args({288, 240})->Unit(benchmark::kMillisecond);

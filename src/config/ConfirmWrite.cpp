@@ -85,7 +85,13 @@ TFrmConfirmWrite::TFrmConfirmWrite(const TWriteReview& review, QWidget* parent) 
 bool TFrmConfirmWrite::Ask(const TWriteReview& review, QWidget* parent)
 {
     TFrmConfirmWrite question(review, parent);
-    return question.exec() == QDialog::Accepted;
+    const bool confirmed = question.exec() == QDialog::Accepted;
+    // Without a window manager nobody gives the window its keys back (its mnemonics go dead).
+    if (parent) {
+        parent->window()->raise();
+        parent->window()->activateWindow();
+    }
+    return confirmed;
 }
 
 } // namespace zeva

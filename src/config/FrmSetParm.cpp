@@ -127,6 +127,16 @@ void TFrmSetParm::DataSourceDataChange()
     int row = m_adoqCom.RecNo();
     for (QComboBox* selector : {MCapition, MAddress, MXL})
         selector->setCurrentIndex(row);
+    // What the read boxes show belongs to the instrument chosen before: a write's question would
+    // give it as this one's values.
+    if (m_core.State().SelectedID != m_adoqCom.FieldAsInteger(Column::ID)) {
+        for (QLineEdit* box : TGet)
+            box->clear();
+        for (QLineEdit* box : AtGet)
+            box->clear();
+        for (QLineEdit* box : {JGGET, YXGet, ADDGet, BateGet})
+            box->clear();
+    }
     m_core.SelectInstrument(int(m_adoqCom.FieldAsInteger(Column::ApparatusAddress)), m_adoqCom.FieldAsInteger(Column::ID),
                             m_adoqCom.FieldAsString(Column::ApparatusType), m_adoqCom.FieldAsString(Column::Implication));
 }
@@ -174,6 +184,16 @@ void TFrmSetParm::writeGroup(TWriteGroup group, std::initializer_list<QWidget*> 
     } catch (const EWriteRefused& e) {
         // The box at fault takes the focus, for the operator to mend it.
         (*(setBoxes.begin() + e.field))->setFocus(Qt::OtherFocusReason);
+        throw;
+    } catch (const EConvertError&) {
+        const QStringList typed = texts(setBoxes);
+        for (int i = 0; i < typed.size(); ++i) {
+            double v = 0;
+            if (!TryStrToFloat(typed[i], v)) {
+                (*(setBoxes.begin() + i))->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
         throw;
     }
     const TReviewContext context =

@@ -235,12 +235,17 @@ void TConfigExchange::Write(TWriteGroup group, uint8_t address, const std::vecto
     row.InDate = QDateTime::currentDateTime();
     row.Implication = m_core.State().CurrentCapition;
     row.Operator = user;
-    try {
-        InsertHistory(m_db, row);
-    } catch (const EDatabaseError&) {
-        // The frame has gone out; a refused history row is not the operator's to handle.
-    }
+    // The journal keeps the write whatever happens to the history row (it waits for the database).
     m_core.JournalEvent(address, JournalKind::ParameterWrite, review.AuditText(user));
+    try {
+        EnsureHistoryOperator(m_db); // an older database whose column could not be added at the start
+        InsertHistory(m_db, row);
+    } catch (const EDatabaseError& e) {
+        // The frame has gone out: the audit must not lose the row without a word.
+        throw EDatabaseError(QStringLiteral("参数已发送到仪表并记入报警记录，但参数历史未能保存：%1")
+                                 .arg(QString::fromUtf8(e.what()))
+                                 .toStdString());
+    }
 }
 
 void TConfigExchange::ClearBlackBox(uint8_t address, const TWriteReview& review)

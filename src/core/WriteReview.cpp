@@ -110,7 +110,9 @@ void thresholdWarnings(const std::vector<double>& sent, const TReviewContext& c,
                           QString::fromUtf8(ThresholdFields[i + 1].name), numberText(sent[std::size_t(i + 1)]));
     const THottest h = hottest(c.readings);
     if (h.phase < 0) {
-        w << QStringLiteral("没有收到地址 %1 的实时温度：无法与当前温度比较").arg(c.address);
+        w << (c.readings.live ? QStringLiteral("地址 %1 的实时温度均为 ERR：无法与当前温度比较")
+                              : QStringLiteral("没有收到地址 %1 的实时温度：无法与当前温度比较"))
+                 .arg(c.address);
         return;
     }
     const QString when = ageText(c.now - c.readings.liveAt);

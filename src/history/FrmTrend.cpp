@@ -54,9 +54,10 @@ QDateTime fromWall(double seconds)
 
 QString levelText(TTrendLevel level)
 {
-    return level == TTrendLevel::Hour     ? QStringLiteral("每小时汇总")
-           : level == TTrendLevel::Minute ? QStringLiteral("每分钟汇总")
-                                          : QStringLiteral("原始记录");
+    return level == TTrendLevel::Hour         ? QStringLiteral("每小时汇总")
+           : level == TTrendLevel::TenMinutes ? QStringLiteral("每10分钟汇总")
+           : level == TTrendLevel::Minute     ? QStringLiteral("每分钟汇总")
+                                              : QStringLiteral("原始记录");
 }
 
 } // namespace
@@ -88,15 +89,15 @@ QString TFrmTrend::SeriesText(const std::vector<TChoice>& choices)
 std::optional<std::pair<double, double>> TFrmTrend::PresetRange(const QString& name, const QDateTime& now)
 {
     const QDateTime today(now.date(), QTime(0, 0));
-    if (name == QLatin1String(Presets[0]))
+    if (name == QString::fromUtf8(Presets[0]))
         return std::pair{wall(today), wall(today.addDays(1)) - 1};
-    if (name == QLatin1String(Presets[1]))
+    if (name == QString::fromUtf8(Presets[1]))
         return std::pair{wall(today.addDays(-1)), wall(today) - 1};
-    if (name == QLatin1String(Presets[2]))
+    if (name == QString::fromUtf8(Presets[2]))
         return std::pair{wall(now.addDays(-7)), wall(now)};
-    if (name == QLatin1String(Presets[3]))
+    if (name == QString::fromUtf8(Presets[3]))
         return std::pair{wall(QDateTime(QDate(now.date().year(), now.date().month(), 1), QTime(0, 0))), wall(now)};
-    if (name == QLatin1String(Presets[4]))
+    if (name == QString::fromUtf8(Presets[4]))
         return std::pair{wall(now.addYears(-1)), wall(now)};
     return std::nullopt;
 }
@@ -112,6 +113,9 @@ TFrmTrend::TFrmTrend(TDatabase& db, TIniFile& settings, QWidget* parent)
     m_requery->setSingleShot(true);
     m_requery->setInterval(0);
     connect(m_requery, &QTimer::timeout, this, [this] { Guard([this] { requery(false); }); });
+    m_fillWatch = new QTimer(this);
+    m_fillWatch->setInterval(2000);
+    connect(m_fillWatch, &QTimer::timeout, this, [this] { Guard([this] { showFill(); }); });
     connect(ChartView->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), m_requery, qOverload<>(&QTimer::start));
     connect(ChartView, &QCustomPlot::beforeReplot, this, [this] { fitValueAxis(); });
     connect(m_tools, &TChartTools::valueRangeChanged, this, [this] {
@@ -120,14 +124,14 @@ TFrmTrend::TFrmTrend(TDatabase& db, TIniFile& settings, QWidget* parent)
     });
 
     AutoScaleBox->setChecked(m_settings.ReadInteger(SettingsKey::Trend, SettingsKey::AutoScale, 1) != 0);
-    const QString range = m_settings.ReadString(SettingsKey::Trend, SettingsKey::TrendRange, QLatin1String(Presets[0]));
+    const QString range = m_settings.ReadString(SettingsKey::Trend, SettingsKey::TrendRange, QString::fromUtf8(Presets[0]));
     const QStringList times = range.split(QLatin1Char(','));
     const QDateTime begin = QDateTime::fromString(times.value(0).trimmed(), DateTimeFormat),
                     end = QDateTime::fromString(times.value(1).trimmed(), DateTimeFormat);
     if (times.size() == 2 && begin.isValid() && end.isValid()) {
         const QSignalBlocker a(RangeBox);
-        RangeBegin->setDateTime(begin);
-        RangeEnd->setDateTime(end);
+        RangeBegin->setDateTime(std::min(begin, end)); // a range typed the wrong way round
+        RangeEnd->setDateTime(std::max(begin, end));
         RangeBox->setCurrentText(Custom);
     } else if (PresetRange(range, QDateTime::currentDateTime())) {
         const QSignalBlocker a(RangeBox);
@@ -154,7 +158,7 @@ void TFrmTrend::buildControls()
     auto* bar = new QHBoxLayout;
     RangeBox = Named(new QComboBox(right), "RangeBox");
     for (const char* p : Presets)
-        RangeBox->addItem(QLatin1String(p));
+        RangeBox->addItem(QString::fromUtf8(p));
     RangeBox->addItem(Custom);
     RangeBegin = Named(new QDateTimeEdit(QDateTime(QDate::currentDate(), QTime(0, 0)), right), "RangeBegin");
     RangeEnd = Named(new QDateTimeEdit(QDateTime(QDate::currentDate(), QTime(23, 59, 59)), right), "RangeEnd");
@@ -319,9 +323,12 @@ void TFrmTrend::redraw()
     m_thresholds.clear();
     m_drawn = Choices();
     TQueryResult all = SelectApparatus(m_db);
-    const auto [from, to] = RangeBox->currentText() == Custom
-                                ? std::pair{wall(RangeBegin->dateTime()), wall(RangeEnd->dateTime())}
-                                : *PresetRange(RangeBox->currentText(), QDateTime::currentDateTime());
+    auto [from, to] = RangeBox->currentText() == Custom
+                          ? std::pair{wall(RangeBegin->dateTime()), wall(RangeEnd->dateTime())}
+                          : PresetRange(RangeBox->currentText(), QDateTime::currentDateTime())
+                                .value_or(*PresetRange(QString::fromUtf8(Presets[0]), QDateTime::currentDateTime()));
+    if (from > to)
+        std::swap(from, to); // the end typed before the beginning
     const double now = wall(QDateTime::currentDateTime());
     for (std::size_t i = 0; i < m_drawn.size(); ++i) {
         const TChoice& c = m_drawn[i];
@@ -356,7 +363,8 @@ void TFrmTrend::redraw()
             label->setText(QStringLiteral("地址 %1 %2 %3").arg(c.address).arg(key[1] == '3' ? QStringLiteral("报警") : QStringLiteral("跳闸")).arg(t));
         }
         // Its alarms, shaded over their time.
-        for (const TAlarmSpan& span : ReadAlarmSpans(m_db, c.address, from, to, now)) {
+        // The instrument's own alarms, also those raised while it had another address.
+        for (const TAlarmSpan& span : ReadAlarmSpans(m_db, all.FieldAsInteger(Column::ID), from, to, now)) {
             auto* rect = new QCPItemRect(ChartView);
             m_items.push_back(rect);
             rect->setLayer(QStringLiteral("grid"));
@@ -383,6 +391,9 @@ void TFrmTrend::requery(bool always)
     const QCPRange visible = ChartView->xAxis->range();
     const double pixels = std::max(1, ChartView->axisRect()->width() > 10 ? ChartView->axisRect()->width() : ChartView->width());
     const TTrendLevel level = TrendLevelFor(visible.size() / pixels);
+    // An alarm of minutes in a year's view is still seen: at least two pixel columns wide.
+    for (auto& [rect, span] : m_alarms)
+        rect->bottomRight->setCoords(std::max(span.to, span.from + 2 * visible.size() / pixels), 1);
     if (!always && level == m_level && visible.lower >= m_loadedFrom && visible.upper <= m_loadedTo)
         return;
     m_level = level;
@@ -391,6 +402,7 @@ void TFrmTrend::requery(bool always)
     m_loadedTo = visible.upper + visible.size() / 2;
     TQueryResult all = SelectApparatus(m_db);
     const double width = TrendBucketSeconds(level);
+    m_partial = false;
     for (std::size_t i = 0; i < m_drawn.size(); ++i) {
         QCPGraph* g = ChartView->graph(int(i));
         g->data()->clear();
@@ -398,6 +410,12 @@ void TFrmTrend::requery(bool always)
             continue;
         const TTrendPoints p = ReadTrend(m_db, all.FieldAsInteger(QStringLiteral("ID")), m_drawn[i].column, level,
                                          m_loadedFrom, m_loadedTo);
+        m_partial = m_partial || p.partial;
+        // Single readings, sparse enough to be told apart, are marked.
+        const double inView = double(p.time.size()) * visible.size() / (m_loadedTo - m_loadedFrom);
+        g->setScatterStyle(level == TTrendLevel::Rows && inView < pixels / 3
+                               ? QCPScatterStyle(QCPScatterStyle::ssDisc, 4)
+                               : QCPScatterStyle(QCPScatterStyle::ssNone));
         // A bucket is drawn as its lowest and highest value; a gap in the readings breaks the line.
         const std::vector<std::size_t> breaks = GapBreaks(p.time);
         auto nextBreak = breaks.begin();
@@ -417,17 +435,31 @@ void TFrmTrend::requery(bool always)
         }
         g->data()->set(points, true);
     }
-    // An alarm of minutes in a year's view is still seen: at least two pixel columns wide.
-    for (auto& [rect, span] : m_alarms)
-        rect->bottomRight->setCoords(std::max(span.to, span.from + 2 * visible.size() / pixels), 1);
+    m_level = level;
+    showFill();
+    ChartView->replot();
+}
+
+void TFrmTrend::showFill()
+{
     double filled = 1;
     try {
         filled = TrendFilled(m_db);
     } catch (const EDatabaseError&) {
     }
-    LevelLabel->setText(QStringLiteral("显示：") + levelText(level) +
-                        (filled < 1 ? QStringLiteral("（已存读数汇总中 %1%）").arg(int(filled * 100)) : QString()));
-    ChartView->replot();
+    QString note;
+    if (filled < 1)
+        note = m_partial ? QStringLiteral("（已存读数汇总中 %1%，尚未汇总的较早读数汇总后显示）").arg(int(filled * 100))
+                         : QStringLiteral("（已存读数汇总中 %1%）").arg(int(filled * 100));
+    LevelLabel->setText(QStringLiteral("显示：") + levelText(m_level) + note);
+    // The fill goes on in the background: its progress is shown, and what it completes drawn.
+    if (filled < 1)
+        m_fillWatch->start();
+    else if (m_fillWatch->isActive()) {
+        m_fillWatch->stop();
+        if (m_partial)
+            requery(true);
+    }
 }
 
 void TFrmTrend::fitValueAxis()

@@ -74,6 +74,8 @@ private:
     // The readings of the visible range at its level, when the level or the range needs it.
     void requery(bool always);
     void fitValueAxis();
+    // The level shown and the background fill's progress; once it is done, what it completed.
+    void showFill();
     void save();
     QString keyText(double key) const;
 
@@ -81,6 +83,8 @@ private:
     TIniFile& m_settings;
     TChartTools* m_tools = nullptr;
     QTimer* m_requery = nullptr;
+    QTimer* m_fillWatch = nullptr;
+    bool m_partial = false; // the last read left unsummed rows out
     std::vector<TChoice> m_drawn;
     std::vector<double> m_thresholds;
     std::vector<QCPAbstractItem*> m_items; // thresholds, their labels, alarms

@@ -109,18 +109,25 @@ void TModbusServer::Stop()
 
 void TModbusServer::SetInstrument(const TPlantInstrument& instrument)
 {
-    std::lock_guard lock(m_mapMutex);
-    m_map.SetInstrument(instrument);
+    std::lock_guard lock(m_updatesMutex);
+    // Only the newest state of an address is of use.
+    for (TPlantInstrument& waiting : m_instrumentUpdates)
+        if (waiting.address == instrument.address) {
+            waiting = instrument;
+            return;
+        }
+    m_instrumentUpdates.push_back(instrument);
 }
 
 void TModbusServer::SetStation(const TPlantStation& station)
 {
-    std::lock_guard lock(m_mapMutex);
-    m_map.SetStation(station);
+    std::lock_guard lock(m_updatesMutex);
+    m_stationUpdate = station;
 }
 
 void TModbusServer::run()
 {
+    YieldToPolling();
     std::vector<TClient> clients;
     std::vector<pollfd> fds;
     qint64 refusedSaidMs = -60000; // said at most once a minute
@@ -142,6 +149,19 @@ void TModbusServer::run()
         if (fds[0].revents)
             break;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        {
+            std::vector<TPlantInstrument> instruments;
+            std::optional<TPlantStation> station;
+            {
+                std::lock_guard lock(m_updatesMutex);
+                instruments.swap(m_instrumentUpdates);
+                station.swap(m_stationUpdate);
+            }
+            for (const TPlantInstrument& in : instruments)
+                m_map.SetInstrument(in);
+            if (station)
+                m_map.SetStation(*station);
+        }
         if (fds[1].revents & POLLIN) {
             for (;;) {
                 const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -178,11 +198,7 @@ void TModbusServer::run()
             }
             int served = 0;
             for (; !gone && served < RequestsPerTurn; ++served) {
-                TModbusStep step;
-                {
-                    std::lock_guard lock(m_mapMutex);
-                    step = AnswerModbus(c.in.data(), c.in.size(), m_map, now);
-                }
+                const TModbusStep step = AnswerModbus(c.in.data(), c.in.size(), m_map, now);
                 if (step.what == TModbusStep::What::Close)
                     gone = true;
                 if (step.what != TModbusStep::What::Answer)

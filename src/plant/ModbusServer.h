@@ -10,6 +10,8 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <vector>
 #include <thread>
 
 namespace zeva {
@@ -44,8 +46,12 @@ private:
 
     TConfig m_config;
     TReport m_report;
-    mutable std::mutex m_mapMutex;
-    TRegisterMap m_map;
+    // The core's updates wait here until the loop takes them (the lock is held only to hand them
+    // over: a loop answering 16 clients flat out never keeps the polling thread waiting).
+    std::mutex m_updatesMutex;
+    std::vector<TPlantInstrument> m_instrumentUpdates;
+    std::optional<TPlantStation> m_stationUpdate;
+    TRegisterMap m_map; // the loop's own
     int m_listen = -1;
     int m_wake = -1; // an eventfd that ends the loop
     int m_boundPort = 0;

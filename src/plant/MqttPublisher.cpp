@@ -161,6 +161,12 @@ bool TMqttPublisher::Connected() const
 
 void TMqttPublisher::connected(int rc)
 {
+    // libmosquitto's own network thread, heard here first.
+    static thread_local bool yielded = false;
+    if (!yielded) {
+        YieldToPolling();
+        yielded = true;
+    }
     std::unique_lock lock(m_mutex);
     if (rc != 0) {
         const QString why = QString::fromUtf8(mosquitto_connack_string(rc));
@@ -248,6 +254,7 @@ void TMqttPublisher::Alarm(const TPlantAlarmEvent& event)
 
 void TMqttPublisher::run()
 {
+    YieldToPolling();
     const auto started = std::chrono::steady_clock::now();
     std::unique_lock lock(m_mutex);
     for (;;) {

@@ -1,6 +1,12 @@
 // The lamps and texts the plant's systems share with the main window.
 #include "PlantTypes.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 namespace zeva {
 
 uint16_t LampBits(uint8_t ps, uint8_t os)
@@ -29,6 +35,12 @@ QString HealthText(int health)
     case 3: return QStringLiteral("中断");
     default: return QStringLiteral("正常");
     }
+}
+
+void YieldToPolling()
+{
+    const auto tid = id_t(::syscall(SYS_gettid));
+    ::setpriority(PRIO_PROCESS, tid, std::min(19, ::getpriority(PRIO_PROCESS, tid) + 5));
 }
 
 QString LinkText(int link)

@@ -53,5 +53,8 @@ bool Shown(double temperature);
 // The health texts of the instruments (正常, 超时, 中断) and of the link.
 QString HealthText(int health);
 QString LinkText(int link);
+// The calling thread yields to the polling: its nice value is raised by 5 (serving the plant must
+// never cost the bus its pace, whatever the clients do).
+void YieldToPolling();
 
 } // namespace zeva

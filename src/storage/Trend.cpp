@@ -22,7 +22,9 @@ struct TLevelTable {
     const char* start; // the bucket's first stored time, and the next bucket's
     const char* next;
 };
+// A ten-minute bucket is found again through its hour's stored times.
 const TLevelTable Levels[] = {{"TrendMinute", 60, "%Y-%m-%d %H:%M:00", "+1 minute"},
+                              {"TrendTenMinute", 600, "%Y-%m-%d %H:00:00", "+1 hour"},
                               {"TrendHour", 3600, "%Y-%m-%d %H:00:00", "+1 hour"}};
 
 // The bucket of a stored time; NULL for a text that is no time.
@@ -92,15 +94,9 @@ QString resum(const QString& row)
     return sql;
 }
 
-QStringList trendSchema()
+QStringList trendTriggers()
 {
     QStringList s;
-    for (const TLevelTable& l : Levels)
-        s << tableSql(l.table);
-    // Rows up to Boundary were stored before the sums: the fill sums them, up to FilledUpTo so far.
-    s << QStringLiteral("CREATE TABLE TrendFill (ID INTEGER PRIMARY KEY CHECK (ID = 1), FilledUpTo INTEGER NOT NULL, "
-                        "Boundary INTEGER NOT NULL)");
-    s << QStringLiteral("INSERT INTO TrendFill SELECT 1, 0, coalesce(max(RecordID), 0) FROM ApparatusRecord");
     QString insert;
     for (const TLevelTable& l : Levels) {
         QStringList values{QStringLiteral("NEW.ApparatusID"), bucketOf(QStringLiteral("NEW.InDateTime"), l.seconds),
@@ -121,6 +117,34 @@ QStringList trendSchema()
     s << QStringLiteral("CREATE TRIGGER TrendOnUpdate AFTER UPDATE ON ApparatusRecord BEGIN ") +
              resum(QStringLiteral("OLD")) + resum(QStringLiteral("NEW")) + QStringLiteral("END");
     return s;
+}
+
+QStringList trendSchema()
+{
+    QStringList s;
+    for (const TLevelTable& l : Levels)
+        s << tableSql(l.table);
+    // Rows up to Boundary were stored before the sums: the fill sums them, up to FilledUpTo so far.
+    s << QStringLiteral("CREATE TABLE TrendFill (ID INTEGER PRIMARY KEY CHECK (ID = 1), FilledUpTo INTEGER NOT NULL, "
+                        "Boundary INTEGER NOT NULL)");
+    s << QStringLiteral("INSERT INTO TrendFill SELECT 1, 0, coalesce(max(RecordID), 0) FROM ApparatusRecord");
+    return s + trendTriggers();
+}
+
+// Sums made before the ten-minute level: that level from the minutes (which nest in it), and the
+// triggers that keep all three.
+QStringList addTenMinutes()
+{
+    QStringList s{tableSql("TrendTenMinute")};
+    QStringList a{QStringLiteral("sum(N)")};
+    for (const char* code : Codes)
+        a << QStringLiteral("min(%1Min)").arg(QLatin1String(code)) << QStringLiteral("max(%1Max)").arg(QLatin1String(code));
+    s << QStringLiteral("INSERT INTO TrendTenMinute(%1) SELECT ApparatusID, Bucket / 10, %2 FROM TrendMinute "
+                        "GROUP BY ApparatusID, Bucket / 10")
+             .arg(columnList(), a.join(QStringLiteral(", ")));
+    s << QStringLiteral("DROP TRIGGER TrendOnInsert") << QStringLiteral("DROP TRIGGER TrendOnDelete")
+      << QStringLiteral("DROP TRIGGER TrendOnUpdate");
+    return s + trendTriggers();
 }
 
 QString wallText(double seconds)
@@ -159,20 +183,23 @@ void CreateTrendSchema(TDatabase& db)
 
 bool EnsureTrend(TDatabase& db)
 {
-    auto present = [&] {
-        return db.Query(QStringLiteral("SELECT count(*) AS n FROM sqlite_master WHERE name = 'TrendFill'"))
+    auto present = [&](const char* table) {
+        return db.Query(QStringLiteral("SELECT count(*) AS n FROM sqlite_master WHERE name = :t"),
+                        {{QStringLiteral(":t"), QLatin1String(table)}})
                    .FieldAsInteger(QStringLiteral("n")) > 0;
     };
-    if (present())
+    if (present("TrendFill") && present("TrendTenMinute"))
         return false;
     // The boundary is the last row stored before the triggers, in one transaction with them.
     db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
     try {
-        if (present()) {
+        const bool sums = present("TrendFill");
+        if (sums && present("TrendTenMinute")) {
             db.Exec(QStringLiteral("ROLLBACK"));
             return false;
         }
-        CreateTrendSchema(db);
+        for (const QString& sql : sums ? addTenMinutes() : trendSchema())
+            db.Exec(sql);
         db.Exec(QStringLiteral("COMMIT"));
     } catch (const EDatabaseError&) {
         db.Exec(QStringLiteral("ROLLBACK"));
@@ -220,6 +247,8 @@ TTrendLevel TrendLevelFor(double secondsPerPixel)
 {
     if (secondsPerPixel >= 3600)
         return TTrendLevel::Hour;
+    if (secondsPerPixel >= 600)
+        return TTrendLevel::TenMinutes;
     if (secondsPerPixel >= 60)
         return TTrendLevel::Minute;
     return TTrendLevel::Rows;
@@ -231,6 +260,7 @@ TTrendPoints ReadTrend(TDatabase& db, qint64 apparatusId, int column, TTrendLeve
     TBindings b{{QStringLiteral(":id"), apparatusId}, {QStringLiteral(":a"), wallText(from)},
                 {QStringLiteral(":b"), wallText(to)}};
     QString sql;
+    bool partial = false;
     if (level == TTrendLevel::Rows) {
         sql = QStringLiteral("SELECT CAST(strftime('%s', InDateTime) AS INTEGER) AS t, %1 AS lo, %1 AS hi FROM ApparatusRecord "
                              "WHERE ApparatusID = :id AND InDateTime BETWEEN :a AND :b AND %1 IS NOT NULL "
@@ -238,31 +268,40 @@ TTrendPoints ReadTrend(TDatabase& db, qint64 apparatusId, int column, TTrendLeve
                   .arg(col);
     } else {
         const int seconds = int(TrendBucketSeconds(level));
-        const QString table = QLatin1String(level == TTrendLevel::Hour ? "TrendHour" : "TrendMinute");
+        const QString table = QLatin1String(level == TTrendLevel::Hour         ? "TrendHour"
+                                            : level == TTrendLevel::TenMinutes ? "TrendTenMinute"
+                                                                               : "TrendMinute");
         b.emplace_back(QStringLiteral(":ba"), qint64(std::floor(from / seconds)));
         b.emplace_back(QStringLiteral(":bb"), qint64(std::floor(to / seconds)));
-        // The rows a fill in progress has not summed yet are summed here; once it is done, no
-        // row is read at all.
-        TQueryResult fill = db.Query(QStringLiteral("SELECT FilledUpTo, Boundary FROM TrendFill"));
-        const bool filling = fill.FieldAsInteger(QStringLiteral("FilledUpTo")) < fill.FieldAsInteger(QStringLiteral("Boundary"));
         sql = QStringLiteral("SELECT Bucket * %1 AS t, %2Min AS lo, %2Max AS hi FROM %3 "
                              "WHERE ApparatusID = :id AND Bucket BETWEEN :ba AND :bb AND %2Min IS NOT NULL")
                   .arg(seconds)
                   .arg(code, table);
-        if (filling)
+        // Rows a fill in progress has not summed yet are summed here when they are few: found by
+        // their IDs (the time index would read the whole range whatever is left). Many: the sums
+        // alone, said as partial, rather than a wait on the polling thread.
+        TQueryResult fill = db.Query(QStringLiteral("SELECT FilledUpTo, Boundary FROM TrendFill"));
+        const qint64 filled = fill.FieldAsInteger(QStringLiteral("FilledUpTo")),
+                     boundary = fill.FieldAsInteger(QStringLiteral("Boundary"));
+        if (filled < boundary && boundary - filled <= UnsummedReadLimit) {
+            b.emplace_back(QStringLiteral(":filled"), filled);
+            b.emplace_back(QStringLiteral(":boundary"), boundary);
             sql = QStringLiteral("SELECT t, min(lo) AS lo, max(hi) AS hi FROM (%1 "
-                                 "UNION ALL SELECT %2 * %3, min(%4), max(%4) FROM ApparatusRecord, TrendFill "
-                                 "WHERE ApparatusID = :id AND InDateTime BETWEEN :a AND :b "
-                                 "AND RecordID > FilledUpTo AND RecordID <= Boundary AND %4 IS NOT NULL GROUP BY 1) "
+                                 "UNION ALL SELECT %2 * %3, min(%4), max(%4) FROM ApparatusRecord "
+                                 "WHERE RecordID > :filled AND RecordID <= :boundary AND +ApparatusID = :id "
+                                 "AND +InDateTime BETWEEN :a AND :b AND %4 IS NOT NULL GROUP BY 1) "
                                  "WHERE t IS NOT NULL GROUP BY t ORDER BY t")
                       .arg(sql, bucketOf(QStringLiteral("InDateTime"), seconds))
                       .arg(seconds)
                       .arg(col);
-        else
+        } else {
+            partial = filled < boundary;
             sql += QStringLiteral(" ORDER BY Bucket");
+        }
     }
     TQueryResult r = db.Query(sql, b);
     TTrendPoints p;
+    p.partial = partial;
     const auto& rows = r.rows();
     p.time.reserve(rows.size());
     p.low.reserve(rows.size());
@@ -275,13 +314,13 @@ TTrendPoints ReadTrend(TDatabase& db, qint64 apparatusId, int column, TTrendLeve
     return p;
 }
 
-std::vector<TAlarmSpan> ReadAlarmSpans(TDatabase& db, int address, double from, double to, double now)
+std::vector<TAlarmSpan> ReadAlarmSpans(TDatabase& db, qint64 apparatusId, double from, double to, double now)
 {
     TQueryResult r = db.Query(QStringLiteral("SELECT CAST(strftime('%s', RaisedAt) AS INTEGER) AS a, "
                                              "CAST(strftime('%s', ClearedAt) AS INTEGER) AS c FROM EventJournal "
-                                             "WHERE ApparatusAddress = :addr AND Kind LIKE 'alarm.%' AND RaisedAt <= :b "
+                                             "WHERE ApparatusID = :id AND Kind LIKE 'alarm.%' AND RaisedAt <= :b "
                                              "AND (ClearedAt IS NULL OR ClearedAt >= :a) ORDER BY RaisedAt"),
-                              {{QStringLiteral(":addr"), address},
+                              {{QStringLiteral(":id"), apparatusId},
                                {QStringLiteral(":a"), wallText(from)},
                                {QStringLiteral(":b"), wallText(to)}});
     std::vector<TAlarmSpan> spans;
@@ -312,12 +351,20 @@ void TTrendFiller::run()
     if (!db.Open(m_dataPath))
         return;
     bool filling = false; // said once done, when there was something to do
-    try {
-        filling = TrendFilled(db) < 1;
-    } catch (const EDatabaseError&) {
-        return; // no sums in this database
-    }
     std::unique_lock lock(m_mutex);
+    // Sums the program could not make at its start (the database was locked) are made here.
+    for (bool made = false; !made && !m_stop;) {
+        lock.unlock();
+        try {
+            EnsureTrend(db);
+            filling = TrendFilled(db) < 1;
+            made = true;
+        } catch (const EDatabaseError&) {
+        }
+        lock.lock();
+        if (!made)
+            m_wake.wait_for(lock, std::chrono::seconds(5), [this] { return m_stop; });
+    }
     while (!m_stop) {
         lock.unlock();
         int pause = m_options.pauseMs;

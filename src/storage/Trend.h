@@ -1,4 +1,4 @@
-// The readings summed per instrument and minute and per hour, beside ApparatusRecord, so that a
+// The readings summed per instrument and minute, ten minutes and hour, beside ApparatusRecord, so that a
 // year is drawn from thousands of rows instead of millions. Triggers keep the sums as rows are
 // stored (whoever stores them); the rows stored before the sums existed are summed in the
 // background, a step at a time, each step one transaction with its position.
@@ -35,27 +35,30 @@ bool FillTrendStep(TDatabase& db, int rows);
 double TrendFilled(TDatabase& db);
 
 // Times are wall seconds: the stored local time read as if it were UTC, as the sums count them.
-enum class TTrendLevel { Rows, Minute, Hour };
+enum class TTrendLevel { Rows, Minute, TenMinutes, Hour };
 // The coarsest level whose buckets are no wider than a pixel column of `secondsPerPixel`.
 TTrendLevel TrendLevelFor(double secondsPerPixel);
 inline constexpr double TrendBucketSeconds(TTrendLevel level)
 {
-    return level == TTrendLevel::Hour ? 3600 : level == TTrendLevel::Minute ? 60 : 0;
+    return level == TTrendLevel::Hour ? 3600 : level == TTrendLevel::TenMinutes ? 600 : level == TTrendLevel::Minute ? 60 : 0;
 }
 
 // One column of one instrument over [from, to]: per bucket its start, lowest and highest value
 // (a row's time and value twice at the level of rows), in time order. Rows not yet summed are
-// summed here, so a fill in progress shows nothing less.
+// summed here when they are few (see `partial`).
 struct TTrendPoints {
     std::vector<double> time, low, high;
+    bool partial = false; // a fill in progress has more rows to sum than a read may take in
 };
+// The unsummed rows a read sums itself at most (about 50 ms).
+inline constexpr qint64 UnsummedReadLimit = 200000;
 TTrendPoints ReadTrend(TDatabase& db, qint64 apparatusId, int column, TTrendLevel level, double from, double to);
 
 // The alarms of an instrument overlapping [from, to], in wall seconds; one still open ends at `now`.
 struct TAlarmSpan {
     double from, to;
 };
-std::vector<TAlarmSpan> ReadAlarmSpans(TDatabase& db, int address, double from, double to, double now);
+std::vector<TAlarmSpan> ReadAlarmSpans(TDatabase& db, qint64 apparatusId, double from, double to, double now);
 
 // Fills the sums of the rows stored before them on a thread and connection of its own, a short
 // step at a time with pauses, so that the recording writer and the window wait for it no longer

@@ -517,8 +517,9 @@ TEST_F(HistoryFixture, TheTrendOverAYearOfThreeMillionRowsShowsTheSpikeThreshold
     Open({{3, "三号"}, {7, "七号"}});
     db->Exec("UPDATE Apparatus SET T3 = 85, T4 = 100 WHERE ApparatusAddress = 3");
     // An older database: a year of readings every 10 s before the sums existed, one of them 112 °C.
-    for (const char* sql : {"DROP TRIGGER TrendOnInsert", "DROP TABLE TrendMinute", "DROP TABLE TrendHour",
-                            "DROP TABLE TrendFill", "DROP TRIGGER TrendOnDelete", "DROP TRIGGER TrendOnUpdate"})
+    for (const char* sql : {"DROP TRIGGER TrendOnInsert", "DROP TABLE TrendMinute", "DROP TABLE TrendTenMinute",
+                            "DROP TABLE TrendHour", "DROP TABLE TrendFill", "DROP TRIGGER TrendOnDelete",
+                            "DROP TRIGGER TrendOnUpdate"})
         db->Exec(sql);
     db->Exec(QStringLiteral("WITH RECURSIVE m(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM m WHERE i < 2999999) "
                             "INSERT INTO ApparatusRecord(ApparatusID, InDateTime, AActTemperature) SELECT %1, "
@@ -527,8 +528,9 @@ TEST_F(HistoryFixture, TheTrendOverAYearOfThreeMillionRowsShowsTheSpikeThreshold
     ASSERT_TRUE(EnsureTrend(*db));
     while (FillTrendStep(*db, 500000)) {
     }
+    // Raised while the instrument had another address: still its own.
     db->Exec(QStringLiteral("INSERT INTO EventJournal(ApparatusID, ApparatusAddress, Kind, RaisedAt, ClearedAt) "
-                            "VALUES(%1, 3, 'alarm.phaseA', '2025-06-01 10:00:00', '2025-06-01 12:00:00')").arg(ids[0]));
+                            "VALUES(%1, 9, 'alarm.phaseA', '2025-06-01 10:00:00', '2025-06-01 12:00:00')").arg(ids[0]));
     settings->WriteString("Trend", "Series", "3:AAct, 9:AAct, 3:Nope");
     settings->WriteString("Trend", "Range", "2025-03-01 00:00:00,2026-03-01 00:00:00");
     TFrmTrend w(*db, *settings);
@@ -570,6 +572,13 @@ TEST_F(HistoryFixture, TheTrendOverAYearOfThreeMillionRowsShowsTheSpikeThreshold
     for (auto it = a->data()->constBegin(); it != a->data()->constEnd(); ++it)
         inView += it->key >= spike - 1800 && it->key < spike + 1800;
     EXPECT_EQ(inView, 360);
+    EXPECT_EQ(a->scatterStyle().shape(), QCPScatterStyle::ssDisc) << "each reading marked";
     EXPECT_EQ(alarms[0]->bottomRight->coords().x(), raised + 7200) << "its true end, once wider than two pixels";
     EXPECT_EQ(ShownExtremes(w.ChartView, spike, spike).max, 112);
+
+    // A preset is kept by its name.
+    w.RangeBox->setCurrentText("最近7天");
+    TFrmTrend again(*db, *settings);
+    EXPECT_EQ(again.RangeBox->currentText(), "最近7天");
+    EXPECT_EQ(QString::fromStdString(settings->ReadString("Trend", "Range", {}).toStdString()), "最近7天");
 }

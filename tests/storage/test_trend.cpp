@@ -65,7 +65,8 @@ TEST(Trend, TheSumsEqualTheRowsAfterAKilledFillAndThroughInsertsDeletesAndChange
     CreateSchema(db);
     // An older database: its rows were stored before there were sums.
     for (const char* sql : {"DROP TRIGGER TrendOnInsert", "DROP TRIGGER TrendOnDelete", "DROP TRIGGER TrendOnUpdate",
-                            "DROP TABLE TrendMinute", "DROP TABLE TrendHour", "DROP TABLE TrendFill"})
+                            "DROP TABLE TrendMinute", "DROP TABLE TrendTenMinute", "DROP TABLE TrendHour",
+                            "DROP TABLE TrendFill"})
         db.Exec(QLatin1String(sql));
     storeRows(db, 0, 150000);
     ASSERT_TRUE(EnsureTrend(db));
@@ -107,6 +108,7 @@ TEST(Trend, TheSumsEqualTheRowsAfterAKilledFillAndThroughInsertsDeletesAndChange
     }
     EXPECT_EQ(TrendFilled(db), 1);
     EXPECT_EQ(differences(db, "TrendMinute", 60), 0);
+    EXPECT_EQ(differences(db, "TrendTenMinute", 600), 0);
     EXPECT_EQ(differences(db, "TrendHour", 3600), 0);
     const TTrendPoints whole = ReadTrend(db, 2, 0, TTrendLevel::Hour, 0, 4e9);
     EXPECT_EQ(half.time, whole.time);
@@ -117,7 +119,17 @@ TEST(Trend, TheSumsEqualTheRowsAfterAKilledFillAndThroughInsertsDeletesAndChange
                            "WHERE RecordID IN (7, 152000)"));
     EXPECT_EQ(differences(db, "TrendMinute", 60), 0);
     EXPECT_EQ(differences(db, "TrendHour", 3600), 0);
+    // Sums made before the ten-minute level get it from their minutes, and keep all three after.
+    db.Exec(QStringLiteral("DROP TABLE TrendTenMinute"));
+    ASSERT_TRUE(EnsureTrend(db));
+    storeRows(db, 153000, 500);
+    EXPECT_EQ(differences(db, "TrendTenMinute", 600), 0);
+    EXPECT_EQ(differences(db, "TrendMinute", 60), 0);
     const TTrendPoints moved = ReadTrend(db, 2, 0, TTrendLevel::Minute, 0, 4e9);
     ASSERT_FALSE(moved.high.empty());
     EXPECT_EQ(moved.high.back(), 300);
+    // Too many rows left to sum: the read does not sum them on the caller's thread, and says so.
+    db.Exec(QStringLiteral("UPDATE TrendFill SET FilledUpTo = 0, Boundary = %1").arg(UnsummedReadLimit + 1));
+    EXPECT_TRUE(ReadTrend(db, 2, 0, TTrendLevel::Hour, 0, 4e9).partial);
+    EXPECT_FALSE(ReadTrend(db, 2, 0, TTrendLevel::Rows, 0, 4e9).partial);
 }
