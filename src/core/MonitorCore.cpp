@@ -605,8 +605,10 @@ void TMonitorCore::restoreOpenAlarms()
     } catch (const EDatabaseError& e) {
         LogError(QString::fromUtf8(e.what()));
     }
-    // The port is open: a link-down alarm left by an earlier run is over.
-    journal(m_alarms.LinkDown(false));
+    // The port is open: a link-down alarm left by an earlier run is over. Still waiting for the
+    // device: the alarm stands (restored above, not raised again).
+    if (!m_portWaited)
+        journal(m_alarms.LinkDown(false));
 }
 
 void TMonitorCore::alert(const QStringList& texts)

@@ -64,7 +64,9 @@ void TMonitorCore::startPlant()
         }
     } catch (const std::exception& e) {
         m_mqtt.reset();
-        reportError(QString::fromUtf8(e.what()));
+        const QString text = QString::fromUtf8(e.what());
+        JournalEvent(-1, JournalKind::Mqtt, text.section(QStringLiteral("："), 1));
+        reportError(text);
     }
     plantAllChanged();
 }

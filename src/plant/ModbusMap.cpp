@@ -116,9 +116,10 @@ TModbusStep AnswerModbus(const uint8_t* d, std::size_t length, const TRegisterMa
     map.Read(first, count, nowMs, values);
     std::vector<uint8_t>& r = step.response;
     r.assign(d, d + 7);
-    const unsigned pduLength = 3 + unsigned(count) * 2;
-    r[4] = uint8_t((pduLength + 1) >> 8);
-    r[5] = uint8_t((pduLength + 1) & 0xFF);
+    // The unit id, the function, the byte count and the registers.
+    const unsigned answered = 3 + unsigned(count) * 2;
+    r[4] = uint8_t(answered >> 8);
+    r[5] = uint8_t(answered & 0xFF);
     r.push_back(function);
     r.push_back(uint8_t(count * 2));
     for (int i = 0; i < count; ++i) {

@@ -186,18 +186,21 @@ void TModbusServer::run()
             const pollfd& p = fds[2 + k];
             TClient& c = clients[k];
             bool gone = (p.revents & (POLLERR | POLLNVAL)) != 0;
+            bool closing = false;
             if (!gone && (p.revents & (POLLIN | POLLHUP))) {
                 uint8_t buffer[4096];
                 const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
                 if (n > 0) {
                     c.in.insert(c.in.end(), buffer, buffer + n);
                     c.lastMs = now;
-                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                } else if (n == 0) {
+                    closing = true; // what it sent before it half-closed is still answered
+                } else if (errno != EAGAIN && errno != EINTR) {
                     gone = true;
                 }
             }
             int served = 0;
-            for (; !gone && served < RequestsPerTurn; ++served) {
+            for (; !gone && (closing || served < RequestsPerTurn); ++served) {
                 const TModbusStep step = AnswerModbus(c.in.data(), c.in.size(), m_map, now);
                 if (step.what == TModbusStep::What::Close)
                     gone = true;
@@ -206,13 +209,18 @@ void TModbusServer::run()
                 c.in.erase(c.in.begin(), c.in.begin() + std::ptrdiff_t(step.used));
                 c.out.insert(c.out.end(), step.response.begin(), step.response.end());
             }
-            backlog = backlog || (!gone && served == RequestsPerTurn);
+            backlog = backlog || (!gone && !closing && served == RequestsPerTurn);
             if (!gone && !c.out.empty()) {
                 const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
                 if (n > 0)
                     c.out.erase(c.out.begin(), c.out.begin() + n);
                 else if (n < 0 && errno != EAGAIN && errno != EINTR)
                     gone = true;
+            }
+            // Half-closed: once its answers are out (or cannot go), it goes.
+            if (closing) {
+                c.in.clear(); // a request cut by the close is none
+                gone = gone || c.out.empty();
             }
             if (c.out.size() > MaxPending || c.in.size() > MaxPending || now - c.lastMs > IdleMs)
                 gone = true;

@@ -47,7 +47,8 @@ QByteArray InstrumentPayload(const TPlantInstrument& in)
     QJsonObject o{{"address", in.address},
                   {"name", in.name},
                   {"time", timeValue(in.time)},
-                  {"health", HealthText(in.health)},
+                  // Before its first reply an instrument has no health to tell.
+                  {"health", in.lastReplyMs > 0 ? QJsonValue(HealthText(in.health)) : QJsonValue(QJsonValue::Null)},
                   {"live", phases(in.live)},
                   {"blackbox", phases(in.blackBox)},
                   {"lamps", lamps}};

@@ -10,14 +10,27 @@
 
 namespace zeva {
 
+namespace {
+
+// No wildcard or NUL in a topic to publish to (the broker would refuse every message); `keepSlash`
+// for a whole prefix, whose levels are the installer's.
+QString topicText(QString text, bool keepSlash)
+{
+    for (QChar& c : text)
+        if ((!keepSlash && c == QLatin1Char('/')) || c == QLatin1Char('+') || c == QLatin1Char('#') ||
+            (!keepSlash && c.isSpace()) || c.unicode() == 0)
+            c = QLatin1Char('_');
+    return text;
+}
+
+} // namespace
+
 QString TopicStation(TIniFile& ini)
 {
     QString station = ini.ReadString(SettingsKey::Central, SettingsKey::CentralStation, QString()).trimmed();
     if (station.isEmpty())
         station = QSysInfo::machineHostName();
-    for (QChar& c : station)
-        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#') || c.isSpace() || c.unicode() == 0)
-            c = QLatin1Char('_');
+    station = topicText(station, false);
     return station.isEmpty() ? QStringLiteral("station") : station;
 }
 
@@ -33,8 +46,11 @@ TMqttConfig ReadMqttConfig(TIniFile& ini, const QString& program)
     c.prefix = ini.ReadString(Mqtt, MqttTopic, QString()).trimmed();
     if (c.prefix.isEmpty())
         c.prefix = QStringLiteral("zeva/") + station;
+    c.prefix = topicText(c.prefix, true);
     while (c.prefix.endsWith(QLatin1Char('/')))
         c.prefix.chop(1);
+    if (c.prefix.isEmpty())
+        c.prefix = QStringLiteral("zeva/") + station;
     c.clientId = ini.ReadString(Mqtt, MqttClientId, QString()).trimmed();
     if (c.clientId.isEmpty())
         c.clientId = QStringLiteral("zeva-%1-%2").arg(station, program);

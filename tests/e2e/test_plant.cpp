@@ -64,6 +64,7 @@ TEST(Plant, ARecorderStartedBeforeItsAdapterServesModbusPublishesOnMqttAndPollsO
                                                                 32768, 0, 0, 65535, 0}))
         << "instrument 2 not read yet";
     EXPECT_TRUE(eventually([&] { return broker.Retained("t/st/link").find("\"state\":\"串口断开\"") != std::string::npos; }));
+    EXPECT_NE(broker.Retained("t/st/instrument/2").find("\"health\":null"), std::string::npos) << "no reply yet";
 
     // The device appears: polled, mapped and published at known readings.
     st.StartSim({"--instrument", "1:2:45", "--instrument", "2:6:55", "--instrument", "3:10:65"});
@@ -79,6 +80,10 @@ TEST(Plant, ARecorderStartedBeforeItsAdapterServesModbusPublishesOnMqttAndPollsO
     EXPECT_EQ(broker.Retained("t/st/status"), "online\n");
 
     // What no Modbus master may ask: exceptions 01, 03, 02; another protocol is no Modbus.
+    // The length field counts what follows it, the unit id included.
+    const std::vector<uint8_t> four = ModbusRaw(modbus, request(0x04, 64, 4));
+    ASSERT_EQ(four.size(), 6u + 3 + 8);
+    EXPECT_EQ(four[5], 3 + 8);
     EXPECT_EQ(ModbusRaw(modbus, request(0x03, 0, 1)), (std::vector<uint8_t>{0x12, 0x34, 0, 0, 0, 3, 0xFF, 0x83, 0x01}));
     EXPECT_EQ(ModbusRaw(modbus, request(0x04, 0, 126)).back(), 0x03);
     EXPECT_EQ(ModbusRaw(modbus, request(0x04, 8190, 7)).back(), 0x02);
