@@ -1,6 +1,8 @@
 // Helpers for tests.
 #include "TestSupport.h"
 
+#include <atomic>
+
 #include <QThread>
 
 #include <cerrno>
@@ -48,7 +50,14 @@ TPty::TPty()
     // the line raw itself, as it must on a real port that another program left cooked.
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
         throw std::runtime_error("openpty failed");
-    m_slaveName = name;
+    // The component opens it by a name of this pair's own: a pseudo-terminal's number is given to
+    // the next one at once (another test running beside this one), so after CloseMaster the name
+    // must be gone as a pulled adapter's is, not name somebody else's terminal.
+    static std::atomic<int> made{0};
+    m_slaveName = "/tmp/zeva-pty-" + std::to_string(::getpid()) + "-" + std::to_string(made++);
+    ::unlink(m_slaveName.c_str());
+    if (::symlink(name, m_slaveName.c_str()) != 0)
+        throw std::runtime_error("symlink to the pseudo-terminal failed");
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     fcntl(m_master, F_SETFD, FD_CLOEXEC);
     fcntl(m_slave, F_SETFD, FD_CLOEXEC);
@@ -68,6 +77,7 @@ void TPty::CloseMaster()
     if (m_master >= 0)
         close(m_master);
     m_master = -1;
+    ::unlink(m_slaveName.c_str());
 }
 
 void TPty::Write(const std::vector<uint8_t>& bytes)

@@ -17,7 +17,7 @@ bool WaitUntil(const std::function<bool()>& condition, int ms = 5000);
 void Pump(int ms);
 
 // A pseudo-terminal in the kernel's default (cooked) settings, whose master the test holds; the
-// component opens `slaveName`.
+// component opens `slaveName`, a link of its own to the slave that goes with the master.
 class TPty {
 public:
     TPty();
