@@ -157,15 +157,15 @@ std::vector<int> InstrumentBaudRates()
 
 std::vector<double> ParseGroup(TWriteGroup group, const QStringList& texts)
 {
-    const auto [spec, count] = fields(group);
+    const auto [table, count] = fields(group);
     std::vector<double> values;
     for (int i = 0; i < count; ++i) {
         const QString t = texts.value(i).trimmed();
-        values.push_back(spec[i].whole ? double(StrToInt(t)) : StrToFloat(t));
+        values.push_back(table[i].whole ? double(StrToInt(t)) : StrToFloat(t));
     }
     for (int i = 0; i < count; ++i) {
         const double v = values[std::size_t(i)];
-        const QString name = QString::fromUtf8(spec[i].name);
+        const QString name = QString::fromUtf8(table[i].name);
         if (group == TWriteGroup::Link && i == 1) {
             const std::vector<int> rates = InstrumentBaudRates();
             if (std::find(rates.begin(), rates.end(), int(v)) == rates.end()) {
@@ -178,9 +178,9 @@ std::vector<double> ParseGroup(TWriteGroup group, const QStringList& texts)
             }
             continue;
         }
-        if (!(v >= 0 && v <= spec[i].max))
+        if (!(v >= 0 && v <= table[i].max))
             throw EWriteRefused(QStringLiteral("%1 %2 超出范围 0～%3%4，未写入")
-                                    .arg(name, numberText(v), numberText(spec[i].max),
+                                    .arg(name, numberText(v), numberText(table[i].max),
                                          isTemperature(group) ? QStringLiteral(" °C") : QString()),
                                 i);
     }
