@@ -101,25 +101,42 @@ QString csvField(QString text)
 
 } // namespace
 
-bool ExportModelCsv(const QAbstractItemModel& m, const QString& fileName)
+QString CsvLine(const QStringList& fields)
+{
+    QStringList cells;
+    for (const QString& f : fields)
+        cells << csvField(f);
+    return cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
+QString ModelCsvText(const QAbstractItemModel& m)
+{
+    QStringList cells;
+    for (int c = 0; c < m.columnCount(); ++c)
+        cells << m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    QString text = CsvLine(cells);
+    for (int r = 0; r < m.rowCount(); ++r) {
+        cells.clear();
+        for (int c = 0; c < m.columnCount(); ++c)
+            cells << m.data(m.index(r, c), Qt::DisplayRole).toString();
+        text += CsvLine(cells);
+    }
+    return text;
+}
+
+bool WriteCsvFile(const QString& fileName, const QString& text)
 {
     QFile f(fileName);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    QString text;
-    QStringList cells;
-    for (int c = 0; c < m.columnCount(); ++c)
-        cells << csvField(m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
-    text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    for (int r = 0; r < m.rowCount(); ++r) {
-        cells.clear();
-        for (int c = 0; c < m.columnCount(); ++c)
-            cells << csvField(m.data(m.index(r, c), Qt::DisplayRole).toString());
-        text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    }
     // The byte-order mark lets spreadsheet programs read the Chinese titles as UTF-8.
     QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
     return f.write(bytes) == bytes.size() && f.flush();
+}
+
+bool ExportModelCsv(const QAbstractItemModel& m, const QString& fileName)
+{
+    return WriteCsvFile(fileName, ModelCsvText(m));
 }
 
 void ExportModelCsvAs(QWidget* parent, const QAbstractItemModel& model, const QString& suggested)

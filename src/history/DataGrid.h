@@ -2,6 +2,7 @@
 // one-row widget of its own, kept aligned with the grid's columns.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 class QAbstractItemModel;
@@ -33,6 +34,11 @@ private:
     TGridModel* m_model = nullptr;
 };
 
+// The model's titles and rows as CSV lines; one line of fields; a CSV text written in UTF-8 with a
+// byte-order mark (false when the file cannot be written).
+QString ModelCsvText(const QAbstractItemModel& model);
+QString CsvLine(const QStringList& fields);
+bool WriteCsvFile(const QString& fileName, const QString& text);
 // The model's rows as CSV in UTF-8 with a byte-order mark, its titles first; false when the file
 // cannot be written.
 bool ExportModelCsv(const QAbstractItemModel& model, const QString& fileName);
