@@ -69,6 +69,12 @@ const char* const Schema[] = {
     "ALTER TABLE apparatus ADD COLUMN IF NOT EXISTS removed_at timestamptz",
     // Who wrote a parameter, from stations that keep it.
     "ALTER TABLE apparatus_history ADD COLUMN IF NOT EXISTS operator text",
+    // An alarm's priority (0 紧急 .. 3 低), the value that raised it, chattering, the comment of its
+    // acknowledgement and its shelving, from stations that keep them.
+    "ALTER TABLE event_journal ADD COLUMN IF NOT EXISTS priority bigint, ADD COLUMN IF NOT EXISTS value numeric,"
+    " ADD COLUMN IF NOT EXISTS chatter bigint, ADD COLUMN IF NOT EXISTS ack_comment text,"
+    " ADD COLUMN IF NOT EXISTS shelved_until timestamptz, ADD COLUMN IF NOT EXISTS shelved_by text,"
+    " ADD COLUMN IF NOT EXISTS shelve_reason text",
     // Which station database forwards under the name: local IDs are its own.
     "ALTER TABLE station ADD COLUMN IF NOT EXISTS database_key bigint",
     // How far each of the station's tables is sent, written in the transaction of the rows it
@@ -101,7 +107,9 @@ const char* const SchemaComplete =
     " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('station') AND attname = 'database_key'"
     " AND NOT attisdropped)"
     " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('apparatus_history')"
-    " AND attname = 'operator' AND NOT attisdropped)";
+    " AND attname = 'operator' AND NOT attisdropped)"
+    " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('event_journal')"
+    " AND attname = 'shelve_reason' AND NOT attisdropped)";
 
 // Runs `body` in one transaction under the schema lock.
 template <typename F> auto inSchemaTransaction(TPgConnection& db, F body)

@@ -54,7 +54,10 @@ const TColumn JournalColumns[] = {
     {"ApparatusAddress", "apparatus_address", TValue::Integer}, {"Kind", "kind", TValue::Text},
     {"Text", "text", TValue::Text}, {"RaisedAt", "raised_at", TValue::RequiredTime},
     {"ClearedAt", "cleared_at", TValue::Time}, {"AckedAt", "acked_at", TValue::Time},
-    {"AckedBy", "acked_by", TValue::Text},
+    {"AckedBy", "acked_by", TValue::Text}, {"Priority", "priority", TValue::Integer},
+    {"Value", "value", TValue::Numeric}, {"Chatter", "chatter", TValue::Integer},
+    {"AckComment", "ack_comment", TValue::Text}, {"ShelvedUntil", "shelved_until", TValue::Time},
+    {"ShelvedBy", "shelved_by", TValue::Text}, {"ShelveReason", "shelve_reason", TValue::Text},
 };
 
 const char* const MarkRemovedApparatusSql =
@@ -280,7 +283,9 @@ void InsertHistoryRows(TPgConnection& db, const QString& station, const TQueryRe
 void UpsertJournal(TPgConnection& db, const QString& station, const TQueryResult& rows, TValueNotes& notes)
 {
     static const std::string sql = upsertSql("event_journal", JournalColumns,
-                                             {QStringLiteral("cleared_at"), QStringLiteral("acked_at"), QStringLiteral("acked_by")});
+                                             {QStringLiteral("cleared_at"), QStringLiteral("acked_at"), QStringLiteral("acked_by"),
+                                              QStringLiteral("ack_comment"), QStringLiteral("shelved_until"),
+                                              QStringLiteral("shelved_by"), QStringLiteral("shelve_reason")});
     writeRows(db, sql, station, "event_journal", JournalColumns, rows, notes);
 }
 

@@ -20,7 +20,8 @@ void TAlarmCursor::Begin(TDatabase& db)
     TQueryResult rows = SelectJournalRows(db, ids);
     for (rows.First(); !rows.Eof(); rows.Next())
         m_unsettled[rows.FieldAsInteger(QStringLiteral("ID"))] = {!rows.Field(QStringLiteral("ClearedAt")).isNull(),
-                                                                   !rows.Field(QStringLiteral("AckedAt")).isNull()};
+                                                                   !rows.Field(QStringLiteral("AckedAt")).isNull(),
+                                                                   !rows.Field(QStringLiteral("ShelvedUntil")).isNull()};
 }
 
 std::vector<TPlantAlarmEvent> TAlarmCursor::Next(TDatabase& db, const std::function<QString(int)>& name)
@@ -43,9 +44,27 @@ std::vector<TPlantAlarmEvent> TAlarmCursor::Next(TDatabase& db, const std::funct
         e.cleared = time(r.Field(QStringLiteral("ClearedAt")));
         e.acked = time(r.Field(QStringLiteral("AckedAt")));
         e.by = r.FieldAsString(QStringLiteral("AckedBy"));
+        const QVariant priority = r.Field(QStringLiteral("Priority"));
+        e.priority = priority.isNull() ? QString() : PriorityText(int(priority.toLongLong()));
+        e.comment = r.FieldAsString(QStringLiteral("AckComment"));
+        e.shelvedUntil = time(r.Field(QStringLiteral("ShelvedUntil")));
         TSeen& seen = m_unsettled[id];
         if (fresh) {
             e.event = QStringLiteral("raised");
+            events.push_back(e);
+        }
+        if (e.shelvedUntil.isValid() && !seen.shelved) {
+            seen.shelved = true;
+            TPlantAlarmEvent s = e;
+            s.event = QStringLiteral("shelved");
+            s.by = r.FieldAsString(QStringLiteral("ShelvedBy"));
+            s.reason = r.FieldAsString(QStringLiteral("ShelveReason"));
+            events.push_back(s);
+        } else if (!e.shelvedUntil.isValid() && seen.shelved) {
+            // Back from the shelf unacknowledged.
+            seen.shelved = false;
+            seen.acked = false;
+            e.event = QStringLiteral("returned");
             events.push_back(e);
         }
         if (e.cleared.isValid() && !seen.cleared) {

@@ -1,4 +1,5 @@
-// The journal's alarms as events for the plant: each alarm raised, cleared and acknowledged since
+// The journal's alarms as events for the plant: each alarm raised, cleared, acknowledged, shelved and
+// returned from the shelf since
 // the cursor began, once each and in order, read back from the table that holds them.
 #pragma once
 
@@ -22,6 +23,7 @@ private:
     struct TSeen {
         bool cleared = false;
         bool acked = false;
+        bool shelved = false;
     };
     qint64 m_lastId = 0;
     std::map<qint64, TSeen> m_unsettled;

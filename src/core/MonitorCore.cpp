@@ -35,6 +35,9 @@ TMonitorCore::TMonitorCore(QObject* parent) : QObject(parent)
     connect(m_recordingWait, &QTimer::timeout, this, [this] { sayRecordingWaits(); });
     m_reconnect = new TReconnect(*m_comM, [this] { guard([this] { reopened(); }); }, this);
     connect(m_timerA, &QTimer::timeout, this, [this] { guard([this] { TimerATimer(); }); });
+    m_shelfTimer = new QTimer(this);
+    m_shelfTimer->setInterval(5000);
+    connect(m_shelfTimer, &QTimer::timeout, this, [this] { guard([this] { ReturnShelved(); }); });
     m_comM->OnRequestHangup = [this](TComm*) { guard([this] { ComMRequestHangup(); }); };
     m_comM->OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
         guard([&] { ComMReceiveData(sender, buffer, length); });
@@ -121,6 +124,7 @@ void TMonitorCore::readSettings(const QString& dir)
     s.Follow = m_settings->ReadInteger(SettingsKey::Chart, SettingsKey::Follow, 0) != 0;
     s.AutoScale = m_settings->ReadInteger(SettingsKey::Chart, SettingsKey::AutoScale, 0) != 0;
     s.Beep = m_settings->ReadInteger(SettingsKey::Alarm, SettingsKey::Beep, 1) != 0;
+    readAlarmPolicy();
     m_writeErrors += st.WriteErrors;
 }
 
@@ -259,8 +263,15 @@ bool TMonitorCore::openDatabase()
         return false;
     startRecordWriter();
     try {
-        if (EnsureEventJournal(m_db))
+        switch (EnsureEventJournal(m_db)) {
+        case TJournalUpgrade::Created:
             LogError(QStringLiteral("数据库中没有报警记录表 EventJournal，已新建（其他表未改动）"));
+            break;
+        case TJournalUpgrade::Columns:
+            LogError(QStringLiteral("报警记录表 EventJournal 已加上优先级、数值、抖动、确认备注和搁置的列"));
+            break;
+        case TJournalUpgrade::None: break;
+        }
     } catch (const EDatabaseError& e) {
         // The monitoring does not depend on it.
         LogError(QStringLiteral("无法新建报警记录表 EventJournal：") + QString::fromUtf8(e.what()));
@@ -303,6 +314,7 @@ void TMonitorCore::startPolling()
     }
     m_poll.Fill(addresses);
     m_health.SetPolled(polled, names);
+    readThresholds();
     m_health.SetReport([this](const QString& change) {
         LogError(change);
         plantAllChanged(); // an instrument's health or the link's state
@@ -320,6 +332,7 @@ void TMonitorCore::Stop(std::chrono::milliseconds flush)
 {
     m_trendFiller.reset(); // its step ends within a moment; the last rows need the database
     m_timerA->stop();
+    m_shelfTimer->stop();
     stopPlant();
     m_recordingWait->stop();
     m_reconnect->Stop();
@@ -438,6 +451,7 @@ void TMonitorCore::journaled()
     // Only now, with the alarms stored, are they shown.
     QStringList raised;
     raised.swap(m_raisedNotShown);
+    readShelved(); // a raise may have joined a shelved alarm
     emit alarmsChanged();
     // Those already alerted while the database took nothing are not alerted again.
     alert(raised.mid(std::min<qsizetype>(m_alertedEarly, raised.size())));
@@ -482,7 +496,8 @@ void TMonitorCore::ComMReceiveData(TComm*, const uint8_t* Buffer, uint16_t Buffe
     }
     if (out.kind == TMonitorReply::Live) {
         const TAddressReadings& r = m_state.ByAddress[out.address]; // just filled by this reply
-        journal(m_alarms.Live(out.address, *r.live, (*r.status)[0], (*r.status)[1]));
+        journal(m_alarms.Live(out.address, *r.live, (*r.status)[0], (*r.status)[1], m_unaskedClock.elapsed(),
+                              m_t4[out.address]));
     }
     if (out.kind == TMonitorReply::Ignored)
         return; // wrong marker: not even the recording step
@@ -524,7 +539,7 @@ void TMonitorCore::SetLinkUp(bool up)
         m_health.Reconnected(now);
     else if (!up)
         m_health.Hangup(now);
-    journal(m_alarms.LinkDown(!up));
+    journal(m_alarms.LinkDown(!up, m_unaskedClock.elapsed()));
     plantStationChanged();
     emit linkChanged();
 }
@@ -554,7 +569,8 @@ void TMonitorCore::ResumeAfterConfiguration()
 
 void TMonitorCore::syncInterrupted(uint8_t address)
 {
-    journal(m_alarms.Interrupted(address, m_health.State(address) == TInstrumentState::Interrupted));
+    journal(m_alarms.Interrupted(address, m_health.State(address) == TInstrumentState::Interrupted,
+                                 m_unaskedClock.elapsed()));
 }
 
 void TMonitorCore::journal(const std::vector<TJournalOp>& ops)
@@ -571,11 +587,20 @@ void TMonitorCore::journal(const std::vector<TJournalOp>& ops)
         e.address = op.address;
         e.kind = op.kind;
         e.text = op.text;
+        if (IsAlarmKind(op.kind))
+            e.priority = int(m_policy.PriorityOf(op.kind));
+        e.value = op.value;
+        e.chatter = op.chatter;
         m_writer->Post(e);
         const QString said =
             op.address < 0 ? op.text : m_health.InstrumentText(uint8_t(op.address)) + QStringLiteral("：") + op.text;
-        // A raised alarm is said once it is stored (see alert); the rest at once.
-        if (op.what == TJournalOp::What::Raise)
+        // A raised alarm is said once it is stored (see alert); the rest at once. One raised while
+        // the same is shelved is shelved with it, and not alerted.
+        const auto shelf = m_shelved.find({op.address, op.kind});
+        const bool shelved = shelf != m_shelved.end() && shelf->second.until > now;
+        if (op.what == TJournalOp::What::Raise && shelved)
+            LogError(QStringLiteral("报警（已搁置）：") + said);
+        else if (op.what == TJournalOp::What::Raise)
             m_raisedNotShown << said;
         else
             LogError((op.what == TJournalOp::What::Clear ? QStringLiteral("报警解除：") : QStringLiteral("事件：")) + said);
@@ -592,6 +617,8 @@ void TMonitorCore::journal(const std::vector<TJournalOp>& ops)
 void TMonitorCore::JournalEvent(int address, const TJournalKind& kind, const QString& detail)
 {
     journal({MakeJournalOp(TJournalOp::What::Event, address, kind, detail)});
+    if (QLatin1String(kind.code) == QLatin1String(JournalKind::ParameterWrite.code))
+        readThresholds(); // a new T4 counts from the next reply
 }
 
 void TMonitorCore::restoreOpenAlarms()
@@ -605,6 +632,8 @@ void TMonitorCore::restoreOpenAlarms()
     } catch (const EDatabaseError& e) {
         LogError(QString::fromUtf8(e.what()));
     }
+    readShelved();
+    m_shelfTimer->start();
     // The port is open: a link-down alarm left by an earlier run is over. Still waiting for the
     // device: the alarm stands (restored above, not raised again).
     if (!m_portWaited)
@@ -636,11 +665,5 @@ TMonitorCore::TAlarmCount TMonitorCore::CountAlarms()
     return {m_unacknowledged, failing ? qint64(m_raisedNotShown.size()) : 0};
 }
 
-void TMonitorCore::Acknowledge(const std::vector<qint64>& ids, const QString& user)
-{
-    AcknowledgeJournal(m_db, ids, QDateTime::currentDateTime(), user);
-    plantAlarmsChanged();
-    emit alarmsChanged();
-}
 
 } // namespace zeva

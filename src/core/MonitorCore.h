@@ -20,6 +20,7 @@
 #include "RecordingLock.h"
 #include "ReplyHandling.h"
 #include "RxBuffer.h"
+#include "Statements.h"
 #include "Trend.h"
 #include "WriteRights.h"
 
@@ -32,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 
 class QTimer;
 
@@ -143,8 +145,33 @@ public:
     };
     TAlarmCount CountAlarms();
     qint64 StoredUnacknowledged() const { return m_unacknowledged; }
-    // The operator acknowledges journal rows (the alarm counts change).
-    void Acknowledge(const std::vector<qint64>& ids, const QString& user);
+    // The operator acknowledges journal rows (all unacknowledged when `ids` is empty), with a
+    // comment when it is not blank (the alarm counts change).
+    void Acknowledge(const std::vector<qint64>& ids, const QString& user, const QString& comment = {});
+
+    // ---- alarm management ----
+    const TAlarmPolicy& AlarmPolicy() const { return m_policy; }
+    // What the banner, the overview and the repeated beep go by, read again in one go (the last
+    // one stands while the database takes nothing: no window waits for a locked database).
+    struct TAlarmView {
+        TAlarmSummary summary;
+        std::map<int, int> standing;  // the most urgent standing priority per address (-1: the bus)
+        std::vector<qint64> beeping;  // standing, unacknowledged, of priority 高 or above
+    };
+    const TAlarmView& AlarmView();
+    // Shelves the journal's alarms among `ids` until `until`: they leave every count and the
+    // banner; journaled with the reason. Returns how many were shelved (an alarm cleared and
+    // acknowledged already is not).
+    int Shelve(const std::vector<qint64>& ids, const QDateTime& until, const QString& user, const QString& reason);
+    // Shelved alarms whose time is up and whose condition still holds come back unacknowledged
+    // (the core asks every few seconds; a test may ask at once).
+    void ReturnShelved();
+    // Silences the repeated beep for the alarms standing now; a later one beeps again.
+    void Mute(const QString& user);
+    // An unacknowledged, unshelved, unmuted alarm of priority 高 or above stands (as the last
+    // AlarmView read): the window beeps again (every RepeatBeepMs).
+    bool BeepDue() const;
+    static constexpr int RepeatBeepMs = 5000;
 
     // An event of the configuration window (a parameter write, a black-box clear, a forced output).
     void JournalEvent(int address, const TJournalKind& kind, const QString& detail);
@@ -214,6 +241,10 @@ private:
     void restoreOpenAlarms();
     void alert(const QStringList& texts);
     void centralChangedHere(const TForwarder::TStatus& status);
+    // [Alarm]'s delays and priorities, and each polled address's T4 from the registry.
+    void readAlarmPolicy();
+    void readThresholds();
+    void readShelved();
     // A value of the state that Data.ini keeps: the file first (when there is one), then memory.
     template <typename T> void keep(const QString& section, const QString& key, T& value, T now);
 
@@ -250,6 +281,12 @@ private:
     std::unique_ptr<TMqttPublisher> m_mqtt;
     TAlarmCursor m_alarmCursor;
     std::array<QDateTime, 256> m_replyTime{}; // of each address's newest accepted reply
+    TAlarmPolicy m_policy;
+    std::array<std::optional<double>, 256> m_t4{}; // each enabled address's trip threshold
+    std::map<std::pair<int, QString>, TShelved> m_shelved; // shelved alarms by address and kind
+    std::set<qint64> m_muted;                      // alarms whose repeated beep is silenced
+    TAlarmView m_view;
+    QTimer* m_shelfTimer = nullptr;
 };
 
 } // namespace zeva

@@ -96,9 +96,14 @@ TPlantInstrument TMonitorCore::plantInstrument(uint8_t address) const
     in.blackBox = r.blackBox;
     if (r.status)
         in.lamps = LampBits((*r.status)[0], (*r.status)[1]);
+    // A shelved alarm is not counted until it returns.
+    const auto standing = [&](const TJournalKind& kind) {
+        const auto shelf = m_shelved.find({address, QLatin1String(kind.code)});
+        return m_alarms.Active(address, kind) && (shelf == m_shelved.end() || !shelf->second.due.isValid()) ? 1 : 0;
+    };
     for (const TJournalKind& kind : LiveAlarms)
-        in.standing += m_alarms.Active(address, kind) ? 1 : 0;
-    in.standing += m_alarms.Active(address, JournalKind::Interrupted) ? 1 : 0;
+        in.standing += standing(kind);
+    in.standing += standing(JournalKind::Interrupted);
     return in;
 }
 

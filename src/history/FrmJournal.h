@@ -1,5 +1,6 @@
-// TFrmJournal: the alarm and event journal, not modal. Active alarms first, then the rest, newest
-// first; filtered by instrument and date; acknowledgement of the selected rows or of all.
+// TFrmJournal: the alarm and event journal, not modal. Active alarms first (the most urgent first),
+// then the rest, newest first; filtered by instrument and date; acknowledgement of the selected rows
+// or of all, with a comment; shelving; and the statistics page.
 #pragma once
 
 #include "Database.h"
@@ -11,6 +12,8 @@
 #include <vector>
 
 class QComboBox;
+class QLineEdit;
+class QTabWidget;
 class QDateEdit;
 class QLabel;
 class QPushButton;
@@ -20,6 +23,17 @@ class QVBoxLayout;
 namespace zeva {
 
 class TMonitorCore;
+class TStatsPage;
+
+// How long and why the selected alarms are shelved.
+class TShelveDialog : public QDialog {
+public:
+    explicit TShelveDialog(QWidget* parent);
+    int Minutes() const;
+    QComboBox* For = nullptr;
+    QLineEdit* Reason = nullptr;
+    QPushButton* Ok = nullptr;
+};
 
 // The journal's rows as the window shows them: the IDs of the filter at once, each row's columns
 // read a page at a time when the view first shows it (100,000 rows open in a blink).
@@ -56,8 +70,17 @@ public:
     // The rows shown as CSV; false when the file cannot be written.
     bool ExportCsv(const QString& fileName) const;
     void ButExportClick();
+    // Asks how long and why, then shelves the selected alarms.
+    void ShelveButtonClick();
+    // Shelves the selected alarms for `minutes` with `reason` (not blank); how many were shelved.
+    int ShelveSelected(int minutes, const QString& reason);
 
     TJournalModel* Model() const { return m_model; }
+
+    QTabWidget* Tabs = nullptr; // 记录, 统计
+    TStatsPage* Stats = nullptr;
+    QLineEdit* AckComment = nullptr; // taken by 确认 and 全部确认 when it holds text
+    QPushButton* ShelveButton = nullptr;
 
     QComboBox* Instrument = nullptr; // 全部, 总线, then each instrument
     QDateEdit* DateFrom = nullptr;
@@ -72,6 +95,7 @@ public:
 
 private:
     void acknowledge(const std::vector<qint64>& ids);
+    std::vector<qint64> selectedIds() const;
 
     void buildFilters(QVBoxLayout* root);
     void buildGrid(QVBoxLayout* root);

@@ -1,6 +1,9 @@
 // TFrmMain's handlers: creation, the start-up sequence, selection, polling, replies, chart, closing.
 #include "FrmMain.h"
 
+#include "Colors.h"
+#include "WriteRights.h"
+
 #include "ErrorLog.h"
 
 #include "Application.h"
@@ -105,6 +108,10 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ChartView && event->type() == QEvent::Resize)
         placePanel2();
+    if (watched == AlarmBanner && event->type() == QEvent::MouseButtonRelease) {
+        Guard([this] { ButAlarmsClick(); });
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -307,22 +314,63 @@ void TFrmMain::alert(const QStringList& texts)
 {
     // The core has put them on the standard error output.
     if (m_core->State().Beep)
-        QApplication::beep();
+        beep();
     NotifyDesktop(MainCaption, texts.join(QLatin1Char('\n')));
+    m_beepTimer->start(); // the repeats count from this beep
+}
+
+void TFrmMain::beep()
+{
+    ++m_beeps;
+    QApplication::beep();
+}
+
+void TFrmMain::MuteButtonClick()
+{
+    m_core->Mute(OperatingSystemUser());
+    MuteButton->setEnabled(false);
 }
 
 void TFrmMain::RefreshAlarmBanner()
 {
     // Alarms raised while the database takes nothing are counted too, and said to be waiting.
     const TMonitorCore::TAlarmCount count = m_core->CountAlarms();
-    const qint64 shown = count.stored + count.waiting;
-    AlarmBanner->setText(QStringLiteral("%1 条未确认报警").arg(shown) +
-                         (count.waiting > 0 ? QStringLiteral("（其中 %1 条尚未存入数据库）").arg(count.waiting) : QString()));
-    AlarmBanner->setVisible(shown > 0);
-    if (shown > 0 && !m_blinkTimer->isActive())
+    const TMonitorCore::TAlarmView& view = m_core->AlarmView();
+    const TAlarmSummary& summary = view.summary;
+    const qint64 unacknowledged = count.stored + count.waiting;
+    QString text = QStringLiteral("%1 条未确认报警").arg(unacknowledged) +
+                   (count.waiting > 0 ? QStringLiteral("（其中 %1 条尚未存入数据库）").arg(count.waiting) : QString());
+    if (summary.standing > 0)
+        text += QStringLiteral("，%1 条未消除").arg(summary.standing);
+    if (summary.topPriority >= 0) {
+        const QString where = summary.topAddress < 0 ? QStringLiteral("总线")
+                                                     : m_core->Health().InstrumentText(uint8_t(summary.topAddress));
+        text = QStringLiteral("【%1】%2：%3 ｜ ").arg(PriorityText(summary.topPriority), where, summary.topText) + text;
+    }
+    // Not yet stored, an alarm's priority is not known: the most urgent colour.
+    m_bannerPriority = summary.topPriority >= 0 && count.waiting == 0 ? summary.topPriority : 0;
+    const bool show = unacknowledged > 0 || summary.standing > 0;
+    AlarmBanner->setText(show ? text : QStringLiteral(" "));
+    AlarmBanner->setVisible(show);
+    if (unacknowledged > 0 && !m_blinkTimer->isActive())
         m_blinkTimer->start();
-    else if (shown == 0)
+    else if (unacknowledged == 0) {
         m_blinkTimer->stop();
+        m_bannerBright = true;
+    }
+    paintBanner();
+    MuteButton->setEnabled(m_core->BeepDue());
+    m_standing = view.standing;
+    refreshOverview();
+}
+
+void TFrmMain::paintBanner()
+{
+    const QColor back = PriorityColor(m_bannerPriority);
+    const QColor fore = PriorityTextColor(m_bannerPriority);
+    AlarmBanner->setStyleSheet(QStringLiteral("background: %1; color: %2; font-weight: bold; padding: 2px;")
+                                   .arg((m_bannerBright ? back : back.darker(250)).name(),
+                                        (m_bannerBright ? fore : back.lighter(160)).name()));
 }
 
 void TFrmMain::ButAlarmsClick()
@@ -381,8 +429,15 @@ void TFrmMain::refreshOverview()
             static_cast<TMarkStrip*>(Overview->cellWidget(r, 6))
                 ->Set(StatusMarks((*readings.status)[0], (*readings.status)[1]), stale);
         QTableWidgetItem* state = Overview->item(r, 7);
-        state->setText(StateText(h.state));
-        state->setBackground(HealthColor(h.state));
+        // The instrument's own state means nothing while the port is gone.
+        const bool portGone = health.Link() == TLinkState::Disconnected;
+        state->setText(portGone ? StateText(health.Link()) : StateText(h.state));
+        state->setBackground(portGone ? HealthColor(health.Link()) : HealthColor(h.state));
+        // The row in the colour of its most urgent standing alarm.
+        const auto standing = m_standing.find(address);
+        const QBrush back = standing == m_standing.end() ? QBrush() : QBrush(PriorityColor(standing->second).lighter(150));
+        for (int c : {0, 1, 2, 3, 4, 5, 8, 9})
+            Overview->item(r, c)->setBackground(back);
         Overview->item(r, 8)->setText(h.lastReplyMs == 0 ? QStringLiteral("—")
                                                          : QDateTime::fromMSecsSinceEpoch(h.lastReplyMs)
                                                                .toString(QStringLiteral("HH:mm:ss")));

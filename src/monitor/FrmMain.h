@@ -10,6 +10,8 @@
 #include <QFont>
 #include <QWidget>
 
+#include <map>
+
 #include <functional>
 #include <memory>
 
@@ -78,6 +80,10 @@ public:
     void FollowLatestClick();
     void AutoScaleBoxClick();
     void ButAlarmsClick();
+    // Silences the repeated beep for the alarms standing now (they stay unacknowledged).
+    void MuteButtonClick();
+    // Beeps sounded for alarms since the start (the first beep of a new alarm and the repeats).
+    int BeepCount() const { return m_beeps; }
     // Selects the instrument of that overview row as choosing its address would.
     void OverviewDoubleClick(int row);
     static constexpr int OverviewColumns = 10;
@@ -115,6 +121,8 @@ private:
     void refreshOverview();
     void refreshCentral();
     void alert(const QStringList& texts);
+    void beep();
+    void paintBanner();
 
     TMonitorCore* m_core = nullptr;
     // The enabled instruments, searched by the two selection handlers.
@@ -128,6 +136,10 @@ private:
     bool m_stale = false;
     QTimer* m_blinkTimer = nullptr;
     bool m_bannerBright = true;
+    int m_bannerPriority = 0;       // the colour of the most urgent alarm it names
+    std::map<int, int> m_standing;  // the overview's colours: most urgent standing priority per address
+    QTimer* m_beepTimer = nullptr;  // repeats the beep while an alarm of priority 高 or above waits
+    int m_beeps = 0;
     QFont m_overviewLarge;
     TChartFeed m_feed{nullptr};
     TChartTools* m_tools = nullptr;
@@ -185,7 +197,8 @@ public:
     QPushButton* ExportButton = nullptr;
     QPushButton* PrintButton = nullptr;
     TChartTools& ChartTools() { return *m_tools; }
-    QLabel* AlarmBanner = nullptr;     // "N 条未确认报警", blinking
+    QLabel* AlarmBanner = nullptr;     // the most urgent alarm and the counts, blinking
+    QPushButton* MuteButton = nullptr; // 静音(&M)
     QPushButton* ButAlarms = nullptr;  // 报警记录(&A)
     QPushButton* ButTrend = nullptr;   // 趋势分析(&T)
 };

@@ -49,13 +49,30 @@ void TFrmMain::buildControls()
 
     TitleLabel = Named(BigTitle(MainCaption, this, 6), "TitleLabel");
     root->addWidget(TitleLabel);
-    // While unacknowledged alarms exist; it blinks and never takes the focus.
+    // While alarms stand or wait for acknowledgement; it blinks while some are unacknowledged, never
+    // takes the focus, opens the journal on a click and keeps its place when hidden (nothing below
+    // it moves when it comes).
+    auto* bannerRow = new QHBoxLayout;
     AlarmBanner = Named(new QLabel(this), "AlarmBanner");
     AlarmBanner->setAlignment(Qt::AlignCenter);
     AlarmBanner->setFocusPolicy(Qt::NoFocus);
-    AlarmBanner->setStyleSheet(QStringLiteral("background: #d01010; color: white; font-weight: bold; padding: 2px;"));
+    AlarmBanner->setCursor(Qt::PointingHandCursor);
+    AlarmBanner->setToolTip(QStringLiteral("单击打开报警记录"));
+    AlarmBanner->installEventFilter(this);
+    MuteButton = Named(new QPushButton(QStringLiteral("静音(&M)"), this), "MuteButton");
+    MuteButton->setToolTip(QStringLiteral("停止此刻存在的报警的重复提示音，不确认报警"));
+    MuteButton->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{AlarmBanner, MuteButton}) {
+        QSizePolicy keep = w->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(keep);
+    }
+    AlarmBanner->setText(QStringLiteral(" "));
+    AlarmBanner->setMinimumHeight(MuteButton->sizeHint().height());
     AlarmBanner->hide();
-    root->addWidget(AlarmBanner);
+    bannerRow->addWidget(AlarmBanner, 1);
+    bannerRow->addWidget(MuteButton);
+    root->addLayout(bannerRow);
 
     auto* body = new QHBoxLayout;
     root->addLayout(body, 1);
@@ -66,6 +83,8 @@ void TFrmMain::buildControls()
     m_healthTimer->setInterval(250); // the overview follows the replies closely
     m_blinkTimer = Named(new QTimer(this), "BlinkTimer");
     m_blinkTimer->setInterval(1000);
+    m_beepTimer = Named(new QTimer(this), "BeepTimer");
+    m_beepTimer->setInterval(TMonitorCore::RepeatBeepMs);
 }
 
 void TFrmMain::buildLeftColumn(QBoxLayout* body)
@@ -367,9 +386,14 @@ void TFrmMain::connectHandlers()
     ConnectGuarded(m_blinkTimer, &QTimer::timeout, this, [this] {
         // Blinks by its colours, so the layout never moves.
         m_bannerBright = !m_bannerBright;
-        AlarmBanner->setStyleSheet(m_bannerBright ? QStringLiteral("background: #d01010; color: white; font-weight: bold; padding: 2px;")
-                                          : QStringLiteral("background: #600000; color: #ffb0b0; font-weight: bold; padding: 2px;"));
+        paintBanner();
     });
+    ConnectGuarded(m_beepTimer, &QTimer::timeout, this, [this] {
+        if (m_core->BeepDue() && m_core->State().Beep)
+            beep();
+        MuteButton->setEnabled(m_core->BeepDue());
+    });
+    ConnectGuarded(MuteButton, &QPushButton::clicked, this, [this] { MuteButtonClick(); });
 }
 
 } // namespace zeva

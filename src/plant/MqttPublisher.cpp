@@ -72,6 +72,12 @@ QByteArray AlarmPayload(const TPlantAlarmEvent& e)
                   {"cleared", timeValue(e.cleared)},
                   {"acked", timeValue(e.acked)},
                   {"by", e.by.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(e.by)}};
+    // Added later, after the fields above; null when not known.
+    const auto text = [](const QString& t) { return t.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(t); };
+    o.insert(QStringLiteral("priority"), text(e.priority));
+    o.insert(QStringLiteral("comment"), text(e.comment));
+    o.insert(QStringLiteral("shelvedUntil"), timeValue(e.shelvedUntil));
+    o.insert(QStringLiteral("reason"), text(e.reason));
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

@@ -36,13 +36,17 @@ struct TPlantStation {
 
 struct TPlantAlarmEvent {
     qint64 id = 0;
-    QString event; // raised, cleared, acked
+    QString event; // raised, cleared, acked, shelved, returned
     QString kind;
     int address = -1;
     QString name;
     QString text;
     QDateTime raised, cleared, acked;
-    QString by;
+    QString by;        // who acknowledged it; for "shelved" who shelved it
+    QString priority;  // 紧急, 高, 中, 低
+    QString comment;   // the acknowledgement's
+    QDateTime shelvedUntil;
+    QString reason;    // the shelving's
 };
 
 // The lamps as bits (0..3 phase A..D, 4 door, 5 fan, 6 alarm output, 7 trip output, 8 fault), each

@@ -71,7 +71,8 @@ QByteArray lineOf(const TPendingItem& item)
     } else {
         const TJournalEntry& j = std::get<TJournalEntry>(item);
         fields << "J" << QByteArray::number(int(j.what)) << j.when.toString(Qt::ISODateWithMs).toUtf8()
-               << QByteArray::number(j.address) << escaped(j.kind) << escaped(j.text);
+               << QByteArray::number(j.address) << escaped(j.kind) << escaped(j.text) << QByteArray::number(j.priority)
+               << (j.value ? number(*j.value) : QByteArray()) << QByteArray(j.chatter ? "1" : "0");
     }
     return fields.join('\t') + '\n';
 }
@@ -104,7 +105,8 @@ bool itemOf(const QByteArray& line, TPendingItem& item)
         item = r;
         return ok && r.when.isValid();
     }
-    if (f.size() == 6 && f[0] == "J") {
+    // Files kept by older versions have no priority, value and chatter.
+    if ((f.size() == 6 || f.size() == 9) && f[0] == "J") {
         TJournalEntry j;
         const int what = integer(f[1]);
         j.what = TJournalEntry::What(std::clamp(what, 0, 2));
@@ -112,6 +114,12 @@ bool itemOf(const QByteArray& line, TPendingItem& item)
         j.address = integer(f[3]);
         j.kind = unescaped(f[4]);
         j.text = unescaped(f[5]);
+        if (f.size() == 9) {
+            j.priority = integer(f[6]);
+            if (!f[7].isEmpty())
+                j.value = real(f[7]);
+            j.chatter = f[8] == "1";
+        }
         item = j;
         return ok && what >= 0 && what <= 2 && j.when.isValid();
     }

@@ -35,7 +35,7 @@ template <typename Items, typename ItemOf> void writeItems(TDatabase& db, const 
             if (j.what == TJournalEntry::What::Clear)
                 ClearJournal(db, j.address, j.kind, j.when);
             else
-                InsertJournal(db, j.address, j.kind, j.text, j.when);
+                InsertJournal(db, j);
         }
         db.Exec(QStringLiteral("COMMIT"));
     } catch (const EDatabaseError&) {

@@ -39,6 +39,9 @@ struct TJournalEntry {
     int address = -1; // -1: the whole bus
     QString kind;
     QString text;
+    int priority = -1;           // an alarm's (0 紧急 .. 3 低); -1 for an event
+    std::optional<double> value; // what raised the alarm
+    bool chatter = false;
 };
 
 class TRecordWriter {

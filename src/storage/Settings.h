@@ -33,6 +33,11 @@ inline const QString TrendRange = QStringLiteral("Range");
 // A new alarm beeps (1, missing) or not (0).
 inline const QString Alarm = QStringLiteral("Alarm");
 inline const QString Beep = QStringLiteral("Beep");
+// [Alarm]: seconds a condition holds before it is raised, and is gone before it is cleared (0,
+// missing); Priority.<kind code>=紧急|高|中|低 overrides that kind's priority.
+inline const QString OnDelay = QStringLiteral("OnDelay");
+inline const QString OffDelay = QStringLiteral("OffDelay");
+inline const QString PriorityPrefix = QStringLiteral("Priority.");
 // Only members of this group may change instruments and the registry, once it exists on the machine
 // (missing: zeva-engineer).
 inline const QString Security = QStringLiteral("Security");

@@ -4,6 +4,7 @@
 #include "Trend.h"
 
 #include "Convert.h"
+#include "RecordWriter.h"
 
 #include <QRandomGenerator>
 #include <QSqlError>
@@ -74,11 +75,20 @@ const char* const JournalSchema[] = {
     "CREATE TABLE EventJournal ("
     " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
     " ApparatusID INTEGER, ApparatusAddress INTEGER, Kind TEXT NOT NULL, Text TEXT,"
-    " RaisedAt TEXT NOT NULL, ClearedAt TEXT, AckedAt TEXT, AckedBy TEXT)",
+    " RaisedAt TEXT NOT NULL, ClearedAt TEXT, AckedAt TEXT, AckedBy TEXT, Priority INTEGER, Value REAL,"
+    " Chatter INTEGER, AckComment TEXT, ShelvedUntil TEXT, ShelvedBy TEXT, ShelveReason TEXT)",
     "CREATE INDEX EventJournalByTime ON EventJournal(RaisedAt)",
     "CREATE INDEX EventJournalOpen ON EventJournal(ApparatusAddress, Kind) WHERE ClearedAt IS NULL",
     "CREATE INDEX EventJournalUnacknowledged ON EventJournal(ID) WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'",
 };
+// Columns the journal gained later (in the table above too); a journal without them gets them at
+// the program's start.
+const char* const JournalLaterColumns[][2] = {
+    {"Priority", "INTEGER"}, {"Value", "REAL"}, {"Chatter", "INTEGER"}, {"AckComment", "TEXT"},
+    {"ShelvedUntil", "TEXT"}, {"ShelvedBy", "TEXT"}, {"ShelveReason", "TEXT"},
+};
+const char* const JournalShelvedIndex =
+    "CREATE INDEX IF NOT EXISTS EventJournalShelved ON EventJournal(ShelvedUntil) WHERE ShelvedUntil IS NOT NULL";
 
 // Where the forwarder to the central database has got to, per table.
 const char* const ForwardSchema =
@@ -142,9 +152,13 @@ const QString SelectHistoryAfter = QStringLiteral(
     "SELECT HistoryID, InDate, ApparatusName, ApparatusAddress, ApparatusBate, ApparatusType, Implication, "
     "T1, T2, T3, T4, T5, T6, T7, AAtoneT, BAtoneT, CAtoneT, DAtoneT, TF, RUN, Operator FROM ApparatusHistory "
     "WHERE HistoryID > :id ORDER BY HistoryID LIMIT :n");
-const QString SelectJournalAfter = QStringLiteral(
-    "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
-    "WHERE ID > :id ORDER BY ID LIMIT :n");
+// A journal row as it is shown and forwarded (the first nine columns in this order), with the
+// instrument's present name last.
+#define ZEVA_JOURNAL_FIELDS                                                                                            \
+    "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy, Priority, Value, "  \
+    "Chatter, AckComment, ShelvedUntil, ShelvedBy, ShelveReason, "                                                     \
+    "(SELECT ApparatusName FROM Apparatus a WHERE a.ID = EventJournal.ApparatusID) AS ApparatusName FROM EventJournal "
+const QString SelectJournalAfter = QStringLiteral(ZEVA_JOURNAL_FIELDS "WHERE ID > :id ORDER BY ID LIMIT :n");
 const QString SelectUnsettledAlarms = QStringLiteral(
     "SELECT ID FROM EventJournal WHERE Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR AckedAt IS NULL) ORDER BY ID");
 const QString LastIds = QStringLiteral(
@@ -190,31 +204,71 @@ const QString SelectHistory = QStringLiteral("SELECT * FROM ApparatusHistory ORD
 const QString InsertApparatus = QStringLiteral(
     "INSERT INTO Apparatus(ApparatusName,ApparatusAddress,ApparatusType,Implication,CFlag) "
     "VALUES(:name,:address,:type,:implication,:flag)");
+// An alarm raised while the same alarm of the same instrument is shelved is shelved with it.
 const QString InsertJournal = QStringLiteral(
-    "INSERT INTO EventJournal(ApparatusID,ApparatusAddress,Kind,Text,RaisedAt) VALUES(:id,:address,:kind,:text,:p1)");
+    "INSERT INTO EventJournal(ApparatusID,ApparatusAddress,Kind,Text,RaisedAt,Priority,Value,Chatter,"
+    "ShelvedUntil,ShelvedBy,ShelveReason) "
+    "SELECT :id,:address,:kind,:text,:p1,:priority,:value,:chatter,s.ShelvedUntil,s.ShelvedBy,s.ShelveReason "
+    "FROM (SELECT 1) LEFT JOIN (SELECT ShelvedUntil, ShelvedBy, ShelveReason FROM EventJournal "
+    "WHERE :alarm AND ShelvedUntil > :p1 AND Kind = :kind AND ApparatusAddress IS :address ORDER BY ID DESC LIMIT 1) s");
 const QString ClearJournal = QStringLiteral(
     "UPDATE EventJournal SET ClearedAt = :p1 WHERE ID = (SELECT max(ID) FROM EventJournal WHERE Kind = :kind AND "
     "ApparatusAddress IS :address AND ClearedAt IS NULL AND Kind LIKE 'alarm.%')");
-const QString AcknowledgeJournal = QStringLiteral(
-    "UPDATE EventJournal SET AckedAt = :p1, AckedBy = :user WHERE ID = :id AND AckedAt IS NULL AND Kind LIKE 'alarm.%'");
-const QString AcknowledgeAllJournal = QStringLiteral(
-    "UPDATE EventJournal SET AckedAt = :p1, AckedBy = :user WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
-const QString CountUnacknowledged =
-    QStringLiteral("SELECT count(*) AS n FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
-// Two passes, each in the key's order (no sort of the whole table): the active alarms, then the
+const QString AcknowledgeJournal =
+    QStringLiteral("UPDATE EventJournal SET AckedAt = :p1, AckedBy = :user, AckComment = :comment "
+                   "WHERE ID = :id AND AckedAt IS NULL AND Kind LIKE 'alarm.%'");
+const QString AcknowledgeAllJournal =
+    QStringLiteral("UPDATE EventJournal SET AckedAt = :p1, AckedBy = :user, AckComment = :comment "
+                   "WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%'");
+// A shelved alarm counts nowhere until it returns.
+const QString CountUnacknowledged = QStringLiteral(
+    "SELECT count(*) AS n FROM EventJournal WHERE AckedAt IS NULL AND Kind LIKE 'alarm.%' AND ShelvedUntil IS NULL");
+const QString CountStanding = QStringLiteral(
+    "SELECT count(*) AS n FROM EventJournal WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%' AND ShelvedUntil IS NULL");
+// The one the banner names: the most urgent, standing before cleared, the newest.
+const QString SelectTopAlarm = QStringLiteral(
+    "SELECT ID, ApparatusAddress, Text, coalesce(Priority, 3) AS p, ClearedAt IS NULL AS standing FROM EventJournal "
+    "WHERE Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR AckedAt IS NULL) AND ShelvedUntil IS NULL "
+    "ORDER BY p, standing DESC, ID DESC LIMIT 1");
+const QString SelectStandingPriorities = QStringLiteral(
+    "SELECT ApparatusAddress, min(coalesce(Priority, 3)) AS p FROM EventJournal "
+    "WHERE ClearedAt IS NULL AND Kind LIKE 'alarm.%' AND ShelvedUntil IS NULL GROUP BY ApparatusAddress");
+const QString SelectBeeping = QStringLiteral(
+    "SELECT ID FROM EventJournal WHERE AckedAt IS NULL AND ClearedAt IS NULL AND Kind LIKE 'alarm.%' "
+    "AND ShelvedUntil IS NULL AND coalesce(Priority, 3) <= :p ORDER BY ID");
+const QString SelectShelvable = QStringLiteral(
+    "SELECT ID, ApparatusAddress, Kind, Text FROM EventJournal WHERE ID IN (SELECT value FROM json_each(:ids)) "
+    "AND Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR AckedAt IS NULL) ORDER BY ID");
+const QString ShelveJournal = QStringLiteral(
+    "UPDATE EventJournal SET ShelvedUntil = :until, ShelvedBy = :user, ShelveReason = :reason "
+    "WHERE ID IN (SELECT value FROM json_each(:ids))");
+const QString SelectShelfDue = QStringLiteral(
+    "SELECT ID, ApparatusAddress, Kind, Text FROM EventJournal "
+    "WHERE ShelvedUntil <= :now AND ClearedAt IS NULL ORDER BY ID");
+// Back unacknowledged, as if raised now; who shelved it and why stay on the row.
+const QString ReturnShelved = QStringLiteral(
+    "UPDATE EventJournal SET ShelvedUntil = NULL, AckedAt = NULL, AckedBy = NULL, AckComment = NULL "
+    "WHERE ID IN (SELECT value FROM json_each(:ids))");
+const QString SelectShelved = QStringLiteral(
+    "SELECT ApparatusAddress, Kind, max(ShelvedUntil) AS until, "
+    "min(CASE WHEN ClearedAt IS NULL THEN ShelvedUntil END) AS due FROM EventJournal "
+    "WHERE ShelvedUntil IS NOT NULL AND (ShelvedUntil > :now OR ClearedAt IS NULL) AND Kind LIKE 'alarm.%' "
+    "GROUP BY ApparatusAddress, Kind");
+// Two passes: the active alarms (few; the most urgent first), then, in the key's order (no sort of
+// the whole table), the
 // rest that the filters let through (an alarm not yet acknowledged whatever its date). The IDs
 // only: the window reads the rows it shows, a page at a time.
 const QString SelectJournalActiveIds = QStringLiteral(
     "SELECT ID FROM EventJournal "
-    "WHERE (:all OR ApparatusAddress IS :address) AND Kind LIKE 'alarm.%' AND ClearedAt IS NULL ORDER BY ID DESC");
+    "WHERE (:all OR ApparatusAddress IS :address) AND Kind LIKE 'alarm.%' AND ClearedAt IS NULL "
+    "ORDER BY coalesce(Priority, 3), ID DESC");
 const QString SelectJournalRestIds = QStringLiteral(
     "SELECT ID FROM EventJournal "
     "WHERE (:all OR ApparatusAddress IS :address) AND NOT (Kind LIKE 'alarm.%' AND ClearedAt IS NULL) AND ("
     "(Kind LIKE 'alarm.%' AND AckedAt IS NULL) OR "
     "((:from IS NULL OR RaisedAt >= :from) AND (:to IS NULL OR RaisedAt <= :to))) ORDER BY ID DESC");
-const QString SelectJournalRows = QStringLiteral(
-    "SELECT ID, ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy FROM EventJournal "
-    "WHERE ID IN (SELECT value FROM json_each(:ids))");
+const QString SelectJournalRows = QStringLiteral(ZEVA_JOURNAL_FIELDS "WHERE ID IN (SELECT value FROM json_each(:ids))");
+#undef ZEVA_JOURNAL_FIELDS
 } // namespace Sql
 
 qint64 firstId(TQueryResult r)
@@ -327,22 +381,40 @@ TLastIds LastIds(TDatabase& db)
     return {r.FieldAsInteger(QStringLiteral("r")), r.FieldAsInteger(QStringLiteral("h")), r.FieldAsInteger(QStringLiteral("j"))};
 }
 
-bool EnsureEventJournal(TDatabase& db)
+TJournalUpgrade EnsureEventJournal(TDatabase& db)
 {
     TQueryResult r = db.Query(QStringLiteral("SELECT count(*) AS n FROM sqlite_master WHERE type = 'table' AND "
                                              "name = 'EventJournal'"));
-    if (r.FieldAsInteger(QStringLiteral("n")) > 0)
-        return false;
+    const bool exists = r.FieldAsInteger(QStringLiteral("n")) > 0;
+    QStringList have;
+    if (exists) {
+        TQueryResult columns = db.Query(QStringLiteral("SELECT name FROM pragma_table_info('EventJournal')"));
+        for (columns.First(); !columns.Eof(); columns.Next())
+            have << columns.FieldAsString(QStringLiteral("name"));
+        bool complete = true;
+        for (const auto& column : JournalLaterColumns)
+            complete = complete && have.contains(QLatin1String(column[0]));
+        if (complete) {
+            db.Exec(QLatin1String(JournalShelvedIndex));
+            return TJournalUpgrade::None;
+        }
+    }
     db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
     try {
-        for (const char* sql : JournalSchema)
-            db.Exec(QLatin1String(sql));
+        if (!exists)
+            for (const char* sql : JournalSchema)
+                db.Exec(QLatin1String(sql));
+        for (const auto& column : JournalLaterColumns)
+            if (exists && !have.contains(QLatin1String(column[0])))
+                db.Exec(QStringLiteral("ALTER TABLE EventJournal ADD COLUMN %1 %2")
+                            .arg(QLatin1String(column[0]), QLatin1String(column[1])));
+        db.Exec(QLatin1String(JournalShelvedIndex));
         db.Exec(QStringLiteral("COMMIT"));
     } catch (const EDatabaseError&) {
         db.Exec(QStringLiteral("ROLLBACK"));
         throw;
     }
-    return true;
+    return exists ? TJournalUpgrade::Columns : TJournalUpgrade::Created;
 }
 
 bool EnsureHistoryOperator(TDatabase& db)
@@ -550,11 +622,29 @@ QVariant timeOrNull(const QDateTime& t)
 
 } // namespace
 
+void InsertJournal(TDatabase& db, const TJournalEntry& e)
+{
+    QVariant id = e.address < 0 ? QVariant() : QVariant(LookupEnabledId(db, e.address));
+    db.Exec(Sql::InsertJournal, {{":id", id},
+                                 {":address", addressValue(e.address)},
+                                 {":kind", e.kind},
+                                 {":text", e.text},
+                                 {":p1", DateTimeText(e.when)},
+                                 {":priority", e.priority < 0 ? QVariant() : QVariant(e.priority)},
+                                 {":value", e.value ? QVariant(*e.value) : QVariant()},
+                                 {":chatter", e.chatter ? QVariant(1) : QVariant()},
+                                 {":alarm", e.kind.startsWith(QLatin1String("alarm.")) ? 1 : 0}});
+}
+
 void InsertJournal(TDatabase& db, int address, const QString& kind, const QString& text, const QDateTime& when)
 {
-    QVariant id = address < 0 ? QVariant() : QVariant(LookupEnabledId(db, address));
-    db.Exec(Sql::InsertJournal,
-            {{":id", id}, {":address", addressValue(address)}, {":kind", kind}, {":text", text}, {":p1", DateTimeText(when)}});
+    TJournalEntry e;
+    e.what = TJournalEntry::What::Raise;
+    e.when = when;
+    e.address = address;
+    e.kind = kind;
+    e.text = text;
+    InsertJournal(db, e);
 }
 
 void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTime& when)
@@ -562,14 +652,124 @@ void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTi
     db.Exec(Sql::ClearJournal, {{":p1", DateTimeText(when)}, {":kind", kind}, {":address", addressValue(address)}});
 }
 
-void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user)
+void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user,
+                        const QString& comment)
 {
+    const QVariant note = comment.trimmed().isEmpty() ? QVariant() : QVariant(comment.trimmed());
     if (ids.empty()) {
-        db.Exec(Sql::AcknowledgeAllJournal, {{":p1", DateTimeText(when)}, {":user", user}});
+        db.Exec(Sql::AcknowledgeAllJournal, {{":p1", DateTimeText(when)}, {":user", user}, {":comment", note}});
         return;
     }
     for (qint64 id : ids)
-        db.Exec(Sql::AcknowledgeJournal, {{":p1", DateTimeText(when)}, {":user", user}, {":id", id}});
+        db.Exec(Sql::AcknowledgeJournal, {{":p1", DateTimeText(when)}, {":user", user}, {":comment", note}, {":id", id}});
+}
+
+namespace {
+QString idsJson(const std::vector<qint64>& ids)
+{
+    QStringList parts;
+    for (qint64 id : ids)
+        parts << QString::number(id);
+    return QLatin1Char('[') + parts.join(QLatin1Char(',')) + QLatin1Char(']');
+}
+
+std::vector<TShelfRow> shelfRows(TQueryResult r)
+{
+    std::vector<TShelfRow> rows;
+    for (r.First(); !r.Eof(); r.Next()) {
+        const QVariant address = r.Field(QStringLiteral("ApparatusAddress"));
+        rows.push_back({r.FieldAsInteger(QStringLiteral("ID")), address.isNull() ? -1 : int(address.toLongLong()),
+                        r.FieldAsString(QStringLiteral("Kind")), r.FieldAsString(QStringLiteral("Text"))});
+    }
+    return rows;
+}
+} // namespace
+
+TAlarmSummary SummarizeAlarms(TDatabase& db)
+{
+    TAlarmSummary s;
+    s.unacknowledged = db.Query(Sql::CountUnacknowledged).FieldAsInteger(QStringLiteral("n"));
+    s.standing = db.Query(Sql::CountStanding).FieldAsInteger(QStringLiteral("n"));
+    const TQueryResult top = db.Query(Sql::SelectTopAlarm);
+    if (top.RecordCount() > 0) {
+        const QVariant address = top.Field(QStringLiteral("ApparatusAddress"));
+        s.topAddress = address.isNull() ? -1 : int(address.toLongLong());
+        s.topText = top.FieldAsString(QStringLiteral("Text"));
+        s.topPriority = int(top.FieldAsInteger(QStringLiteral("p")));
+    }
+    return s;
+}
+
+std::map<int, int> StandingPriorities(TDatabase& db)
+{
+    std::map<int, int> out;
+    TQueryResult r = db.Query(Sql::SelectStandingPriorities);
+    for (r.First(); !r.Eof(); r.Next()) {
+        const QVariant address = r.Field(QStringLiteral("ApparatusAddress"));
+        out[address.isNull() ? -1 : int(address.toLongLong())] = int(r.FieldAsInteger(QStringLiteral("p")));
+    }
+    return out;
+}
+
+std::vector<qint64> SelectBeepingAlarms(TDatabase& db, int mostUrgentPriority)
+{
+    std::vector<qint64> ids;
+    TQueryResult r = db.Query(Sql::SelectBeeping, {{":p", mostUrgentPriority}});
+    for (r.First(); !r.Eof(); r.Next())
+        ids.push_back(r.FieldAsInteger(QStringLiteral("ID")));
+    return ids;
+}
+
+std::vector<TShelfRow> ShelveJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& until,
+                                     const QString& user, const QString& reason)
+{
+    db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        std::vector<TShelfRow> rows = shelfRows(db.Query(Sql::SelectShelvable, {{":ids", idsJson(ids)}}));
+        std::vector<qint64> shelved;
+        for (const TShelfRow& row : rows)
+            shelved.push_back(row.id);
+        db.Exec(Sql::ShelveJournal, {{":ids", idsJson(shelved)},
+                                     {":until", DateTimeText(until)},
+                                     {":user", user},
+                                     {":reason", reason.trimmed()}});
+        db.Exec(QStringLiteral("COMMIT"));
+        return rows;
+    } catch (const EDatabaseError&) {
+        db.Exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+}
+
+std::vector<TShelfRow> ReturnShelvedAlarms(TDatabase& db, const QDateTime& now)
+{
+    db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        std::vector<TShelfRow> rows = shelfRows(db.Query(Sql::SelectShelfDue, {{":now", DateTimeText(now)}}));
+        std::vector<qint64> ids;
+        for (const TShelfRow& row : rows)
+            ids.push_back(row.id);
+        if (!ids.empty())
+            db.Exec(Sql::ReturnShelved, {{":ids", idsJson(ids)}});
+        db.Exec(QStringLiteral("COMMIT"));
+        return rows;
+    } catch (const EDatabaseError&) {
+        db.Exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+}
+
+std::map<std::pair<int, QString>, TShelved> SelectShelved(TDatabase& db, const QDateTime& now)
+{
+    std::map<std::pair<int, QString>, TShelved> out;
+    TQueryResult r = db.Query(Sql::SelectShelved, {{":now", DateTimeText(now)}});
+    for (r.First(); !r.Eof(); r.Next()) {
+        const QVariant address = r.Field(QStringLiteral("ApparatusAddress"));
+        out[{address.isNull() ? -1 : int(address.toLongLong()), r.FieldAsString(QStringLiteral("Kind"))}] = {
+            QDateTime::fromString(r.FieldAsString(QStringLiteral("until")), DateTimeFormat),
+            QDateTime::fromString(r.FieldAsString(QStringLiteral("due")), DateTimeFormat)};
+    }
+    return out;
 }
 
 std::pair<qint64, qint64> CountChangeableAlarms(TDatabase& db, qint64 upTo)
@@ -632,4 +832,22 @@ TQueryResult SelectJournal(TDatabase& db, int address, const QDateTime& from, co
     return SelectJournalRows(db, SelectJournalIds(db, address, from, to));
 }
 
+} // namespace zeva
+
+// --- alarm statistics ---
+namespace zeva {
+namespace {
+namespace Sql {
+// In the order of the time index, so no sort: the statistics are made from this one pass.
+const QString SelectAlarmsRaised = QStringLiteral(
+    "SELECT coalesce(j.ApparatusAddress, -1), j.Kind, j.Text, j.RaisedAt, j.ClearedAt, j.AckedAt, a.ApparatusName "
+    "FROM EventJournal j LEFT JOIN Apparatus a ON a.ID = j.ApparatusID "
+    "WHERE j.Kind LIKE 'alarm.%' AND j.RaisedAt >= :from AND j.RaisedAt <= :to ORDER BY j.RaisedAt, j.ID");
+} // namespace Sql
+} // namespace
+
+TQueryResult SelectAlarmsRaised(TDatabase& db, const QDateTime& from, const QDateTime& to)
+{
+    return db.Query(Sql::SelectAlarmsRaised, {{":from", DateTimeText(from)}, {":to", DateTimeText(to)}});
+}
 } // namespace zeva

@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ class QSqlTableModel;
 class QObject;
 
 namespace zeva {
+
+struct TJournalEntry;
 
 // The column names, as the windows and the grids use them.
 namespace Column {
@@ -41,7 +44,10 @@ QString BlackTemperature(int phase);
 // (zeva-initdb).
 void CreateSchema(TDatabase& db);
 // Adds the event journal to a database that lacks it, touching nothing else; true when it did.
-bool EnsureEventJournal(TDatabase& db);
+// Creates the journal, or gives an older one the columns it lacks (priority, value, chatter, the
+// acknowledgement's comment, shelving).
+enum class TJournalUpgrade { None, Created, Columns };
+TJournalUpgrade EnsureEventJournal(TDatabase& db);
 // ApparatusHistory's Operator column, which an older database lacks; true when it was added.
 bool EnsureHistoryOperator(TDatabase& db);
 // The forwarder's position per table (the last ID the central database has), made when missing.
@@ -147,16 +153,54 @@ TQueryResult SelectHistory(TDatabase& db);
 
 // --- EventJournal ---
 // A raised alarm or an event; the ID is looked up by address (NULL for the whole bus, address -1).
+// An alarm raised while the same one is shelved is shelved until the same time.
+void InsertJournal(TDatabase& db, const TJournalEntry& entry);
 void InsertJournal(TDatabase& db, int address, const QString& kind, const QString& text, const QDateTime& when);
 // Clears the newest open alarm of that kind and address.
 void ClearJournal(TDatabase& db, int address, const QString& kind, const QDateTime& when);
 // Acknowledges the alarms among `ids` not yet acknowledged (all of them when `ids` is empty).
-void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user);
+// `comment` (blank: none) goes with each.
+void AcknowledgeJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& when, const QString& user,
+                        const QString& comment = {});
+// The counts leave shelved alarms out.
 qint64 CountUnacknowledgedAlarms(TDatabase& db);
+struct TAlarmSummary {
+    qint64 unacknowledged = 0;
+    qint64 standing = 0; // not yet cleared
+    // The most urgent alarm not cleared or not acknowledged; topPriority -1 when none.
+    int topPriority = -1;
+    int topAddress = -1;
+    QString topText;
+};
+TAlarmSummary SummarizeAlarms(TDatabase& db);
+// The most urgent standing priority of each address (-1: the bus).
+std::map<int, int> StandingPriorities(TDatabase& db);
+// Standing, unacknowledged and not shelved alarms of that priority or a more urgent one.
+std::vector<qint64> SelectBeepingAlarms(TDatabase& db, int mostUrgentPriority);
+// Shelving: the alarms among `ids` that may be shelved (not both cleared and acknowledged) leave
+// every count until `until`; the rows shelved are returned. Those due at `now` and still standing
+// come back unacknowledged (ReturnShelvedAlarms returns them); those cleared meanwhile stay out.
+struct TShelfRow {
+    qint64 id;
+    int address;
+    QString kind;
+    QString text;
+};
+std::vector<TShelfRow> ShelveJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& until,
+                                     const QString& user, const QString& reason);
+std::vector<TShelfRow> ReturnShelvedAlarms(TDatabase& db, const QDateTime& now);
+// The alarms shelved beyond `now` or due to return (still standing), by address and kind: until
+// when the newest shelf lasts (a new raise joins it), and when the first standing one returns.
+struct TShelved {
+    QDateTime until;
+    QDateTime due; // invalid: none of them stands
+};
+std::map<std::pair<int, QString>, TShelved> SelectShelved(TDatabase& db, const QDateTime& now);
 // The alarms not yet cleared: ApparatusAddress (NULL for the whole bus) and Kind.
 TQueryResult SelectOpenAlarms(TDatabase& db);
 // Among the entries up to `upTo`, the alarms not yet cleared and those not yet acknowledged. A row
-// only ever gets cleared and acknowledged, never the other way: equal counts mean none changed.
+// only gets cleared and acknowledged, never the other way, but for an alarm back from the shelf
+// unacknowledged: its return (and its shelving) is journaled, and that new row tells the change.
 std::pair<qint64, qint64> CountChangeableAlarms(TDatabase& db, qint64 upTo);
 // The text of the newest entry of that kind; empty when none.
 QString LastJournalText(TDatabase& db, const QString& kind);
@@ -173,4 +217,11 @@ QSqlTableModel* CreateApparatusModel(TDatabase& db, QObject* parent);
 // Rows may be deleted; sorted by address.
 QSqlTableModel* CreateHistoryModel(TDatabase& db, QObject* parent);
 
+} // namespace zeva
+
+// --- alarm statistics ---
+namespace zeva {
+// The alarms raised from `from` to `to` (both included), in time order: address (-1 for the bus),
+// Kind, Text, RaisedAt, ClearedAt, AckedAt and the instrument's ApparatusName.
+TQueryResult SelectAlarmsRaised(TDatabase& db, const QDateTime& from, const QDateTime& to);
 } // namespace zeva

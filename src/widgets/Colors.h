@@ -32,4 +32,20 @@ inline TColor FromQColor(const QColor& c)
     return TColor(c.red()) | TColor(c.green()) << 8 | TColor(c.blue()) << 16;
 }
 
+// An alarm priority's colour (0 紧急 .. 3 低) where it is shown: the banner, the journal, the
+// overview; and the text colour that reads on it.
+inline QColor PriorityColor(int priority)
+{
+    switch (priority) {
+    case 0: return QColor(0xd0, 0x10, 0x10);
+    case 1: return QColor(0xe8, 0x70, 0x00);
+    case 2: return QColor(0xf0, 0xd0, 0x20);
+    default: return QColor(0x50, 0x80, 0xc0);
+    }
+}
+inline QColor PriorityTextColor(int priority)
+{
+    return priority == 2 ? QColor(Qt::black) : QColor(Qt::white);
+}
+
 } // namespace zeva

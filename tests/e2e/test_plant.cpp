@@ -115,7 +115,8 @@ TEST(Plant, ARecorderStartedBeforeItsAdapterServesModbusPublishesOnMqttAndPollsO
     ASSERT_TRUE(eventually([&] { return doorEvents().size() == 2; })) << readText(st.dir / "alarms.out");
     const std::vector<std::string> door = doorEvents();
     ASSERT_EQ(door.size(), 2u);
-    EXPECT_NE(door[0].find("\"address\":2,\"by\":null,\"cleared\":null,\"event\":\"raised\""), std::string::npos) << door[0];
+    EXPECT_NE(door[0].find("\"address\":2,\"by\":null,\"cleared\":null,\"comment\":null,\"event\":\"raised\""), std::string::npos)
+        << door[0];
     EXPECT_NE(door[1].find("\"event\":\"cleared\""), std::string::npos) << door[1];
     EXPECT_EQ(door[0].substr(door[0].find("\"id\"")), door[1].substr(door[1].find("\"id\""))) << "one alarm";
 

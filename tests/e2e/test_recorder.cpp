@@ -589,3 +589,48 @@ TEST(Recorder, ReadingsWaitingAtAStopAreKeptAndGoFirstAtTheNextStartAndASecondRe
 }
 
 } // namespace
+
+TEST(Recorder, AChatteringDoorIsHeldOffByTheDelaysTheTripThresholdRaisesUrgentAndRepeatsAreMarked)
+{
+    Station st("zeva-e2e-chatter");
+    st.InitDb(false);
+    st.Sql("INSERT INTO Apparatus(ApparatusName,ApparatusAddress,CFlag,T4) VALUES('two',2,1,100)");
+    st.Ini("Interval_S=1\r\nRunTimer=60\r\n[Alarm]\r\nOnDelay=3\r\nOffDelay=3\r\n");
+    st.StartSim({"--instrument", "2"});
+    st.StartRecorder();
+    std::this_thread::sleep_for(seconds(2));
+    const auto door = [&] {
+        return st.Sql("SELECT count(*) || ' ' || count(ClearedAt) FROM EventJournal WHERE Kind = 'alarm.door'");
+    };
+    // The contact flaps every 0.7 s for 6 s: never raised; then held open 5 s: raised once.
+    for (int i = 0; i < 9; ++i) {
+        st.Control(i % 2 ? "door 2 closed" : "door 2 open");
+        std::this_thread::sleep_for(milliseconds(700));
+    }
+    st.Control("door 2 closed");
+    std::this_thread::sleep_for(milliseconds(1500));
+    EXPECT_EQ(door(), "0 0\n") << "held off by the on-delay";
+    st.Control("door 2 open");
+    st.Control("temp 2 101 45 45 45"); // over T4
+    std::this_thread::sleep_for(seconds(5));
+    EXPECT_EQ(door(), "1 0\n");
+    EXPECT_EQ(st.Sql("SELECT Priority || ' ' || Value FROM EventJournal WHERE Kind = 'alarm.overT4'"), "0 101.0\n");
+    st.Control("door 2 closed");
+    std::this_thread::sleep_for(seconds(5));
+    EXPECT_EQ(door(), "1 1\n") << "cleared once closed for the off-delay";
+    ASSERT_EQ(WEXITSTATUS(st.StopProgram()), 0);
+
+    // Without delays the same contact raises at each opening; the third within a minute is marked.
+    st.Ini("Interval_S=1\r\nRunTimer=60\r\n");
+    st.StartRecorder();
+    std::this_thread::sleep_for(seconds(2));
+    for (int i = 0; i < 6; ++i) {
+        st.Control(i % 2 ? "door 2 closed" : "door 2 open");
+        std::this_thread::sleep_for(milliseconds(1600));
+    }
+    EXPECT_EQ(st.Sql("SELECT group_concat(coalesce(Chatter, 0), '') FROM (SELECT Chatter FROM EventJournal "
+                     "WHERE Kind = 'alarm.door' ORDER BY ID)"),
+              "0001\n")
+        << "the delayed raise of before, then three quick ones";
+    ASSERT_EQ(WEXITSTATUS(st.StopProgram()), 0);
+}

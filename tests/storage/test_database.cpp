@@ -77,17 +77,26 @@ TEST_F(DbFixture, PragmasAndSchema)
 
 TEST_F(DbFixture, AnOlderDatabaseGetsTheEventJournalAndTheWritersColumnAndNothingElseChanges)
 {
-    EXPECT_FALSE(EnsureEventJournal(db)) << "a new database has it";
+    EXPECT_EQ(EnsureEventJournal(db), TJournalUpgrade::None) << "a new database has it";
     // An older database: the three permanent tables with rows, no journal.
     InsertApparatus(db, "old", 4, true);
     InsertRecord(db, 1, QDateTime::currentDateTime(), {1, 2, 3, 4}, {5, 6, 7, 8});
     db.Exec("DROP TABLE EventJournal");
     const std::string before = sqlite(".dump Apparatus") + sqlite(".dump ApparatusRecord") + sqlite(".dump ApparatusHistory");
-    EXPECT_TRUE(EnsureEventJournal(db));
+    EXPECT_EQ(EnsureEventJournal(db), TJournalUpgrade::Created);
     EXPECT_EQ(sqlite(".dump Apparatus") + sqlite(".dump ApparatusRecord") + sqlite(".dump ApparatusHistory"), before);
-    EXPECT_EQ(sqlite("SELECT group_concat(name) FROM pragma_table_info('EventJournal')"),
-              "ID,ApparatusID,ApparatusAddress,Kind,Text,RaisedAt,ClearedAt,AckedAt,AckedBy\n");
-    EXPECT_FALSE(EnsureEventJournal(db)) << "once";
+    const std::string columns = "ID,ApparatusID,ApparatusAddress,Kind,Text,RaisedAt,ClearedAt,AckedAt,AckedBy,Priority,"
+                                "Value,Chatter,AckComment,ShelvedUntil,ShelvedBy,ShelveReason\n";
+    EXPECT_EQ(sqlite("SELECT group_concat(name) FROM pragma_table_info('EventJournal')"), columns);
+    EXPECT_EQ(EnsureEventJournal(db), TJournalUpgrade::None) << "once";
+    // A journal of the first kind keeps its rows and gains the later columns.
+    db.Exec("DROP TABLE EventJournal");
+    db.Exec("CREATE TABLE EventJournal (ID INTEGER PRIMARY KEY AUTOINCREMENT, ApparatusID INTEGER, ApparatusAddress "
+            "INTEGER, Kind TEXT NOT NULL, Text TEXT, RaisedAt TEXT NOT NULL, ClearedAt TEXT, AckedAt TEXT, AckedBy TEXT)");
+    db.Exec("INSERT INTO EventJournal(Kind, Text, RaisedAt) VALUES('alarm.door', '柜门打开', '2026-01-01 00:00:00')");
+    EXPECT_EQ(EnsureEventJournal(db), TJournalUpgrade::Columns);
+    EXPECT_EQ(sqlite("SELECT group_concat(name) FROM pragma_table_info('EventJournal')"), columns);
+    EXPECT_EQ(sqlite("SELECT Text FROM EventJournal"), "柜门打开\n");
 
     // A parameter history without the writer's column keeps its rows and gains the column.
     THistoryRow h;
