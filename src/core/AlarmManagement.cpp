@@ -59,7 +59,7 @@ void TMonitorCore::readThresholds()
 void TMonitorCore::readShelved()
 {
     try {
-        m_shelved = SelectShelved(m_db, QDateTime::currentDateTime());
+        m_shelved = SelectShelved(m_db);
     } catch (const EDatabaseError& e) {
         LogError(QString::fromUtf8(e.what()));
     }
@@ -120,34 +120,47 @@ int TMonitorCore::Shelve(const std::vector<qint64>& ids, const QDateTime& until,
 
 void TMonitorCore::ReturnShelved()
 {
-    // Only when a shelf is due (known without asking the database: no wait on a locked one).
+    // Only when a shelf is due (known without asking the database: no wait on a locked one), and
+    // not again for a while after the database refused.
     const QDateTime now = QDateTime::currentDateTime();
     bool due = false;
     for (const auto& [key, shelf] : m_shelved)
         due = due || (shelf.due.isValid() && shelf.due <= now);
-    if (!due || (m_writer && m_writer->Failing()))
+    if (!due || (m_writer && m_writer->Failing()) || (m_shelfRetryAt.isValid() && now < m_shelfRetryAt))
         return;
-    std::vector<TShelfRow> rows;
+    std::vector<TShelfRow> back;
     try {
-        rows = ReturnShelvedAlarms(m_db, now);
+        // An instrument's alarm comes back only once a reply has shown its condition still holds
+        // (its shelf may have ended while the program was off); until then it stays due.
+        for (TShelfRow& row : SelectShelfDue(m_db, now))
+            if (row.address < 0 || m_alarms.Known(uint8_t(row.address)))
+                back.push_back(std::move(row));
+        std::vector<qint64> ids;
+        for (const TShelfRow& row : back)
+            ids.push_back(row.id);
+        EndShelves(m_db, ids, now);
+        m_shelfRetryAt = {};
     } catch (const EDatabaseError& e) {
-        LogError(QString::fromUtf8(e.what())); // tried again at the next tick
+        LogError(QString::fromUtf8(e.what()));
+        m_shelfRetryAt = now.addSecs(30);
         return;
-    }
-    if (rows.empty()) {
-        readShelved(); // those due were cleared meanwhile: they stay away
-        return;
-    }
-    QStringList back;
-    for (const TShelfRow& row : rows) {
-        JournalEvent(row.address, JournalKind::Shelve, QStringLiteral("到期返回：") + row.text);
-        back << (row.address < 0 ? row.text : m_health.InstrumentText(uint8_t(row.address)) + QStringLiteral("：") + row.text);
     }
     readShelved();
+    QStringList alerted;
+    for (const TShelfRow& row : back) {
+        QString detail = QStringLiteral("到期返回：") + row.text;
+        if (!row.ackedBy.isEmpty() || !row.ackedAt.isEmpty())
+            detail += QStringLiteral("（原确认：%1 %2%3）")
+                          .arg(row.ackedBy, row.ackedAt,
+                               row.ackComment.isEmpty() ? QString() : QStringLiteral("，") + row.ackComment);
+        JournalEvent(row.address, JournalKind::Shelve, detail);
+        alerted << (row.address < 0 ? row.text
+                                    : m_health.InstrumentText(uint8_t(row.address)) + QStringLiteral("：") + row.text);
+    }
     plantAlarmsChanged();
     emit alarmsChanged();
     emit journalStored();
-    alert(back); // back unacknowledged: as if raised now
+    alert(alerted); // back unacknowledged: as if raised now
 }
 
 void TMonitorCore::Mute(const QString& user)

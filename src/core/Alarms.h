@@ -93,6 +93,8 @@ public:
     std::vector<TJournalOp> LinkDown(bool down, qint64 nowMs = 0);
 
     bool Active(uint8_t address, const TJournalKind& kind) const;
+    // Whether a live reply of the instrument has come since the start.
+    bool Known(uint8_t address) const { return m_states[address].known; }
     // An alarm the journal still holds open from an earlier run: it is not raised again while the
     // condition lasts, and is cleared when the first reply shows it gone. False for an unknown code.
     bool Restore(int address, const QString& code);

@@ -287,6 +287,7 @@ private:
     std::set<qint64> m_muted;                      // alarms whose repeated beep is silenced
     TAlarmView m_view;
     QTimer* m_shelfTimer = nullptr;
+    QDateTime m_shelfRetryAt; // after the database refused a return
 };
 
 } // namespace zeva

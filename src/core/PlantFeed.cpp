@@ -99,7 +99,7 @@ TPlantInstrument TMonitorCore::plantInstrument(uint8_t address) const
     // A shelved alarm is not counted until it returns.
     const auto standing = [&](const TJournalKind& kind) {
         const auto shelf = m_shelved.find({address, QLatin1String(kind.code)});
-        return m_alarms.Active(address, kind) && (shelf == m_shelved.end() || !shelf->second.due.isValid()) ? 1 : 0;
+        return m_alarms.Active(address, kind) && (shelf == m_shelved.end() || !shelf->second.standing) ? 1 : 0;
     };
     for (const TJournalKind& kind : LiveAlarms)
         in.standing += standing(kind);

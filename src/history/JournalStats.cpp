@@ -140,6 +140,12 @@ void TStatsPage::showEvent(QShowEvent* event)
 
 void TStatsPage::ButStatsClick()
 {
+    // Days given the wrong way round are meant the right way round.
+    if (DateFrom->date() > DateTo->date()) {
+        const QDate first = DateTo->date();
+        DateTo->setDate(DateFrom->date());
+        DateFrom->setDate(first);
+    }
     const QDateTime from(DateFrom->date(), QTime(0, 0, 0));
     const QDateTime to(DateTo->date(), QTime(23, 59, 59));
     Show(JournalStatistics(m_db, from, to, QDateTime::currentDateTime()), from, to);

@@ -360,6 +360,9 @@ void TFrmMain::RefreshAlarmBanner()
     }
     paintBanner();
     MuteButton->setEnabled(m_core->BeepDue());
+    // Alarms standing from an earlier run beep again too.
+    if (m_core->BeepDue() && !m_beepTimer->isActive())
+        m_beepTimer->start();
     m_standing = view.standing;
     refreshOverview();
 }
@@ -433,16 +436,20 @@ void TFrmMain::refreshOverview()
         const bool portGone = health.Link() == TLinkState::Disconnected;
         state->setText(portGone ? StateText(health.Link()) : StateText(h.state));
         state->setBackground(portGone ? HealthColor(health.Link()) : HealthColor(h.state));
-        // The row in the colour of its most urgent standing alarm.
+        // The row marked in the colour of its most urgent standing alarm, by its address and name:
+        // the readings keep a plain ground, so that dimmed values still read.
         const auto standing = m_standing.find(address);
-        const QBrush back = standing == m_standing.end() ? QBrush() : QBrush(PriorityColor(standing->second).lighter(150));
-        for (int c : {0, 1, 2, 3, 4, 5, 8, 9})
+        const QBrush back = standing == m_standing.end() ? QBrush() : QBrush(PriorityColor(standing->second));
+        const QBrush fore = standing == m_standing.end() ? text : QBrush(PriorityTextColor(standing->second));
+        for (int c : {0, 1}) {
             Overview->item(r, c)->setBackground(back);
+            Overview->item(r, c)->setForeground(fore);
+        }
         Overview->item(r, 8)->setText(h.lastReplyMs == 0 ? QStringLiteral("—")
                                                          : QDateTime::fromMSecsSinceEpoch(h.lastReplyMs)
                                                                .toString(QStringLiteral("HH:mm:ss")));
         Overview->item(r, 9)->setText(QStringLiteral("%1/%2").arg(h.accepted).arg(h.sent));
-        for (int c : {0, 1, 8, 9})
+        for (int c : {8, 9})
             Overview->item(r, c)->setForeground(text);
     }
 }

@@ -243,17 +243,20 @@ const QString ShelveJournal = QStringLiteral(
     "UPDATE EventJournal SET ShelvedUntil = :until, ShelvedBy = :user, ShelveReason = :reason "
     "WHERE ID IN (SELECT value FROM json_each(:ids))");
 const QString SelectShelfDue = QStringLiteral(
-    "SELECT ID, ApparatusAddress, Kind, Text FROM EventJournal "
+    "SELECT ID, ApparatusAddress, Kind, Text, AckedAt, AckedBy, AckComment FROM EventJournal "
     "WHERE ShelvedUntil <= :now AND ClearedAt IS NULL ORDER BY ID");
-// Back unacknowledged, as if raised now; who shelved it and why stay on the row.
+// Back unacknowledged, as if raised now; who shelved it and why stay on the row (the earlier
+// acknowledgement goes into the return's journal entry).
 const QString ReturnShelved = QStringLiteral(
     "UPDATE EventJournal SET ShelvedUntil = NULL, AckedAt = NULL, AckedBy = NULL, AckComment = NULL "
-    "WHERE ID IN (SELECT value FROM json_each(:ids))");
+    "WHERE ID IN (SELECT value FROM json_each(:ids)) AND ClearedAt IS NULL");
+// Cleared while shelved: the shelf just ends; an unacknowledged one counts again.
+const QString EndClearedShelves =
+    QStringLiteral("UPDATE EventJournal SET ShelvedUntil = NULL WHERE ShelvedUntil <= :now AND ClearedAt IS NOT NULL");
 const QString SelectShelved = QStringLiteral(
-    "SELECT ApparatusAddress, Kind, max(ShelvedUntil) AS until, "
-    "min(CASE WHEN ClearedAt IS NULL THEN ShelvedUntil END) AS due FROM EventJournal "
-    "WHERE ShelvedUntil IS NOT NULL AND (ShelvedUntil > :now OR ClearedAt IS NULL) AND Kind LIKE 'alarm.%' "
-    "GROUP BY ApparatusAddress, Kind");
+    "SELECT ApparatusAddress, Kind, max(ShelvedUntil) AS until, min(ShelvedUntil) AS due, "
+    "max(ClearedAt IS NULL) AS standing FROM EventJournal "
+    "WHERE ShelvedUntil IS NOT NULL AND Kind LIKE 'alarm.%' GROUP BY ApparatusAddress, Kind");
 // Two passes: the active alarms (few; the most urgent first), then, in the key's order (no sort of
 // the whole table), the
 // rest that the filters let through (an alarm not yet acknowledged whatever its date). The IDs
@@ -678,8 +681,14 @@ std::vector<TShelfRow> shelfRows(TQueryResult r)
     std::vector<TShelfRow> rows;
     for (r.First(); !r.Eof(); r.Next()) {
         const QVariant address = r.Field(QStringLiteral("ApparatusAddress"));
-        rows.push_back({r.FieldAsInteger(QStringLiteral("ID")), address.isNull() ? -1 : int(address.toLongLong()),
-                        r.FieldAsString(QStringLiteral("Kind")), r.FieldAsString(QStringLiteral("Text"))});
+        TShelfRow row{r.FieldAsInteger(QStringLiteral("ID")), address.isNull() ? -1 : int(address.toLongLong()),
+                      r.FieldAsString(QStringLiteral("Kind")), r.FieldAsString(QStringLiteral("Text")), {}, {}, {}};
+        if (r.columns().contains(QStringLiteral("AckedBy"))) {
+            row.ackedAt = r.FieldAsString(QStringLiteral("AckedAt"));
+            row.ackedBy = r.FieldAsString(QStringLiteral("AckedBy"));
+            row.ackComment = r.FieldAsString(QStringLiteral("AckComment"));
+        }
+        rows.push_back(row);
     }
     return rows;
 }
@@ -741,33 +750,36 @@ std::vector<TShelfRow> ShelveJournal(TDatabase& db, const std::vector<qint64>& i
     }
 }
 
-std::vector<TShelfRow> ReturnShelvedAlarms(TDatabase& db, const QDateTime& now)
+std::vector<TShelfRow> SelectShelfDue(TDatabase& db, const QDateTime& now)
+{
+    std::vector<TShelfRow> rows = shelfRows(db.Query(Sql::SelectShelfDue, {{":now", DateTimeText(now)}}));
+    return rows;
+}
+
+void EndShelves(TDatabase& db, const std::vector<qint64>& standing, const QDateTime& now)
 {
     db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
     try {
-        std::vector<TShelfRow> rows = shelfRows(db.Query(Sql::SelectShelfDue, {{":now", DateTimeText(now)}}));
-        std::vector<qint64> ids;
-        for (const TShelfRow& row : rows)
-            ids.push_back(row.id);
-        if (!ids.empty())
-            db.Exec(Sql::ReturnShelved, {{":ids", idsJson(ids)}});
+        if (!standing.empty())
+            db.Exec(Sql::ReturnShelved, {{":ids", idsJson(standing)}});
+        db.Exec(Sql::EndClearedShelves, {{":now", DateTimeText(now)}});
         db.Exec(QStringLiteral("COMMIT"));
-        return rows;
     } catch (const EDatabaseError&) {
         db.Exec(QStringLiteral("ROLLBACK"));
         throw;
     }
 }
 
-std::map<std::pair<int, QString>, TShelved> SelectShelved(TDatabase& db, const QDateTime& now)
+std::map<std::pair<int, QString>, TShelved> SelectShelved(TDatabase& db)
 {
     std::map<std::pair<int, QString>, TShelved> out;
-    TQueryResult r = db.Query(Sql::SelectShelved, {{":now", DateTimeText(now)}});
+    TQueryResult r = db.Query(Sql::SelectShelved);
     for (r.First(); !r.Eof(); r.Next()) {
         const QVariant address = r.Field(QStringLiteral("ApparatusAddress"));
         out[{address.isNull() ? -1 : int(address.toLongLong()), r.FieldAsString(QStringLiteral("Kind"))}] = {
             QDateTime::fromString(r.FieldAsString(QStringLiteral("until")), DateTimeFormat),
-            QDateTime::fromString(r.FieldAsString(QStringLiteral("due")), DateTimeFormat)};
+            QDateTime::fromString(r.FieldAsString(QStringLiteral("due")), DateTimeFormat),
+            r.FieldAsInteger(QStringLiteral("standing")) != 0};
     }
     return out;
 }

@@ -178,24 +178,29 @@ std::map<int, int> StandingPriorities(TDatabase& db);
 // Standing, unacknowledged and not shelved alarms of that priority or a more urgent one.
 std::vector<qint64> SelectBeepingAlarms(TDatabase& db, int mostUrgentPriority);
 // Shelving: the alarms among `ids` that may be shelved (not both cleared and acknowledged) leave
-// every count until `until`; the rows shelved are returned. Those due at `now` and still standing
-// come back unacknowledged (ReturnShelvedAlarms returns them); those cleared meanwhile stay out.
+// every count until `until`; the rows shelved are returned.
 struct TShelfRow {
     qint64 id;
     int address;
     QString kind;
     QString text;
+    QString ackedAt, ackedBy, ackComment; // of the due ones: the acknowledgement the return undoes
 };
 std::vector<TShelfRow> ShelveJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& until,
                                      const QString& user, const QString& reason);
-std::vector<TShelfRow> ReturnShelvedAlarms(TDatabase& db, const QDateTime& now);
-// The alarms shelved beyond `now` or due to return (still standing), by address and kind: until
-// when the newest shelf lasts (a new raise joins it), and when the first standing one returns.
+// The shelved alarms due at `now` and still standing.
+std::vector<TShelfRow> SelectShelfDue(TDatabase& db, const QDateTime& now);
+// Ends shelves: `standing` (due, still standing) come back unacknowledged; those cleared meanwhile
+// and due at `now` just end (an unacknowledged one counts again).
+void EndShelves(TDatabase& db, const std::vector<qint64>& standing, const QDateTime& now);
+// The shelved alarms by address and kind: until when the newest shelf lasts (a new raise joins
+// it), when the first one ends, and whether one still stands.
 struct TShelved {
     QDateTime until;
-    QDateTime due; // invalid: none of them stands
+    QDateTime due;
+    bool standing = false;
 };
-std::map<std::pair<int, QString>, TShelved> SelectShelved(TDatabase& db, const QDateTime& now);
+std::map<std::pair<int, QString>, TShelved> SelectShelved(TDatabase& db);
 // The alarms not yet cleared: ApparatusAddress (NULL for the whole bus) and Kind.
 TQueryResult SelectOpenAlarms(TDatabase& db);
 // Among the entries up to `upTo`, the alarms not yet cleared and those not yet acknowledged. A row

@@ -160,8 +160,8 @@ TEST_F(JournalFixture, MuteIsNotAcknowledgementShelvedAlarmsLeaveTheCountsAndRet
     Live(4, {40, 40, 40, 40}, PhaseBit::Door, Healthy);
     EXPECT_EQ(w->AlarmBanner->text(), "【紧急】仪表 3（三号）：超温跳闸输出 ｜ 2 条未确认报警，2 条未消除");
     w->HealthTimerTimer();
-    EXPECT_EQ(w->Overview->item(0, 1)->background().color(), PriorityColor(0).lighter(150));
-    EXPECT_EQ(w->Overview->item(1, 1)->background().color(), PriorityColor(2).lighter(150));
+    EXPECT_EQ(w->Overview->item(0, 1)->background().color(), PriorityColor(0));
+    EXPECT_EQ(w->Overview->item(1, 1)->background().color(), PriorityColor(2));
 
     // Muted: no repeated beep, still unacknowledged; a new urgent alarm beeps again.
     EXPECT_TRUE(w->Core().BeepDue());
@@ -220,14 +220,26 @@ TEST_F(JournalFixture, MuteIsNotAcknowledgementShelvedAlarmsLeaveTheCountsAndRet
     Live(4, {40, 40, 40, 40}, PhaseBit::Door, OutputBit::FanAuto | OutputBit::Fault);
     EXPECT_EQ(w->Core().StoredUnacknowledged(), 0);
     EXPECT_EQ(w->BeepCount(), beeps);
-    ASSERT_EQ(w->Core().Shelve({one("SELECT max(ID) FROM EventJournal WHERE Kind = 'alarm.door'")},
+    const qint64 again = one("SELECT max(ID) FROM EventJournal WHERE Kind = 'alarm.door'");
+    w->Core().Acknowledge({again}, "alice", "latch broken");
+    ASSERT_EQ(w->Core().Shelve({again}, QDateTime::currentDateTime().addSecs(1), "test", "短"), 1);
+    // The over-temperature of 4, cleared and unacknowledged, shelved too: its shelf just ends.
+    Live(4, {40, 40, 40, 40}, PhaseBit::Door, OutputBit::Alarm | OutputBit::FanAuto | OutputBit::Fault);
+    w->Core().Acknowledge({}, "bob");
+    Live(4, {40, 40, 40, 40}, PhaseBit::Door, OutputBit::FanAuto | OutputBit::Fault);
+    Live(4, {40, 40, 40, 40}, PhaseBit::Door, OutputBit::Alarm | OutputBit::FanAuto | OutputBit::Fault);
+    ASSERT_EQ(w->Core().Shelve({one("SELECT max(ID) FROM EventJournal WHERE Kind = 'alarm.overtemp'")},
                                QDateTime::currentDateTime().addSecs(1), "test", "短"), 1);
+    EXPECT_EQ(w->Core().StoredUnacknowledged(), 0);
+    const int beepsBefore = w->BeepCount();
     QTest::qWait(1100);
     w->Core().ReturnShelved();
     Pump(50);
-    EXPECT_EQ(w->Core().StoredUnacknowledged(), 1);
-    EXPECT_EQ(w->BeepCount(), beeps + 1);
-    EXPECT_EQ(one("SELECT count(*) FROM EventJournal WHERE Kind = 'event.shelve' AND Text LIKE '%到期返回%'"), 1);
+    EXPECT_EQ(w->Core().StoredUnacknowledged(), 2) << "the door back, the cleared over-temperature counted again";
+    EXPECT_EQ(w->BeepCount(), beepsBefore + 1) << "only the door is alerted";
+    EXPECT_EQ(one("SELECT count(*) FROM EventJournal WHERE Kind = 'event.shelve' AND Text LIKE "
+                  "'%到期返回：柜门打开（原确认：alice %latch broken）'"), 1)
+        << "the undone acknowledgement is kept in the journal";
 
     // The port gone: the overview's 通讯 says so for every row.
     w->Core().SetLinkUp(false);
