@@ -1,5 +1,6 @@
 // Storage figures over 5,000,000 stored readings of 21 instruments in one year: the range query of
 // one instrument and one month (fully fetched), and one insert with synchronous=FULL.
+#include "AlarmStatistics.h"
 #include "Convert.h"
 #include "Database.h"
 #include "RecordWriter.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <thread>
@@ -128,3 +130,45 @@ static void BM_RecordWriterPost(benchmark::State& state)
     // Never started: the rows are counted as unwritten at the end, nothing reaches the database.
 }
 BENCHMARK(BM_RecordWriterPost)->Iterations(100000)->Unit(benchmark::kMicrosecond);
+
+// The statistics page over a week of 100,000 alarms (21 instruments, every kind, half of them
+// acknowledged), as the journal window works them out.
+static void BM_JournalStatisticsWeekOf100kAlarms(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/DataBase");
+    QFile f(TDatabase::FileFor(dir.path()));
+    f.open(QIODevice::WriteOnly);
+    f.close();
+    TDatabase db;
+    if (!db.Open(dir.path()))
+        qFatal("cannot open");
+    CreateSchema(db);
+    for (int i = 1; i <= 21; ++i)
+        InsertApparatus(db, QStringLiteral("bench %1").arg(i), i, true);
+    const QDateTime start(QDate(2026, 11, 1), QTime(0, 0));
+    const char* kinds[] = {"alarm.door", "alarm.phaseA", "alarm.overtemp", "alarm.trip", "alarm.errB"};
+    db.Exec("BEGIN");
+    QSqlQuery q(db.connection());
+    q.prepare("INSERT INTO EventJournal(ApparatusID,ApparatusAddress,Kind,Text,RaisedAt,ClearedAt,AckedAt,AckedBy) "
+              "VALUES(?,?,?,?,?,?,?,?)");
+    for (int r = 0; r < 100000; ++r) {
+        const QDateTime raised = start.addSecs(qint64(r) * 6 + (r * 7919) % 5);
+        q.bindValue(0, r % 21 + 1);
+        q.bindValue(1, r % 21 + 1);
+        q.bindValue(2, QString::fromLatin1(kinds[r % 5]));
+        q.bindValue(3, QStringLiteral("bench"));
+        q.bindValue(4, raised.toString(DateTimeFormat));
+        q.bindValue(5, r % 3 ? raised.addSecs(40).toString(DateTimeFormat) : QVariant());
+        q.bindValue(6, r % 2 ? raised.addSecs(r % 600).toString(DateTimeFormat) : QVariant());
+        q.bindValue(7, r % 2 ? QVariant(QStringLiteral("op")) : QVariant());
+        if (!q.exec())
+            qFatal("insert failed");
+    }
+    db.Exec("COMMIT");
+    for (auto _ : state) {
+        const TAlarmStatistics s = JournalStatistics(db, start, start.addDays(7), start.addDays(8));
+        benchmark::DoNotOptimize(s);
+    }
+}
+BENCHMARK(BM_JournalStatisticsWeekOf100kAlarms)->Unit(benchmark::kMillisecond)->Iterations(5);

@@ -3,6 +3,7 @@
 // for the instrument's and the link's health. No window and no database here.
 #pragma once
 
+#include "AlarmStatistics.h"
 #include "Frames.h"
 
 #include <QString>
@@ -54,9 +55,9 @@ struct TAlarmPolicy {
     TAlarmPriority PriorityOf(const QString& code) const;
 };
 
-// Raised this many times within ChatterWindowMs, an alarm is chattering.
-inline constexpr int ChatterRaises = 3;
-inline constexpr qint64 ChatterWindowMs = 60000;
+// Raised this many times within ChatterWindowMs, an alarm is chattering (the statistics count it so).
+inline constexpr int ChatterRaises = TAlarmStatistics::ChatterRaises;
+inline constexpr qint64 ChatterWindowMs = qint64(TAlarmStatistics::ChatterSeconds) * 1000;
 
 struct TJournalOp {
     enum class What { Raise, Clear, Event };
