@@ -359,9 +359,10 @@ void TFrmMain::RefreshAlarmBanner()
         m_bannerBright = true;
     }
     paintBanner();
-    MuteButton->setEnabled(m_core->BeepDue());
+    const bool beepDue = m_core->BeepDue();
+    MuteButton->setEnabled(beepDue);
     // Alarms standing from an earlier run beep again too.
-    if (m_core->BeepDue() && !m_beepTimer->isActive())
+    if (beepDue && !m_beepTimer->isActive())
         m_beepTimer->start();
     m_standing = view.standing;
     refreshOverview();

@@ -237,7 +237,8 @@ const QString SelectBeeping = QStringLiteral(
     "SELECT ID FROM EventJournal WHERE AckedAt IS NULL AND ClearedAt IS NULL AND Kind LIKE 'alarm.%' "
     "AND ShelvedUntil IS NULL AND coalesce(Priority, 3) <= :p ORDER BY ID");
 const QString SelectShelvable = QStringLiteral(
-    "SELECT ID, ApparatusAddress, Kind, Text FROM EventJournal WHERE ID IN (SELECT value FROM json_each(:ids)) "
+    "SELECT ID, ApparatusAddress, Kind, Text, AckedAt, AckedBy, AckComment FROM EventJournal "
+    "WHERE ID IN (SELECT value FROM json_each(:ids)) "
     "AND Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR AckedAt IS NULL) ORDER BY ID");
 const QString ShelveJournal = QStringLiteral(
     "UPDATE EventJournal SET ShelvedUntil = :until, ShelvedBy = :user, ShelveReason = :reason "
@@ -681,14 +682,10 @@ std::vector<TShelfRow> shelfRows(TQueryResult r)
     std::vector<TShelfRow> rows;
     for (r.First(); !r.Eof(); r.Next()) {
         const QVariant address = r.Field(QStringLiteral("ApparatusAddress"));
-        TShelfRow row{r.FieldAsInteger(QStringLiteral("ID")), address.isNull() ? -1 : int(address.toLongLong()),
-                      r.FieldAsString(QStringLiteral("Kind")), r.FieldAsString(QStringLiteral("Text")), {}, {}, {}};
-        if (r.columns().contains(QStringLiteral("AckedBy"))) {
-            row.ackedAt = r.FieldAsString(QStringLiteral("AckedAt"));
-            row.ackedBy = r.FieldAsString(QStringLiteral("AckedBy"));
-            row.ackComment = r.FieldAsString(QStringLiteral("AckComment"));
-        }
-        rows.push_back(row);
+        rows.push_back({r.FieldAsInteger(QStringLiteral("ID")), address.isNull() ? -1 : int(address.toLongLong()),
+                        r.FieldAsString(QStringLiteral("Kind")), r.FieldAsString(QStringLiteral("Text")),
+                        r.FieldAsString(QStringLiteral("AckedAt")), r.FieldAsString(QStringLiteral("AckedBy")),
+                        r.FieldAsString(QStringLiteral("AckComment"))});
     }
     return rows;
 }
@@ -752,8 +749,7 @@ std::vector<TShelfRow> ShelveJournal(TDatabase& db, const std::vector<qint64>& i
 
 std::vector<TShelfRow> SelectShelfDue(TDatabase& db, const QDateTime& now)
 {
-    std::vector<TShelfRow> rows = shelfRows(db.Query(Sql::SelectShelfDue, {{":now", DateTimeText(now)}}));
-    return rows;
+    return shelfRows(db.Query(Sql::SelectShelfDue, {{":now", DateTimeText(now)}}));
 }
 
 void EndShelves(TDatabase& db, const std::vector<qint64>& standing, const QDateTime& now)
@@ -822,11 +818,7 @@ std::vector<qint64> SelectJournalIds(TDatabase& db, int address, const QDateTime
 
 TQueryResult SelectJournalRows(TDatabase& db, const std::vector<qint64>& ids)
 {
-    QStringList list;
-    list.reserve(qsizetype(ids.size()));
-    for (qint64 id : ids)
-        list << QString::number(id);
-    TQueryResult r = db.Query(Sql::SelectJournalRows, {{":ids", QLatin1Char('[') + list.join(QLatin1Char(',')) + QLatin1Char(']')}});
+    TQueryResult r = db.Query(Sql::SelectJournalRows, {{":ids", idsJson(ids)}});
     // In the order asked for.
     std::unordered_map<qint64, std::size_t> at;
     for (std::size_t i = 0; i < r.rows().size(); ++i)

@@ -184,7 +184,7 @@ struct TShelfRow {
     int address;
     QString kind;
     QString text;
-    QString ackedAt, ackedBy, ackComment; // of the due ones: the acknowledgement the return undoes
+    QString ackedAt, ackedBy, ackComment; // the acknowledgement a return undoes
 };
 std::vector<TShelfRow> ShelveJournal(TDatabase& db, const std::vector<qint64>& ids, const QDateTime& until,
                                      const QString& user, const QString& reason);
