@@ -79,6 +79,19 @@ zeva_deb_package(monitor zeva-monitor
   RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk"
   SUGGESTS zeva-tools)
 
+zeva_deb_package(report zeva-report
+  SUMMARY "Daily and monthly reports of ZEVA temperature controller stations"
+  DESCRIPTION
+    "zeva-report writes the report of a day or a month as PDF and XLSX: per"
+    "instrument and phase the lowest, highest and mean temperature and the minutes"
+    "above the fan and alarm thresholds, the alarms, the parameter writes, the"
+    "availability and the fans' running hours, from the station's database or the"
+    "central PostgreSQL. A systemd timer, installed but not enabled, writes"
+    "yesterday's report into /var/lib/zeva/reports every morning."
+  MAN_PAGES zeva-report
+  DEPENDS "zeva-recorder (= ${deb_version})" libqt6sql6-sqlite "fonts-wqy-microhei | fonts-noto-cjk"
+  SCRIPTS report/postinst report/prerm report/postrm)
+
 zeva_deb_package(tools zeva-tools
   SUMMARY "Bus simulator for the ZEVA temperature controller programs"
   DESCRIPTION
@@ -103,6 +116,8 @@ install(FILES ${CMAKE_BINARY_DIR}/data/io.zeva.monitor.metainfo.xml DESTINATION 
 # The recorder's systemd unit, in /usr/lib/systemd/system as in 1.0: a file that changes both its
 # package and its directory in one upgrade could be lost on a merged /usr.
 install(FILES data/zeva-recorder.service DESTINATION lib/systemd/system COMPONENT recorder)
+install(FILES data/zeva-report-daily.service data/zeva-report-daily.timer DESTINATION lib/systemd/system
+        COMPONENT report)
 
 set(CPACK_PACKAGE_NAME zeva-monitor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

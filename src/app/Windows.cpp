@@ -5,6 +5,8 @@
 #include "FrmDataBase.h"
 #include "FrmJournal.h"
 #include "FrmMain.h"
+#include "FrmReport.h"
+#include "CentralSettings.h"
 #include "FrmSetParm.h"
 #include "FrmTrend.h"
 #include "MonitorCore.h"
@@ -52,6 +54,11 @@ void WireWindows(TFrmMain& main)
     main.Openers.trend = [&main, &core] {
         showOne<TFrmTrend>(main, QStringLiteral("FrmTrend"),
                            [&] { return new TFrmTrend(core.Db(), core.WindowSettings(), &main); });
+    };
+    main.Openers.report = [&main, &core] {
+        const QString path = core.State().DataPath;
+        TFrmReport window(path, ReadCentralConfig(core.WindowSettings()).station, path + QStringLiteral("/reports"), &main);
+        window.exec();
     };
 }
 

@@ -143,6 +143,10 @@ std::vector<TJournalOp> TAlarmTracker::Live(uint8_t address, const TPhaseTemps& 
         }
         ops.push_back(std::move(op));
     }
+    if (!s.known)
+        ops.push_back(MakeJournalOp(TJournalOp::What::Event, address, JournalKind::Fan,
+                                    ((os & OutputBit::Fan) ? QStringLiteral("动作") : QStringLiteral("复归")) +
+                                        QString::fromUtf8(FanAtStartMark)));
     if (s.known) {
         const uint8_t changed = uint8_t(s.outputs ^ os);
         if (changed & OutputBit::Fan)

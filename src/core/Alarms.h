@@ -37,6 +37,8 @@ inline constexpr TJournalKind PhaseA{"alarm.phaseA", "A相状态报警"}, PhaseB
 } // namespace JournalKind
 
 bool IsAlarmKind(const QString& code);
+// Ends the fan output's entry that a run makes at an instrument's first reply.
+inline constexpr const char* FanAtStartMark = "（启动时）";
 
 // How urgent an alarm is; a lower number is more urgent. Events have none.
 enum class TAlarmPriority : int { Urgent = 0, High = 1, Medium = 2, Low = 3 };
@@ -85,7 +87,8 @@ public:
     // One accepted live reply of `address` at `nowMs` (a steady clock): raises for conditions that
     // came and have held the on-delay, clears for those gone for the off-delay, events for the
     // outputs that switched. At an instrument's first reply every condition present is raised (after
-    // its delay) and no event is made (nothing was known before).
+    // its delay) and the fan output's state is journaled marked as at the start (a report counts the
+    // fan's running hours from it); no other event is made (nothing was known before).
     std::vector<TJournalOp> Live(uint8_t address, const TPhaseTemps& temps, uint8_t phaseStatus, uint8_t outputStatus,
                                  qint64 nowMs = 0, std::optional<double> t4 = {});
     // The instrument went 中断 (true) or answers again (false).

@@ -49,6 +49,7 @@ public:
         std::function<void()> historyCurves; // 温度曲线查询
         std::function<void()> journal;       // 报警记录 (not modal)
         std::function<void()> trend;         // 趋势分析 (not modal)
+        std::function<void()> report;        // 报表
     };
     TOpeners Openers;
 
@@ -201,6 +202,7 @@ public:
     QPushButton* MuteButton = nullptr; // 静音(&M)
     QPushButton* ButAlarms = nullptr;  // 报警记录(&A)
     QPushButton* ButTrend = nullptr;   // 趋势分析(&T)
+    QPushButton* ButReport = nullptr;  // 报表(&R)
 };
 
 } // namespace zeva

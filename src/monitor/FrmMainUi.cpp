@@ -112,7 +112,8 @@ void TFrmMain::buildLeftColumn(QBoxLayout* body)
     ButS = Named(new QPushButton(QStringLiteral("温度曲线查询(&S)"), this), "ButS");
     ButAlarms = Named(new QPushButton(QStringLiteral("报警记录(&A)"), this), "ButAlarms");
     ButTrend = Named(new QPushButton(QStringLiteral("趋势分析(&T)"), this), "ButTrend");
-    for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS, ButAlarms, ButTrend}) {
+    ButReport = Named(new QPushButton(QStringLiteral("报表(&R)"), this), "ButReport");
+    for (QPushButton* b : {ButSetP, PramSetHist, Button1, ButS, ButAlarms, ButTrend, ButReport}) {
         b->setMinimumHeight(34);
         left->addWidget(b);
     }
@@ -380,6 +381,10 @@ void TFrmMain::connectHandlers()
     ConnectGuarded(ButTrend, &QPushButton::clicked, this, [this] {
         if (Openers.trend)
             Openers.trend();
+    });
+    ConnectGuarded(ButReport, &QPushButton::clicked, this, [this] {
+        if (Openers.report)
+            Openers.report();
     });
     connect(Overview, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { Guard([this, row] { OverviewDoubleClick(row); }); });

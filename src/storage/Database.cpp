@@ -241,4 +241,15 @@ TQueryResult TDatabase::Query(const QString& sql, const TBindings& bindings)
     return TQueryResult(std::move(columns), std::move(rows));
 }
 
+void TDatabase::Each(const QString& sql, const TBindings& bindings, const std::function<void(const QSqlQuery&)>& each)
+{
+    if (!m_open)
+        throw EDatabaseError("The database is not open");
+    QSqlQuery q = run(connection(), sql, bindings);
+    while (q.next())
+        each(q);
+    if (q.lastError().isValid())
+        throw EDatabaseError::From(q.lastError());
+}
+
 } // namespace zeva

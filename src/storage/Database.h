@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <stdexcept>
 #include <utility>
 #include <unordered_map>
@@ -111,6 +112,8 @@ public:
     // A statement that returns no rows; throws EDatabaseError.
     void Exec(const QString& sql, const TBindings& bindings = {});
     TQueryResult Query(const QString& sql, const TBindings& bindings = {});
+    // Hands each row to `each` as it is read, for results too large to hold.
+    void Each(const QString& sql, const TBindings& bindings, const std::function<void(const QSqlQuery&)>& each);
 
 private:
     QString m_connectionName;

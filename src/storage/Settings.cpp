@@ -1,6 +1,14 @@
 // The start-up read-and-repair of Data.ini.
 #include "Settings.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace zeva {
 
 QString SettingsKey::HistoryLineKey(int index)
@@ -66,6 +74,20 @@ TStartupSettings ReadStartupSettings(TIniFile& ini, const QString& startDir)
 int ReadSelectedAddress(TIniFile& ini, QStringList& writeErrors)
 {
     return repairedInteger(ini, SettingsKey::ApparatusAddress, 255, 0, writeErrors, any);
+}
+
+QString UnreadableSettings(const QString& file)
+{
+    const QFileInfo info(file);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    if (!info.isFile())
+        return QStringLiteral("不是文件");
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    return {};
 }
 
 } // namespace zeva

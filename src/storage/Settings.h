@@ -93,4 +93,8 @@ TStartupSettings ReadStartupSettings(TIniFile& ini, const QString& startDir);
 // `writeErrors`.
 int ReadSelectedAddress(TIniFile& ini, QStringList& writeErrors);
 
+// Why a Data.ini that is there cannot be read; empty when it is missing (the defaults hold then) or
+// readable. Defaults in place of a file that exists would poll the wrong port.
+QString UnreadableSettings(const QString& file);
+
 } // namespace zeva

@@ -1,12 +1,15 @@
 // The alarm statistics over known journal rows: every figure at its boundary, the page and its CSV.
 #include "AlarmStatistics.h"
 #include "Convert.h"
+#include "FrmReport.h"
 #include "JournalStats.h"
 #include "Responder.h"
 #include "Statements.h"
 #include "TestSupport.h"
 
+#include <QComboBox>
 #include <QDateEdit>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -135,4 +138,35 @@ TEST(JournalStatistics, FloodsChatteringTopStandingAndAcknowledgementOfKnownRows
               std::string::npos);
     EXPECT_NE(text.find("\r\n1,3,三号,\"B相读数 \"\"ERR\"\"\"\r\n"), std::string::npos);
     EXPECT_NE(text.find("确认用时中位,3 分 12 秒\r\n"), std::string::npos);
+}
+
+// The report window works the figures out beside the window's own connection and writes both files;
+// closed while it works, it waits for its thread.
+TEST(ReportWindow, MakesBothFilesOfTheChosenDayAndClosesWhileBusy)
+{
+    QTemporaryDir dir;
+    const qint64 id = test::MakeDatabase(dir.path(), {{3, QStringLiteral("三号")}}).front();
+    TDatabase db;
+    ASSERT_TRUE(db.Open(dir.path()));
+    for (const char* t : {"2026-03-02 08:00:00", "2026-03-02 08:00:10", "2026-03-02 08:00:20"})
+        InsertRecord(db, id, at(t), {71.5, 40, 40, 40}, {0, 0, 0, 0});
+    TFrmReport w(dir.path(), QStringLiteral("站一"), dir.filePath(QStringLiteral("out")));
+    w.ReportDate->setDate(QDate(2026, 3, 2));
+    QTest::mouseClick(w.ButMake, Qt::LeftButton);
+    EXPECT_FALSE(w.ButMake->isEnabled());
+    ASSERT_TRUE(test::WaitUntil([&] { return !w.Busy(); }, 20000));
+    EXPECT_TRUE(w.ReportStatus->text().contains(QStringLiteral("已写入"))) << w.ReportStatus->text().toStdString();
+    for (const char* file : {"out/zeva-report-2026-03-02.pdf", "out/zeva-report-2026-03-02.xlsx"})
+        EXPECT_TRUE(QFileInfo(dir.filePath(QLatin1String(file))).size() > 1000) << file;
+    EXPECT_NE(test::Shell("pdftotext '" + dir.filePath(QStringLiteral("out/zeva-report-2026-03-02.pdf")).toStdString() +
+                          "' - | grep -c '站：站一'"),
+              "0\n");
+
+    w.ReportKind->setCurrentIndex(1);
+    EXPECT_TRUE(w.Period().month);
+    EXPECT_EQ(w.Period().first, QDate(2026, 3, 1));
+    auto* closing = new TFrmReport(dir.path(), QStringLiteral("站一"), dir.filePath(QStringLiteral("out")));
+    QTest::mouseClick(closing->ButMake, Qt::LeftButton);
+    delete closing;
+    test::Pump(100);
 }

@@ -47,23 +47,6 @@ int usage(const char* problem)
     return ExitUsage;
 }
 
-// Why a Data.ini that is there cannot be read; empty when it is missing (the defaults are written
-// then, as at every start) or readable. Defaults in place of a file that exists would poll the
-// wrong port.
-QString unreadableSettings(const QString& file)
-{
-    const QFileInfo info(file);
-    if (!info.exists() && !info.isSymLink())
-        return {};
-    if (!info.isFile())
-        return QStringLiteral("不是文件");
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
-    return {};
-}
-
 void logAll(const QStringList& lines)
 {
     for (const QString& line : lines)
@@ -153,7 +136,7 @@ int main(int argc, char** argv)
     // Relative names in Data.ini mean what they mean to the window started in that folder.
     QDir::setCurrent(dir);
     const QString settings = dir + QLatin1Char('/') + SettingsFileName;
-    if (const QString why = unreadableSettings(settings); !why.isEmpty()) {
+    if (const QString why = UnreadableSettings(settings); !why.isEmpty()) {
         LogError(QStringLiteral("%1 无法读取：%2").arg(settings, why));
         return ExitSettingsUnreadable;
     }
