@@ -13,6 +13,7 @@
 #include "Health.h"
 #include "MainState.h"
 #include "ModbusServer.h"
+#include "WebSite.h"
 #include "MqttPublisher.h"
 #include "PollCycle.h"
 #include "Recording.h"
@@ -219,10 +220,15 @@ private:
     void readRegistry(TStartupSteps& steps);
     void startPolling();
     void startForwarding();
-    // The Modbus server and the MQTT publisher ([Modbus], [Mqtt]), fed from here on.
+    // The Modbus server, the MQTT publisher and the web view ([Modbus], [Mqtt], [Web]), fed from here on.
     void startPlant();
+    void startWeb();
+    bool plantFed() const { return m_modbus || m_mqtt || m_web; }
     void stopPlant();
     TPlantInstrument plantInstrument(uint8_t address) const;
+    // The instrument's standing alarms, shelved ones left out.
+    std::vector<const TJournalKind*> standingKinds(uint8_t address) const;
+    void webCounters();
     void plantInstrumentChanged(uint8_t address);
     void plantAllChanged();
     void plantStationChanged();
@@ -279,6 +285,8 @@ private:
     bool m_portWaited = false; // started without its device, waiting for it
     std::unique_ptr<TModbusServer> m_modbus;
     std::unique_ptr<TMqttPublisher> m_mqtt;
+    std::unique_ptr<TWebSite> m_site; // before the server that calls it
+    std::unique_ptr<TWebServer> m_web;
     TAlarmCursor m_alarmCursor;
     std::array<QDateTime, 256> m_replyTime{}; // of each address's newest accepted reply
     TAlarmPolicy m_policy;

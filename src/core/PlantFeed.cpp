@@ -4,7 +4,10 @@
 #include "MonitorCore.h"
 
 #include "ErrorLog.h"
+#include "CentralSettings.h"
 #include "PlantConfig.h"
+
+#include <sys/resource.h>
 
 namespace zeva {
 
@@ -68,11 +71,66 @@ void TMonitorCore::startPlant()
         JournalEvent(-1, JournalKind::Mqtt, text.section(QStringLiteral("："), 1));
         reportError(text);
     }
+    startWeb();
     plantAllChanged();
+}
+
+// The web view listens away from the loopback only with a token and TLS: a token must not cross the
+// LAN in plain HTTP. A refusal is said and journaled; monitoring goes on without it.
+void TMonitorCore::startWeb()
+{
+    const TWebConfig web = ReadWebConfig(*m_settings);
+    if (!web.Enabled())
+        return;
+    const auto refuse = [this](const QString& text) {
+        reportError(QStringLiteral("Web：") + text);
+        JournalEvent(-1, JournalKind::Web, text);
+    };
+    TWebServer::TConfig c;
+    QString error;
+    if (!ParseHostPort(web.listen, c.host, c.port, error))
+        return refuse(error);
+    TWebSite::TConfig site;
+    site.station = ReadCentralConfig(*m_settings).station;
+    try {
+        if (!web.tokenFile.isEmpty())
+            site.token = ReadWebToken(web.tokenFile);
+    } catch (const std::exception& e) {
+        return refuse(QString::fromUtf8(e.what()).section(QStringLiteral("："), 1));
+    }
+    const bool tls = !web.certFile.isEmpty() && !web.keyFile.isEmpty();
+    if (!IsLoopbackHost(c.host) && (site.token.empty() || !tls))
+        return refuse(QStringLiteral("Listen=%1 不是本机地址：需要 TokenFile 和 CertFile、KeyFile（TLS），未启动").arg(web.listen));
+    if (tls) {
+        c.certFile = web.certFile;
+        c.keyFile = web.keyFile;
+    }
+    // Well below the process's file limit: the serial port and the database must never run short.
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    c.maxClients = int(std::min<rlim_t>(rlim_t(web.maxClients), files.rlim_cur > 128 ? files.rlim_cur - 96 : 32));
+    m_site = std::make_unique<TWebSite>(site);
+    auto server = std::make_unique<TWebServer>(c, [site = m_site.get()](const TWebRequest& r) { return site->Handle(r); },
+                                               [](const QString& text) { LogError(text); });
+    try {
+        server->Start();
+        m_web = std::move(server);
+        LogError(QStringLiteral("Web：在 %1://%2:%3/ 提供只读页面%4")
+                     .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), c.host)
+                     .arg(m_web->Port())
+                     .arg(site.token.empty() ? QString() : QStringLiteral("（需要令牌）")));
+    } catch (const std::exception& e) {
+        m_site.reset();
+        refuse(QString::fromUtf8(e.what()).section(QStringLiteral("："), 1));
+    }
 }
 
 void TMonitorCore::stopPlant()
 {
+    if (m_web)
+        m_web->Stop();
+    m_web.reset();
+    m_site.reset();
     if (m_mqtt)
         m_mqtt->Stop();
     m_mqtt.reset();
@@ -96,26 +154,63 @@ TPlantInstrument TMonitorCore::plantInstrument(uint8_t address) const
     in.blackBox = r.blackBox;
     if (r.status)
         in.lamps = LampBits((*r.status)[0], (*r.status)[1]);
+    in.standing = int(standingKinds(address).size());
+    return in;
+}
+
+std::vector<const TJournalKind*> TMonitorCore::standingKinds(uint8_t address) const
+{
     // A shelved alarm is not counted until it returns.
-    const auto standing = [&](const TJournalKind& kind) {
+    std::vector<const TJournalKind*> kinds;
+    const auto add = [&](const TJournalKind& kind) {
         const auto shelf = m_shelved.find({address, QLatin1String(kind.code)});
-        return m_alarms.Active(address, kind) && (shelf == m_shelved.end() || !shelf->second.standing) ? 1 : 0;
+        if (m_alarms.Active(address, kind) && (shelf == m_shelved.end() || !shelf->second.standing))
+            kinds.push_back(&kind);
     };
     for (const TJournalKind& kind : LiveAlarms)
-        in.standing += standing(kind);
-    in.standing += standing(JournalKind::Interrupted);
-    return in;
+        add(kind);
+    add(JournalKind::Interrupted);
+    return kinds;
+}
+
+void TMonitorCore::webCounters()
+{
+    TWebCounters c;
+    for (uint8_t a : m_health.Polled()) {
+        const TInstrumentHealth& h = m_health.Of(a);
+        c.requests += h.sent;
+        c.repliesAccepted += h.accepted;
+        c.chunksRejected += h.rejected;
+        c.alarmsStanding += qint64(standingKinds(a).size());
+    }
+    if (m_writer) {
+        c.rowsWritten = m_writer->Written();
+        c.rowsWaiting = qint64(m_writer->Pending());
+    }
+    c.alarmsUnacknowledged = m_unacknowledged;
+    if (const auto central = CentralStatus())
+        c.centralBacklog = central->backlog;
+    m_site->SetCounters(c);
 }
 
 void TMonitorCore::plantInstrumentChanged(uint8_t address)
 {
-    if (!m_modbus && !m_mqtt)
+    if (!plantFed())
         return;
     const TPlantInstrument in = plantInstrument(address);
     if (m_modbus)
         m_modbus->SetInstrument(in);
     if (m_mqtt && in.polled)
         m_mqtt->Instrument(in);
+    if (m_web) {
+        // The most urgent standing alarm's priority colours the instrument's tile.
+        int priority = -1;
+        for (const TJournalKind* kind : standingKinds(address))
+            priority = priority < 0 ? int(m_policy.PriorityOf(QLatin1String(kind->code)))
+                                    : std::min(priority, int(m_policy.PriorityOf(QLatin1String(kind->code))));
+        m_web->Broadcast(m_site->SetInstrument(in, priority));
+        webCounters();
+    }
 }
 
 void TMonitorCore::plantAllChanged()
@@ -127,7 +222,7 @@ void TMonitorCore::plantAllChanged()
 
 void TMonitorCore::plantStationChanged()
 {
-    if (!m_modbus && !m_mqtt)
+    if (!plantFed())
         return;
     TPlantStation s;
     s.link = m_health.Link() == TLinkState::Connected ? 0 : m_health.Link() == TLinkState::Silent ? 1 : 2;
@@ -140,11 +235,15 @@ void TMonitorCore::plantStationChanged()
         m_modbus->SetStation(s);
     if (m_mqtt)
         m_mqtt->Link(s.link, s.linkSince.isValid() ? s.linkSince : QDateTime::currentDateTime());
+    if (m_web) {
+        m_web->Broadcast(m_site->SetStation(s));
+        webCounters();
+    }
 }
 
 void TMonitorCore::plantAlarmsChanged()
 {
-    if (!m_modbus && !m_mqtt)
+    if (!plantFed())
         return;
     CountAlarms(); // the unacknowledged count the station block holds
     if (m_mqtt) {

@@ -37,17 +37,7 @@ struct TClient {
 
 bool TModbusServer::ParseListen(const QString& text, TConfig& config, QString& error)
 {
-    const QString t = text.trimmed();
-    const int colon = t.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    const int port = colon < 0 ? 0 : t.mid(colon + 1).toInt(&ok);
-    if (colon < 0 || !ok || port < 0 || port > 65535) {
-        error = QStringLiteral("Listen=%1 不是“地址:端口”").arg(text);
-        return false;
-    }
-    config.host = t.left(colon);
-    config.port = port;
-    return true;
+    return ParseHostPort(text, config.host, config.port, error);
 }
 
 TModbusServer::TModbusServer(TConfig config, TReport report) : m_config(std::move(config)), m_report(std::move(report)) {}
@@ -59,36 +49,7 @@ TModbusServer::~TModbusServer()
 
 void TModbusServer::Start()
 {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const QByteArray host = m_config.host.toUtf8();
-    const bool any = host.isEmpty() || host == "*";
-    const int rc = ::getaddrinfo(any ? nullptr : host.constData(), QByteArray::number(m_config.port).constData(), &hints,
-                                 &found);
-    if (rc != 0)
-        throw std::runtime_error(std::string("Modbus：地址 ") + host.constData() + " 无法解析：" + ::gai_strerror(rc));
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const int one = 1;
-    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    const bool bound = ::bind(m_listen, found->ai_addr, found->ai_addrlen) == 0 && ::listen(m_listen, 64) == 0;
-    const int err = errno;
-    ::freeaddrinfo(found);
-    if (!bound) {
-        ::close(m_listen);
-        m_listen = -1;
-        throw std::runtime_error(QStringLiteral("Modbus：无法在 %1:%2 监听：%3")
-                                     .arg(m_config.host)
-                                     .arg(m_config.port)
-                                     .arg(QString::fromLocal8Bit(std::strerror(err)))
-                                     .toStdString());
-    }
-    sockaddr_in bound4{};
-    socklen_t len = sizeof bound4;
-    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&bound4), &len);
-    m_boundPort = ntohs(bound4.sin_port);
+    m_listen = ListenTcp(m_config.host, m_config.port, QStringLiteral("Modbus"), m_boundPort);
     m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_thread = std::thread([this] { run(); });
 }

@@ -74,4 +74,26 @@ TModbusConfig ReadModbusConfig(TIniFile& ini)
     return c;
 }
 
+TWebConfig ReadWebConfig(TIniFile& ini)
+{
+    TWebConfig c;
+    c.listen = ini.ReadString(SettingsKey::Web, SettingsKey::WebListen, QString()).trimmed();
+    c.tokenFile = ini.ReadString(SettingsKey::Web, SettingsKey::WebTokenFile, QString()).trimmed();
+    c.certFile = ini.ReadString(SettingsKey::Web, SettingsKey::WebCertFile, QString()).trimmed();
+    c.keyFile = ini.ReadString(SettingsKey::Web, SettingsKey::WebKeyFile, QString()).trimmed();
+    c.maxClients = std::max(1, ini.ReadInteger(SettingsKey::Web, SettingsKey::WebMaxClients, 256));
+    return c;
+}
+
+std::string ReadWebToken(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error(QStringLiteral("Web：TokenFile %1 无法读取：%2").arg(file, f.errorString()).toStdString());
+    const QByteArray token = f.readLine(4096).trimmed();
+    if (token.isEmpty())
+        throw std::runtime_error(QStringLiteral("Web：TokenFile %1 中没有令牌").arg(file).toStdString());
+    return token.toStdString();
+}
+
 } // namespace zeva

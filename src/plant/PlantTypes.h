@@ -61,4 +61,12 @@ QString LinkText(int link);
 // never cost the bus its pace, whatever the clients do).
 void YieldToPolling();
 
+// "HOST:PORT" as [Modbus] and [Web] Listen write it; false with the reason.
+bool ParseHostPort(const QString& listen, QString& host, int& port, QString& error);
+// Whether `host` names this machine alone (127.0.0.0/8, localhost, ::1).
+bool IsLoopbackHost(const QString& host);
+// A non-blocking IPv4 socket listening on host:port ("" or "*": every address); `boundPort` the
+// port it got. Throws std::runtime_error starting with `what`.
+int ListenTcp(const QString& host, int port, const QString& what, int& boundPort);
+
 } // namespace zeva

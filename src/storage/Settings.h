@@ -64,6 +64,13 @@ inline const QString MqttCaFile = QStringLiteral("CaFile");
 inline const QString Modbus = QStringLiteral("Modbus");
 inline const QString ModbusListen = QStringLiteral("Listen");
 inline const QString ModbusMaxClients = QStringLiteral("MaxClients");
+// The read-only web view (no Listen: none); away from the loopback only with a token and TLS.
+inline const QString Web = QStringLiteral("Web");
+inline const QString WebListen = QStringLiteral("Listen");
+inline const QString WebTokenFile = QStringLiteral("TokenFile");
+inline const QString WebCertFile = QStringLiteral("CertFile");
+inline const QString WebKeyFile = QStringLiteral("KeyFile");
+inline const QString WebMaxClients = QStringLiteral("MaxClients");
 // HistoryLine0 .. HistoryLine7
 QString HistoryLineKey(int index);
 } // namespace SettingsKey

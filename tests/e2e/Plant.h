@@ -10,6 +10,14 @@
 
 namespace zeva::test {
 
+// Waits, without an event loop, until `condition` holds or `ms` pass; its last value.
+inline bool eventually(const std::function<bool()>& condition, int ms = 8000)
+{
+    for (int waited = 0; waited < ms && !condition(); waited += 50)
+        std::this_thread::sleep_for(milliseconds(50));
+    return condition();
+}
+
 // A port nobody listens on now.
 inline int FreePort()
 {

@@ -12,13 +12,6 @@ using namespace zeva::test;
 
 namespace {
 
-bool eventually(const std::function<bool()>& condition, int ms = 8000)
-{
-    for (int waited = 0; waited < ms && !condition(); waited += 50)
-        std::this_thread::sleep_for(milliseconds(50));
-    return condition();
-}
-
 // `count` input registers from `first` through libmodbus's client; empty on any error.
 std::vector<int> inputRegisters(int port, int first, int count)
 {
