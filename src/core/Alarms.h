@@ -33,7 +33,8 @@ inline constexpr TJournalKind PhaseA{"alarm.phaseA", "A相状态报警"}, PhaseB
     Buzzer{"event.buzzer", "蜂鸣器静音"}, BlackBoxClear{"event.blackbox", "清除黑匣子"},
     ForceOutput{"event.force", "强制输出"}, ParameterWrite{"event.write", "参数写入"},
     Central{"event.central", "中心库"}, Mqtt{"event.mqtt", "MQTT"}, Shelve{"event.shelve", "搁置"},
-    Mute{"event.mute", "报警静音"}, Web{"event.web", "Web"};
+    Mute{"event.mute", "报警静音"}, Web{"event.web", "Web"},
+    ProgramStart{"event.start", "程序启动"};
 } // namespace JournalKind
 
 bool IsAlarmKind(const QString& code);

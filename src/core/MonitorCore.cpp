@@ -98,6 +98,8 @@ TMonitorCore::TStartResult TMonitorCore::Start(const QString& dir, TStartupSteps
         return TStartResult::DatabaseFailed;
     }
     readRegistry(steps);
+    // Where this run begins: a report counts the time no program ran up to here.
+    JournalEvent(-1, JournalKind::ProgramStart, QStringLiteral("zeva-") + m_program);
     startPolling();
     if (m_portWaited) {
         m_timerA->stop(); // the reopening starts it

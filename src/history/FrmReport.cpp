@@ -97,6 +97,15 @@ TFrmReport::~TFrmReport()
     BlockChildSignals(this);
 }
 
+void TFrmReport::reject()
+{
+    if (m_busy) {
+        ReportStatus->setText(QStringLiteral("正在统计 %1，完成后才能关闭").arg(Period().Label()));
+        return;
+    }
+    QDialog::reject();
+}
+
 TReportPeriod TFrmReport::Period() const
 {
     const QDate d = ReportDate->date();
@@ -114,6 +123,10 @@ void TFrmReport::start(std::function<void(const TReport&)> done)
 {
     if (m_busy)
         return;
+    if (Period().From() > WallSecondsOf(QDateTime::currentDateTime())) {
+        ReportStatus->setText(QStringLiteral("期间 %1 尚未开始").arg(Period().Label()));
+        return;
+    }
     if (m_worker.joinable())
         m_worker.join();
     setBusy(true);

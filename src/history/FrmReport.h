@@ -49,6 +49,8 @@ private:
     void make();
     void print();
     void setBusy(bool busy);
+    // Not while the figures are worked out: the thread's end would be waited for on the window's thread.
+    void reject() override;
 
     QString m_dataPath, m_station;
     std::thread m_worker;

@@ -26,7 +26,6 @@ namespace {
 
 constexpr qint64 DaySeconds = 86400;
 constexpr qint64 EpochJulianDay = 2440588; // 1970-01-01
-constexpr qint64 StartSlack = 2;
 
 // Half-open [first, second) stretches, sorted and apart.
 using TSpans = std::vector<std::pair<qint64, qint64>>;
@@ -184,7 +183,8 @@ QStringList ReportRules()
                        "阈值取报表生成时仪表登记中的 T2、T3，阈值为 0 时不计。"),
         QStringLiteral("报警：次数为期间内发生的报警；总时长为报警持续时间与期间的重叠（未消除的计到生成时刻），程序未运行的时间不计；确认时间为发生到确认，只计期间内发生且已确认的报警。"),
         QStringLiteral("可用率：正常为有读数覆盖的时间（保持规则同上）；中断为该仪表“通讯中断”与“串口断开”报警期间无读数的时间；无数据为其余时间（程序未运行、无记录）。"),
-        QStringLiteral("程序未运行的时间：每次启动时记录风机状态（“启动时”），其前一条读数或记录到该启动之间。"),
+        QStringLiteral("程序未运行的时间：从“程序启动”记录之前的最后一条读数或记录，到该启动为止（期间之后的第一次启动也算）。"),
+        QStringLiteral("只有一条读数（或读数间隔全为 0）的仪表不计保持时间；夏令时切换日按 24 小时计。"),
         QStringLiteral("风机运行（小时）：按记录中的“风机控制输出：动作/复归”（含每次启动时的状态）累计，程序未运行的时间不计。"),
         QStringLiteral("参数写入：取自报警记录中的“参数写入”。"),
     };
@@ -235,18 +235,13 @@ TReport MakeReport(TReportSource& source, const TReportPeriod& period, const QSt
     r.coveredTo = end;
     const std::vector<TReportJournalRow> journal = source.Journal(from, to);
 
-    // A run's start is its first fan entry; the program was off from the last sign of life before it.
+    // Each run journals its start before it polls; no program ran from the last sign of life before
+    // it. The first start after the period closes a stop within it.
     TSpans off;
     {
-        std::vector<qint64> starts;
         for (const TReportJournalRow& e : journal)
-            if (isFan(e) && e.text.endsWith(QString::fromUtf8(FanAtStartMark)) && e.raised > from && e.raised <= end)
-                starts.push_back(e.raised);
-        std::sort(starts.begin(), starts.end());
-        starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-        // Looked for a little before the start: the run's own first reading may carry the second before.
-        for (qint64 s : starts)
-            off.emplace_back(source.LastActivityBefore(s - StartSlack).value_or(from), s);
+            if (e.kind == QLatin1String(JournalKind::ProgramStart.code) && e.raised > from)
+                off.emplace_back(source.LastActivityBefore(e.raised).value_or(from), e.raised);
         off = clipped(merged(off), from, end);
     }
 
@@ -272,23 +267,44 @@ TReport MakeReport(TReportSource& source, const TReportPeriod& period, const QSt
         times.clear();
         for (auto& v : values)
             v.clear();
+        bool ordered = true;
         source.Readings(in.id, from, to, [&](const TReportReading& reading) {
+            // Rows come in the order of their stored text; a time written otherwise may fall
+            // outside the period or out of order.
+            if (reading.t < from || reading.t >= to)
+                return;
+            ordered = ordered && (times.empty() || reading.t >= times.back());
             times.push_back(reading.t);
             for (int p = 0; p < 4; ++p)
                 values[std::size_t(p)].push_back(reading.live[std::size_t(p)]);
         });
+        if (!ordered) {
+            std::vector<std::size_t> order(times.size());
+            for (std::size_t i = 0; i < order.size(); ++i)
+                order[i] = i;
+            std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+            const auto reorder = [&](auto& v) {
+                auto copy = v;
+                for (std::size_t i = 0; i < order.size(); ++i)
+                    v[i] = copy[order[i]];
+            };
+            reorder(times);
+            for (auto& v : values)
+                reorder(v);
+        }
         if (!in.enabled && times.empty())
             continue;
         TInstrumentFigures f;
         f.instrument = in;
         const std::size_t n = times.size();
 
-        if (n >= 2) {
-            std::vector<double> spacings(n - 1);
-            for (std::size_t i = 1; i < n; ++i)
-                spacings[i - 1] = double(times[i] - times[i - 1]);
+        // Of the spacings above zero: readings stored twice in one second do not make it 0.
+        std::vector<double> spacings;
+        for (std::size_t i = 1; i < n; ++i)
+            if (times[i] > times[i - 1])
+                spacings.push_back(double(times[i] - times[i - 1]));
+        if (!spacings.empty())
             f.medianSpacing = median(std::move(spacings));
-        }
         const qint64 hold = qint64(std::llround(3 * f.medianSpacing));
         std::vector<qint64> heldTo(n);
         TSpans covered;
@@ -342,10 +358,11 @@ TReport MakeReport(TReportSource& source, const TReportPeriod& period, const QSt
         TSpans interrupted, fanOn;
         std::optional<qint64> fanSince;
         for (const TReportJournalRow& e : journal) {
-            if ((e.kind == QLatin1String(JournalKind::Interrupted.code) && e.address == in.address) ||
+            const bool own = in.address >= 0 && e.address == in.address; // a deleted one has no entries
+            if ((e.kind == QLatin1String(JournalKind::Interrupted.code) && own) ||
                 e.kind == QLatin1String(JournalKind::LinkDown.code))
                 interrupted.push_back(spanOf(e));
-            if (isFan(e) && e.address == in.address) {
+            if (isFan(e) && own) {
                 const bool on = e.text.contains(QStringLiteral("动作"));
                 if (on && !fanSince)
                     fanSince = e.raised;

@@ -4,7 +4,9 @@
 #include "Alarms.h"
 #include "ReportXlsx.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QSaveFile>
 #include <QPageSize>
 #include <QPainter>
 #include <QPainterPath>
@@ -18,6 +20,16 @@ namespace {
 
 const QColor PhaseColors[4] = {QColor(0xc8, 0x96, 0x00), QColor(0x1e, 0x8c, 0x1e), QColor(0xd0, 0x20, 0x20),
                                QColor(0x20, 0x5a, 0xd0)};
+
+// A name or text as one printed cell holds it: no line breaks or control characters, at most 120
+// characters.
+QString printable(QString text)
+{
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return text.size() > 120 ? text.left(119) + QChar(0x2026) : text;
+}
 
 QString figure(const std::optional<double>& v)
 {
@@ -68,7 +80,8 @@ public:
         f.setBold(true);
         m_p.setFont(f);
         const double h = m_p.fontMetrics().height() * 1.5;
-        m_p.drawText(QRectF(0, m_y, m_body.width(), h), Qt::AlignLeft | Qt::AlignVCenter, text);
+        m_p.drawText(QRectF(0, m_y, m_body.width(), h), Qt::AlignLeft | Qt::AlignVCenter,
+                     m_p.fontMetrics().elidedText(printable(text), Qt::ElideMiddle, int(m_body.width())));
         m_p.setFont(m_font);
         m_y += h;
     }
@@ -242,7 +255,7 @@ private:
     {
         double h = m_line;
         for (std::size_t c = 0; c < widths.size() && c < std::size_t(cells.size()); ++c)
-            h = std::max(h, m_p.boundingRect(QRectF(0, 0, widths[c] - 1.6 * m_mm, 1e6), Qt::TextWordWrap, cells[int(c)])
+            h = std::max(h, m_p.boundingRect(QRectF(0, 0, widths[c] - 1.6 * m_mm, 1e6), Qt::TextWordWrap, printable(cells[int(c)]))
                                     .height() + 0.35 * m_line);
         return h;
     }
@@ -256,7 +269,7 @@ private:
         m_p.setPen(Qt::black);
         for (std::size_t c = 0; c < widths.size() && c < std::size_t(cells.size()); ++c) {
             m_p.drawText(QRectF(x + 0.8 * m_mm, m_y, widths[c] - 1.6 * m_mm, h),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, cells[int(c)]);
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, printable(cells[int(c)]));
             x += widths[c];
         }
         m_p.setPen(QPen(QColor(0xc0, 0xc0, 0xc0), 0.1 * m_mm));
@@ -275,11 +288,16 @@ private:
     int m_page = 1;
 };
 
+QString addressText(const TReportInstrument& in)
+{
+    return in.address >= 0 ? QString::number(in.address) : QStringLiteral("—");
+}
+
 QStringList summaryRow(const TInstrumentFigures& f, const TPhaseFigures& p, bool withInstrument)
 {
     QStringList cells;
     if (withInstrument)
-        cells << f.instrument.name << QString::number(f.instrument.address);
+        cells << f.instrument.name << addressText(f.instrument);
     cells << PhaseLetter(p.phase) << OneDecimal(p.min) << OneDecimal(p.max) << WallText(p.maxAt) << OneDecimal(p.mean)
           << aboveText(p.aboveT2Minutes, QStringLiteral("T2"), f.instrument.t2)
           << aboveText(p.aboveT3Minutes, QStringLiteral("T3"), f.instrument.t3);
@@ -301,7 +319,7 @@ QStringList availabilityRow(const TInstrumentFigures& f, bool withInstrument)
 {
     QStringList cells;
     if (withInstrument)
-        cells << f.instrument.name << QString::number(f.instrument.address);
+        cells << f.instrument.name << addressText(f.instrument);
     return cells << OneDecimal(f.normalPercent) << OneDecimal(f.interruptedPercent) << OneDecimal(f.noDataPercent)
                  << OneDecimal(f.fanHours);
 }
@@ -353,7 +371,7 @@ bool PaintReport(const TReport& r, QPagedPaintDevice& device)
     // A page per instrument; what does not fit on it is on the summary.
     for (const TInstrumentFigures& f : r.instruments) {
         pages.NewPage();
-        pages.Heading(QStringLiteral("%1（地址 %2）").arg(f.instrument.name).arg(f.instrument.address), 13);
+        pages.Heading(QStringLiteral("%1（地址 %2）").arg(f.instrument.name, addressText(f.instrument)), 13);
         pages.Paragraph(QStringLiteral("T2 %1，T3 %2；读数中位间隔 %3 秒")
                             .arg(figure(f.instrument.t2), figure(f.instrument.t3), OneDecimal(f.medianSpacing)));
         pages.Chart(f, 80 * pages.Mm());
@@ -364,10 +382,10 @@ bool PaintReport(const TReport& r, QPagedPaintDevice& device)
         pages.Table(ReportHeader::Availability().mid(2), {36, 36, 36, 36}, {availabilityRow(f, false)}, true);
         std::vector<QStringList> alarms, writes;
         for (const TAlarmFigures& a : r.alarms)
-            if (a.address == f.instrument.address)
+            if (a.address == f.instrument.address && a.address >= 0)
                 alarms.push_back(alarmRow(a));
         for (const TWriteFigures& w : r.writes)
-            if (w.address == f.instrument.address)
+            if (w.address == f.instrument.address && w.address >= 0)
                 writes.push_back(writeRow(w));
         int left = 0;
         if (!alarms.empty())
@@ -382,10 +400,13 @@ bool PaintReport(const TReport& r, QPagedPaintDevice& device)
 
 QString WriteReportPdf(const TReport& r, const QString& file)
 {
-    const QString temporary = TemporaryFor(file);
+    // Made in memory, then saved whole: the PDF writer does not tell a failed write (a full disk),
+    // QSaveFile does, and keeps the file there was.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     bool painted = false;
     {
-        QPdfWriter writer(temporary);
+        QPdfWriter writer(&pdf);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageMargins(QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter);
         writer.setResolution(300);
@@ -393,11 +414,12 @@ QString WriteReportPdf(const TReport& r, const QString& file)
         writer.setCreator(QStringLiteral("zeva-report"));
         painted = PaintReport(r, writer);
     }
-    if (!painted) {
-        QFile::remove(temporary);
-        return QStringLiteral("无法写入 %1").arg(temporary);
-    }
-    return MoveIntoPlace(temporary, file);
+    if (!painted)
+        return QStringLiteral("无法生成 PDF");
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(pdf.data()) != pdf.size() || !out.commit())
+        return out.errorString();
+    return {};
 }
 
 } // namespace zeva

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 namespace zeva {
 
@@ -27,12 +28,14 @@ const QString Readings = QStringLiteral(
     "ORDER BY InDateTime, RecordID");
 const QString Journal = QStringLiteral(
     "SELECT ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, Priority FROM EventJournal "
-    "WHERE RaisedAt < :to AND (RaisedAt >= :from OR (Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR ClearedAt >= :from)) "
-    "OR ID IN (SELECT max(ID) FROM EventJournal WHERE Kind = 'event.fan' AND RaisedAt < :from GROUP BY ApparatusAddress)) "
+    "WHERE (RaisedAt < :to AND (RaisedAt >= :from OR (Kind LIKE 'alarm.%' AND (ClearedAt IS NULL OR ClearedAt >= :from)) "
+    "OR ID IN (SELECT max(ID) FROM EventJournal WHERE Kind = 'event.fan' AND RaisedAt < :from GROUP BY ApparatusAddress))) "
+    "OR ID = (SELECT min(ID) FROM EventJournal WHERE Kind = 'event.start' AND RaisedAt >= :to) "
     "ORDER BY RaisedAt, ID");
+const QString NextRecordedId = QStringLiteral("SELECT min(ApparatusID) AS id FROM ApparatusRecord WHERE ApparatusID > :id");
 // Per instrument, so that the index on (ApparatusID, InDateTime) answers it.
 const QString LastActivity = QStringLiteral(
-    "SELECT max(x) AS x FROM (SELECT (SELECT max(InDateTime) FROM ApparatusRecord r WHERE r.ApparatusID = a.ID "
+    "SELECT CAST(round((julianday(max(x)) - 2440587.5) * 86400) AS INTEGER) AS x FROM (SELECT (SELECT max(InDateTime) FROM ApparatusRecord r WHERE r.ApparatusID = a.ID "
     "AND r.InDateTime < :t) AS x FROM Apparatus a UNION ALL SELECT max(RaisedAt) FROM EventJournal WHERE RaisedAt < :t)");
 } // namespace StationSql
 
@@ -49,11 +52,13 @@ const char* const Readings =
 const char* const Journal =
     "SELECT apparatus_address, kind, text, extract(epoch FROM raised_at AT TIME ZONE $2)::bigint, "
     "extract(epoch FROM cleared_at AT TIME ZONE $2)::bigint, extract(epoch FROM acked_at AT TIME ZONE $2)::bigint, "
-    "priority FROM event_journal WHERE station = $1 AND raised_at < ($4::timestamp AT TIME ZONE $2) "
-    "AND (raised_at >= ($3::timestamp AT TIME ZONE $2) OR (kind LIKE 'alarm.%' AND (cleared_at IS NULL "
-    "OR cleared_at >= ($3::timestamp AT TIME ZONE $2))) OR local_id IN (SELECT max(local_id) FROM event_journal "
-    "WHERE station = $1 AND kind = 'event.fan' AND raised_at < ($3::timestamp AT TIME ZONE $2) "
-    "GROUP BY apparatus_address)) ORDER BY raised_at, local_id";
+    "priority FROM event_journal WHERE station = $1 AND ("
+    "(raised_at < ($4::timestamp AT TIME ZONE $2) AND (raised_at >= ($3::timestamp AT TIME ZONE $2) "
+    "OR (kind LIKE 'alarm.%' AND (cleared_at IS NULL OR cleared_at >= ($3::timestamp AT TIME ZONE $2))) "
+    "OR local_id IN (SELECT max(local_id) FROM event_journal WHERE station = $1 AND kind = 'event.fan' "
+    "AND raised_at < ($3::timestamp AT TIME ZONE $2) GROUP BY apparatus_address))) "
+    "OR local_id = (SELECT min(local_id) FROM event_journal WHERE station = $1 AND kind = 'event.start' "
+    "AND raised_at >= ($4::timestamp AT TIME ZONE $2))) ORDER BY raised_at, local_id";
 const char* const LastActivity =
     "SELECT extract(epoch FROM greatest((SELECT max(in_date_time) FROM apparatus_record WHERE station = $1 "
     "AND in_date_time < ($3::timestamp AT TIME ZONE $2)), (SELECT max(raised_at) FROM event_journal WHERE station = $1 "
@@ -81,10 +86,22 @@ public:
     std::vector<TReportInstrument> Instruments() override
     {
         std::vector<TReportInstrument> out;
+        std::set<qint64> known;
         m_db.Each(StationSql::Instruments, {}, [&](const QSqlQuery& q) {
             out.push_back({q.value(0).toLongLong(), q.value(1).toInt(), q.value(2).toString(), q.value(3).toInt() == 1,
                            threshold(q.value(4)), threshold(q.value(5))});
+            known.insert(out.back().id);
         });
+        // Readings of an instrument since removed from the registry still count: each ID the
+        // readings hold, one index step at a time.
+        for (qint64 id = std::numeric_limits<qint64>::min();;) {
+            const TQueryResult r = m_db.Query(StationSql::NextRecordedId, {{":id", id}});
+            if (!r.RecordCount() || r.Field(QStringLiteral("id")).isNull())
+                break;
+            id = r.FieldAsInteger(QStringLiteral("id"));
+            if (!known.count(id))
+                out.push_back({id, -1, QStringLiteral("已删除的仪表（ID %1）").arg(id), false, std::nullopt, std::nullopt});
+        }
         return out;
     }
     void Readings(qint64 id, qint64 from, qint64 to, const std::function<void(const TReportReading&)>& each) override
@@ -125,7 +142,9 @@ public:
     std::optional<qint64> LastActivityBefore(qint64 t) override
     {
         const TQueryResult r = m_db.Query(StationSql::LastActivity, {{":t", WallText(t)}});
-        return r.RecordCount() ? WallSeconds(r.FieldAsString(QStringLiteral("x"))) : std::nullopt;
+        if (!r.RecordCount() || r.Field(QStringLiteral("x")).isNull())
+            return std::nullopt;
+        return r.FieldAsInteger(QStringLiteral("x"));
     }
 
 private:

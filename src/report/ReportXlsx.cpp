@@ -52,6 +52,12 @@ double rounded(double v)
     return r == 0 ? 0.0 : r;
 }
 
+// None for an instrument since removed from the registry.
+std::optional<double> addressOf(const TReportInstrument& in)
+{
+    return in.address >= 0 ? std::optional<double>(in.address) : std::nullopt;
+}
+
 class TSheet {
 public:
     TSheet(lxw_workbook* book, const char* name, const QStringList& header, lxw_format* bold, lxw_format* time)
@@ -104,10 +110,10 @@ QString WriteReportXlsx(const TReport& report, const QString& file)
     for (const TInstrumentFigures& f : report.instruments)
         for (const TPhaseFigures& p : f.phases) {
             summary.Text(0, f.instrument.name);
-            summary.Number(1, f.instrument.address);
+            summary.Number(1, addressOf(f.instrument));
             summary.Text(2, PhaseLetter(p.phase));
-            summary.Number(3, p.min);
-            summary.Number(4, p.max);
+            summary.Number(3, rounded(p.min));
+            summary.Number(4, rounded(p.max));
             summary.Time(5, p.maxAt);
             summary.Number(6, rounded(p.mean));
             summary.Number(7, p.aboveT2Minutes);
@@ -144,7 +150,7 @@ QString WriteReportXlsx(const TReport& report, const QString& file)
     TSheet availability(book, "可用率", ReportHeader::Availability(), bold, time);
     for (const TInstrumentFigures& f : report.instruments) {
         availability.Text(0, f.instrument.name);
-        availability.Number(1, f.instrument.address);
+        availability.Number(1, addressOf(f.instrument));
         availability.Number(2, rounded(f.normalPercent));
         availability.Number(3, rounded(f.interruptedPercent));
         availability.Number(4, rounded(f.noDataPercent));

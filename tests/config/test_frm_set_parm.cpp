@@ -571,7 +571,7 @@ TEST_F(ConfigFixture, AWriteIsCheckedThenConfirmedAndKeptWithItsValuesBeforeAndA
     EXPECT_EQ(Next(4), bytes(BuildBlackBoxClear(3)));
     EXPECT_TRUE(Next(4, 400).empty()) << "the forced output was cancelled";
     ASSERT_TRUE(WaitUntil([&] { return main->Core().RecordWriter()->Pending() == 0; }));
-    TQueryResult j = main->Core().Db().Query("SELECT Text FROM EventJournal WHERE Kind LIKE 'event.%' AND Kind <> 'event.fan' ORDER BY ID");
+    TQueryResult j = main->Core().Db().Query("SELECT Text FROM EventJournal WHERE Kind LIKE 'event.%' AND Kind NOT IN ('event.fan', 'event.start') ORDER BY ID");
     QStringList texts;
     for (j.First(); !j.Eof(); j.Next())
         texts << j.FieldAsString("Text");

@@ -30,6 +30,7 @@ INSERT INTO ApparatusRecord(ApparatusID, InDateTime, AActTemperature) VALUES
   (1, '2026-12-09 23:59:55', 99), (1, '2026-12-11 00:00:00', 99);
 INSERT INTO EventJournal(ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, ClearedAt, AckedAt, AckedBy, Priority) VALUES
   (1, 1, 'alarm.door', '柜门打开', '2026-12-09 23:00:00', '2026-12-10 00:30:00', NULL, NULL, 2),
+  (NULL, NULL, 'event.start', '程序启动：zeva-recorder', '2026-12-10 00:00:00', NULL, NULL, NULL, NULL),
   (1, 1, 'event.fan', '风机控制输出：复归（启动时）', '2026-12-10 00:00:00', NULL, NULL, NULL, NULL),
   (1, 1, 'alarm.overtemp', '超温报警输出', '2026-12-10 10:00:00', '2026-12-10 10:05:00', '2026-12-10 10:03:00', '王工', 1),
   (1, 1, 'event.fan', '风机控制输出：动作', '2026-12-10 10:00:00', NULL, NULL, NULL, NULL),
@@ -40,6 +41,7 @@ INSERT INTO EventJournal(ApparatusID, ApparatusAddress, Kind, Text, RaisedAt, Cl
   (1, 1, 'alarm.interrupted', '通讯中断', '2026-12-10 14:10:00', '2026-12-10 14:40:00', NULL, NULL, 1),
   (1, 1, 'event.fan', '风机控制输出：动作', '2026-12-10 14:45:00', NULL, NULL, NULL, NULL),
   (NULL, NULL, 'event.mute', '报警静音', '2026-12-10 14:50:00', NULL, NULL, NULL, NULL),
+  (NULL, NULL, 'event.start', '程序启动：zeva-recorder', '2026-12-10 16:00:00', NULL, NULL, NULL, NULL),
   (1, 1, 'event.fan', '风机控制输出：复归（启动时）', '2026-12-10 16:00:00', NULL, NULL, NULL, NULL);
 )SQL";
 

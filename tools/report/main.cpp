@@ -94,6 +94,10 @@ QString parse(const QStringList& args, TArguments& a)
         return QStringLiteral("--central and --station go together");
     if (!QFileInfo(a.dir).isDir())
         return QStringLiteral("no such folder: %1").arg(a.dir);
+    if (!a.pdf.isEmpty() && QFileInfo(a.pdf).absoluteFilePath() == QFileInfo(a.xlsx).absoluteFilePath())
+        return QStringLiteral("--pdf and --xlsx name the same file");
+    if (a.period->From() > WallSecondsOf(QDateTime::currentDateTime()))
+        return QStringLiteral("the period %1 has not begun").arg(a.period->Label());
     return {};
 }
 
@@ -152,7 +156,7 @@ int main(int argc, char** argv)
             TIniFile ini(settings);
             const QString path = ini.ReadString(SettingsKey::Info, SettingsKey::Path, QString()).trimmed();
             const QString dataPath = QFileInfo(path.isEmpty() ? a.dir : path).absoluteFilePath();
-            TDatabase db(QStringLiteral("report"));
+            TDatabase db(QStringLiteral("report"), 5000); // a writer's lock is waited for as the window waits
             if (!db.Open(dataPath)) {
                 LogError(QStringLiteral("数据库 %1 无法打开：").arg(TDatabase::FileFor(dataPath)) + db.OpenError());
                 return ExitNoDatabase;
