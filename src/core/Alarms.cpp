@@ -18,7 +18,6 @@ bool IsAlarmKind(const QString& code)
 }
 
 namespace {
-const char* const PriorityTexts[] = {"紧急", "高", "中", "低"};
 
 struct TKindPriority {
     const TJournalKind& kind;
@@ -37,15 +36,10 @@ const TKindPriority KindPriorities[] = {
 };
 } // namespace
 
-QString PriorityText(int priority)
-{
-    return priority >= 0 && priority < 4 ? QString::fromUtf8(PriorityTexts[priority]) : QString();
-}
-
 std::optional<TAlarmPriority> PriorityFromText(const QString& text)
 {
     for (int p = 0; p < 4; ++p)
-        if (text.trimmed() == QString::fromUtf8(PriorityTexts[p]))
+        if (text.trimmed() == PriorityText(p))
             return TAlarmPriority(p);
     return std::nullopt;
 }

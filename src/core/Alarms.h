@@ -44,7 +44,7 @@ inline constexpr const char* FanAtStartMark = "（启动时）";
 // How urgent an alarm is; a lower number is more urgent. Events have none.
 enum class TAlarmPriority : int { Urgent = 0, High = 1, Medium = 2, Low = 3 };
 // 紧急, 高, 中, 低; empty for anything else.
-QString PriorityText(int priority);
+// (PriorityText, below the core, gives 紧急, 高, 中, 低.)
 std::optional<TAlarmPriority> PriorityFromText(const QString& text);
 // Every alarm kind's code.
 std::vector<QString> AlarmKindCodes();

@@ -92,6 +92,7 @@ void TMonitorCore::startWeb()
         return refuse(error);
     TWebSite::TConfig site;
     site.station = ReadCentralConfig(*m_settings).station;
+    site.dataPath = m_state.DataPath;
     try {
         if (!web.tokenFile.isEmpty())
             site.token = ReadWebToken(web.tokenFile);

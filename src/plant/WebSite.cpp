@@ -1,12 +1,17 @@
 // The station's pages and API. Nothing here writes: every route reads the snapshot.
 #include "WebSite.h"
 
+#include "Database.h"
 #include "MqttPublisher.h"
+#include "WebData.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QUrlQuery>
+
+#include <atomic>
 
 #include <cmath>
 
@@ -27,14 +32,15 @@ header h1{font-size:1.2em;margin:0}
 .tile{background:#fff;border:3px solid #8a8;border-radius:6px;padding:.5em .7em}
 .tile.p0{border-color:#d01010;background:#fbe4e4}.tile.p1{border-color:#e87000;background:#fdeedd}
 .tile.p2{border-color:#f0d020;background:#fdf8dc}.tile.p3{border-color:#5080c0;background:#e4ecf6}
-.name{font-weight:bold}.addr{color:#666;margin-left:.4em}
+.name{font-weight:bold;color:inherit}.addr{color:#666;margin-left:.4em}
 .temps{display:grid;grid-template-columns:repeat(4,1fr);text-align:center;margin:.4em 0}
 .temps b{display:block;font-size:1.6em;font-family:monospace}
 .lamps span{display:inline-block;min-width:2.2em;margin:.1em;padding:0 .2em;border-radius:3px;background:#2b2;color:#fff;font-size:.8em;text-align:center}
 .lamps span.on{background:#d22}
 .health{float:right}.health.bad{color:#d01010;font-weight:bold}
 </style></head><body>
-<header><h1>温控仪总览</h1><span id="station"></span><span id="link"></span><span id="central"></span></header>
+<header><h1>温控仪总览</h1><span id="station"></span><span id="link"></span><span id="central"></span>
+<a href="alarms" style="color:#cde">报警记录</a></header>
 <main id="tiles"></main>
 <script>
 const lampNames = {A:"A相", B:"B相", C:"C相", D:"D相", door:"柜门", fan:"风机", alarm:"超温", trip:"跳闸", fault:"故障"};
@@ -45,7 +51,7 @@ function tile(i) {
   if (!t) {
     t = document.createElement("section");
     t.id = "i" + i.address;
-    t.innerHTML = '<span class="health"></span><span class="name"></span><span class="addr"></span>' +
+    t.innerHTML = '<span class="health"></span><a class="name"></a><span class="addr"></span>' +
       '<div class="temps"></div><div class="lamps"></div>';
     const tiles = document.getElementById("tiles");
     const after = [...tiles.children].find(c => Number(c.dataset.address) > i.address);
@@ -54,6 +60,7 @@ function tile(i) {
   }
   t.className = "tile" + (i.priority >= 0 ? " p" + i.priority : "");
   t.querySelector(".name").textContent = i.name;
+  t.querySelector(".name").href = "instrument/" + i.address;
   t.querySelector(".addr").textContent = "地址 " + i.address;
   const h = t.querySelector(".health");
   h.textContent = i.health || "无应答";
@@ -162,6 +169,53 @@ std::string scriptSafe(const QByteArray& json)
 
 TWebSite::TWebSite(TConfig config) : m_config(std::move(config)) {}
 
+std::optional<TWebResponse> TWebSite::fromDatabase(const TWebRequest& request)
+{
+    static const QRegularExpression instrumentPage(QStringLiteral("^/instrument/(\\d{1,3})$"));
+    static const QRegularExpression readings(QStringLiteral("^/api/instrument/(\\d{1,3})/readings$"));
+    const QString path = QString::fromStdString(request.path);
+    const QRegularExpressionMatch page = instrumentPage.match(path), api = readings.match(path);
+    if (path != QLatin1String("/alarms") && path != QLatin1String("/api/alarms") && !page.hasMatch() && !api.hasMatch())
+        return std::nullopt;
+    if (m_config.dataPath.isEmpty())
+        return jsonError(404, QStringLiteral("没有数据库"));
+    static std::atomic<int> connections{0};
+    TDatabase db(QStringLiteral("web-%1").arg(++connections), m_config.busyTimeoutMs);
+    if (!db.Open(m_config.dataPath))
+        return jsonError(503, db.OpenError());
+    const QUrlQuery query(QString::fromStdString(request.query));
+    const QDateTime now = QDateTime::currentDateTime();
+    const auto time = [&](const char* key, const QDateTime& otherwise) {
+        const QString text = query.queryItemValue(QLatin1String(key), QUrl::FullyDecoded);
+        return text.isEmpty() ? otherwise : QDateTime::fromString(text, Qt::ISODate);
+    };
+    const QDateTime from = time("from", now.addDays(-1)), to = time("to", now);
+    try {
+        TWebResponse r;
+        r.contentType = "text/html; charset=utf-8";
+        if (path == QLatin1String("/alarms")) {
+            r.body = AlarmsPage(db, now);
+        } else if (page.hasMatch()) {
+            r.body = InstrumentPage(db, page.captured(1).toInt(), now, r.status);
+        } else if (path == QLatin1String("/api/alarms")) {
+            if (!from.isValid() || !to.isValid())
+                return jsonError(400, QStringLiteral("from、to 须为 ISO 8601 时间"));
+            return json(200, AlarmsJson(db, from, to));
+        } else {
+            bool ok = true;
+            const QString stepText = query.queryItemValue(QStringLiteral("step"));
+            const qint64 step = stepText.isEmpty() ? 0 : stepText.toLongLong(&ok);
+            QString error;
+            int status = 200;
+            const std::string body = ReadingsJson(db, api.captured(1).toInt(), from, to, ok ? step : -1, status, error);
+            return status == 200 ? json(200, body) : jsonError(status, error);
+        }
+        return r;
+    } catch (const EDatabaseError& e) {
+        return jsonError(503, QString::fromUtf8(e.what()));
+    }
+}
+
 bool TWebSite::authorized(const TWebRequest& request) const
 {
     if (m_config.token.empty())
@@ -265,6 +319,8 @@ TWebResponse TWebSite::Handle(const TWebRequest& request)
         r.body = LoginPage;
         return r;
     }
+    if (std::optional<TWebResponse> r = fromDatabase(request))
+        return *r;
     std::lock_guard lock(m_mutex);
     if (page) {
         TWebResponse r;

@@ -7,6 +7,7 @@
 #include "WebServer.h"
 
 #include <map>
+#include <optional>
 #include <mutex>
 
 namespace zeva {
@@ -22,6 +23,8 @@ public:
     struct TConfig {
         std::string token; // empty: none asked
         QString station;
+        QString dataPath; // the station's database (DataBase/Data.db in it); empty: none
+        int busyTimeoutMs = 2000;
     };
     explicit TWebSite(TConfig config);
 
@@ -37,6 +40,8 @@ private:
     std::string instrumentsJson() const;
     std::string stationJson() const;
     std::string metrics() const;
+    // The routes that read the database, on a connection of this call's own.
+    std::optional<TWebResponse> fromDatabase(const TWebRequest& request);
 
     TConfig m_config;
     mutable std::mutex m_mutex;

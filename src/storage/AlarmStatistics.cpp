@@ -23,6 +23,12 @@ qint64 floorDiv(qint64 a, qint64 b)
 
 } // namespace
 
+QString PriorityText(int priority)
+{
+    static const char* const texts[] = {"紧急", "高", "中", "低"};
+    return priority >= 0 && priority < 4 ? QString::fromUtf8(texts[priority]) : QString();
+}
+
 // Read by hand: QDateTime's parser would cost more than the rest of the pass.
 std::optional<qint64> WallSeconds(const QString& s)
 {

@@ -72,6 +72,9 @@ TAlarmStatistics JournalStatistics(TDatabase& db, const QDateTime& from, const Q
 // takes them with a UTC ticker). Nothing for a malformed text.
 std::optional<qint64> WallSeconds(const QString& stored);
 
+// An alarm priority's text (0 紧急, 1 高, 2 中, 3 低); empty for anything else.
+QString PriorityText(int priority);
+
 // "3 分 12 秒", "2 天 4 小时 0 分 5 秒": the largest unit first, none above it.
 QString DurationText(qint64 seconds);
 

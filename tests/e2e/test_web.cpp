@@ -36,7 +36,7 @@ TEST(Web, TheOverviewFollowsTheBusTheTokenGuardsItAndHostileClientsDoNotSlowPoll
     Station st("zeva-web");
     st.InitDb(true);
     std::ofstream(st.dir / "token") << "s3cret-Token\n";
-    st.Ini("Interval_S=1\r\n[Web]\r\nListen=127.0.0.1:0\r\nTokenFile=token\r\nMaxClients=40\r\n");
+    st.Ini("Interval_S=1\r\nRunTimer=1\r\n[Web]\r\nListen=127.0.0.1:0\r\nTokenFile=token\r\nMaxClients=40\r\n");
     st.StartSim({"--instrument", "1:2:45", "--instrument", "2:6:55", "--instrument", "3:10:65"});
     st.Control("temp 2 61.5 62 163.4 0");
     st.StartRecorder();
@@ -80,6 +80,21 @@ TEST(Web, TheOverviewFollowsTheBusTheTokenGuardsItAndHostileClientsDoNotSlowPoll
     ASSERT_TRUE(eventually([&] { return shown("170\\.5"); }, 15000)) << readText(st.dir / "page.out");
     EXPECT_EQ(m[1].str(), marker) << "no reload";
     Terminate(browser);
+
+    // The stored readings in buckets, the journal, the pages.
+    ASSERT_TRUE(eventually([&] {
+        return curl(port, "/api/instrument/2/readings?step=86400", bearer).find("\"C\":{\"first\":163.4,\"last\":170.5,"
+                                                                                "\"max\":170.5,\"min\":163.4}") != std::string::npos;
+    })) << curl(port, "/api/instrument/2/readings?step=86400", bearer);
+    EXPECT_EQ(curl(port, "/api/instrument/2/readings?from=2026-01-01T00:00:00%2B08:00&to=2026-01-02T00:00:00Z", bearer),
+              "[] 200");
+    EXPECT_EQ(curl(port, "/api/instrument/9/readings", bearer), "{\"error\":\"没有启用的仪表 9\"} 404");
+    EXPECT_NE(curl(port, "/api/instrument/2/readings?from=yesterday", bearer).find(" 400"), std::string::npos);
+    EXPECT_NE(curl(port, "/api/alarms", bearer).find("\"text\":\"程序启动：zeva-recorder\""), std::string::npos);
+    const std::string chart = curl(port, "/instrument/2", bearer);
+    EXPECT_NE(chart.find("<polyline"), std::string::npos);
+    EXPECT_NE(chart.find(">T4 100.0</text>"), std::string::npos);
+    EXPECT_NE(curl(port, "/alarms", bearer).find("程序启动"), std::string::npos);
 
     // Hostile clients: an unfinished header, a huge one, a path out of the tree, more connections
     // than allowed; the polling goes on meanwhile.
