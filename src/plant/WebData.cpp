@@ -14,7 +14,11 @@
 #include <QSqlQuery>
 
 #include <array>
+#include <map>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <optional>
 
 namespace zeva {
@@ -32,11 +36,39 @@ QJsonValue isoOf(const QVariant& stored)
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
 }
 
-QString isoOfWall(qint64 wall)
+// A wall time (local read as UTC) as ISO 8601 with its offset, through the C library: thousands of
+// buckets would spend their time in QDateTime's zone lookups.
+std::string isoOfWall(qint64 wall)
 {
-    const QDateTime t = QDateTime::fromSecsSinceEpoch(wall, Qt::UTC);
-    const QDateTime local(t.date(), t.time());
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+    // The offset of the instant that wall time names; a second look settles a change of offset.
+    time_t t = time_t(wall);
+    tm local{};
+    ::localtime_r(&t, &local);
+    t = time_t(wall - local.tm_gmtoff);
+    ::localtime_r(&t, &local);
+    const long offset = local.tm_gmtoff;
+    tm wallTm{};
+    const time_t w = time_t(wall);
+    ::gmtime_r(&w, &wallTm);
+    char text[40];
+    if (offset == 0)
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", wallTm.tm_year + 1900, wallTm.tm_mon + 1,
+                      wallTm.tm_mday, wallTm.tm_hour, wallTm.tm_min, wallTm.tm_sec);
+    else
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", wallTm.tm_year + 1900,
+                      wallTm.tm_mon + 1, wallTm.tm_mday, wallTm.tm_hour, wallTm.tm_min, wallTm.tm_sec,
+                      offset < 0 ? '-' : '+', std::labs(offset) / 3600, (std::labs(offset) % 3600) / 60);
+    return text;
+}
+
+// A reading as JSON writes it: the shortest text that reads back the same.
+void appendNumber(std::string& out, const std::optional<double>& v)
+{
+    if (!v) {
+        out += "null";
+        return;
+    }
+    out += QByteArray::number(*v, 'g', 15).toStdString(); // not printf: the C locale may be German
 }
 
 qint64 wallOf(const QDateTime& t)
@@ -119,44 +151,107 @@ std::string ReadingsJson(TDatabase& db, int address, const QDateTime& from, cons
         qint64 start = 0;
         std::array<TPhase, 4> phases;
     };
+    const auto value = [](const QVariant& v) -> std::optional<double> {
+        bool ok = false;
+        const double d = v.toDouble(&ok);
+        return !v.isNull() && ok && Shown(d) ? std::optional<double>(d) : std::nullopt;
+    };
     std::vector<TBucket> buckets;
-    const QString sql = QStringLiteral(
-        "SELECT CAST(round((julianday(InDateTime) - 2440587.5) * 86400) AS INTEGER), AActTemperature, BActTemperature, "
-        "CActTemperature, DActTemperature FROM ApparatusRecord WHERE ApparatusID = :id AND InDateTime >= :from "
-        "AND InDateTime < :to ORDER BY InDateTime, RecordID");
-    db.Each(sql, {{":id", id}, {":from", DateTimeText(from.toLocalTime())}, {":to", DateTimeText(to.toLocalTime())}},
-            [&](const QSqlQuery& q) {
-                if (q.value(0).isNull())
-                    return;
-                const qint64 t = q.value(0).toLongLong();
-                const qint64 start = step > 0 ? t - ((t % step) + step) % step : t;
-                if (buckets.empty() || buckets.back().start != start || step == 0)
-                    buckets.push_back({start, {}});
-                for (int p = 0; p < 4; ++p) {
-                    bool ok = false;
-                    const double v = q.value(1 + p).toDouble(&ok);
-                    if (q.value(1 + p).isNull() || !ok || !Shown(v))
-                        continue;
-                    TPhase& ph = buckets.back().phases[std::size_t(p)];
-                    ph.min = std::min(ph.min.value_or(v), v);
-                    ph.max = std::max(ph.max.value_or(v), v);
-                    if (!ph.first)
-                        ph.first = v;
-                    ph.last = v;
-                }
-            });
-    std::string out = "[";
-    for (const TBucket& b : buckets) {
-        QJsonObject o{{"time", isoOfWall(b.start)}};
+    const qint64 fromWall = wallOf(from), toWall = wallOf(to);
+    const TBindings range{{":id", id}, {":from", DateTimeText(from.toLocalTime())}, {":to", DateTimeText(to.toLocalTime())}};
+    // Buckets of whole minutes come from the analysis window's sums (lowest and highest), the first
+    // and last reading of each from the index: a year in hours without reading its million rows.
+    const int level = step % 3600 == 0 ? 3600 : step % 600 == 0 ? 600 : step % 60 == 0 ? 60 : 0;
+    if (step > 0 && level > 0) {
+        std::map<qint64, TBucket> byStart;
+        const TTrendLevel trend = level == 3600 ? TTrendLevel::Hour : level == 600 ? TTrendLevel::TenMinutes : TTrendLevel::Minute;
         for (int p = 0; p < 4; ++p) {
-            const TPhase& ph = b.phases[std::size_t(p)];
-            if (ph.min)
-                o.insert(QString(QChar(u'A' + p)),
-                         QJsonObject{{"min", *ph.min}, {"max", *ph.max}, {"first", *ph.first}, {"last", *ph.last}});
+            const TTrendPoints points = ReadTrend(db, id, p, trend, double(fromWall), double(toWall) - 1);
+            for (std::size_t i = 0; i < points.time.size(); ++i) {
+                const qint64 t = qint64(points.time[i]);
+                if (t < fromWall - level || t >= toWall)
+                    continue;
+                const qint64 start = t - ((t % step) + step) % step;
+                TBucket& b = byStart[start];
+                b.start = start;
+                TPhase& ph = b.phases[std::size_t(p)];
+                if (Shown(points.low[i]))
+                    ph.min = std::min(ph.min.value_or(points.low[i]), points.low[i]);
+                if (Shown(points.high[i]))
+                    ph.max = std::max(ph.max.value_or(points.high[i]), points.high[i]);
+            }
         }
+        // Every bucket's first and last row in one statement: two index steps a bucket.
+        const QString ends = QStringLiteral(
+            "WITH RECURSIVE b(s) AS (SELECT :first UNION ALL SELECT s + :step FROM b WHERE s + :step < :to) "
+            "SELECT b.s, f.AActTemperature, f.BActTemperature, f.CActTemperature, f.DActTemperature, l.AActTemperature, "
+            "l.BActTemperature, l.CActTemperature, l.DActTemperature FROM b "
+            "LEFT JOIN ApparatusRecord f ON f.RecordID = (SELECT RecordID FROM ApparatusRecord WHERE ApparatusID = :id "
+            "AND InDateTime >= datetime(max(b.s, :from), 'unixepoch') AND InDateTime < datetime(min(b.s + :step, :to), "
+            "'unixepoch') ORDER BY InDateTime, RecordID LIMIT 1) "
+            "LEFT JOIN ApparatusRecord l ON l.RecordID = (SELECT RecordID FROM ApparatusRecord WHERE ApparatusID = :id "
+            "AND InDateTime >= datetime(max(b.s, :from), 'unixepoch') AND InDateTime < datetime(min(b.s + :step, :to), "
+            "'unixepoch') ORDER BY InDateTime DESC, RecordID DESC LIMIT 1)");
+        const qint64 first = fromWall - ((fromWall % step) + step) % step;
+        db.Each(ends, {{":first", first}, {":step", step}, {":to", toWall}, {":from", fromWall}, {":id", id}},
+                [&](const QSqlQuery& q) {
+                    const auto it = byStart.find(q.value(0).toLongLong());
+                    if (it == byStart.end())
+                        return;
+                    for (int p = 0; p < 4; ++p) {
+                        it->second.phases[std::size_t(p)].first = value(q.value(1 + p));
+                        it->second.phases[std::size_t(p)].last = value(q.value(5 + p));
+                    }
+                });
+        for (auto& [start, b] : byStart)
+            buckets.push_back(b);
+    } else {
+        const QString sql = QStringLiteral(
+            "SELECT CAST(round((julianday(InDateTime) - 2440587.5) * 86400) AS INTEGER), AActTemperature, BActTemperature, "
+            "CActTemperature, DActTemperature FROM ApparatusRecord WHERE ApparatusID = :id AND InDateTime >= :from "
+            "AND InDateTime < :to ORDER BY InDateTime, RecordID");
+        db.Each(sql, range, [&](const QSqlQuery& q) {
+            if (q.value(0).isNull())
+                return;
+            const qint64 t = q.value(0).toLongLong();
+            const qint64 start = step > 0 ? t - ((t % step) + step) % step : t;
+            const bool fresh = buckets.empty() || buckets.back().start != start || step == 0;
+            if (fresh)
+                buckets.push_back({start, {}});
+            for (int p = 0; p < 4; ++p) {
+                TPhase& ph = buckets.back().phases[std::size_t(p)];
+                const std::optional<double> v = value(q.value(1 + p));
+                if (fresh)
+                    ph.first = v;
+                ph.last = v;
+                if (v) {
+                    ph.min = std::min(ph.min.value_or(*v), *v);
+                    ph.max = std::max(ph.max.value_or(*v), *v);
+                }
+            }
+        });
+    }
+    std::string out = "[";
+    out.reserve(buckets.size() * 256);
+    for (const TBucket& b : buckets) {
         if (out.size() > 1)
             out += ',';
-        out += QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
+        out += "{\"time\":\"" + isoOfWall(b.start) + "\"";
+        for (int p = 0; p < 4; ++p) {
+            const TPhase& ph = b.phases[std::size_t(p)];
+            if (!ph.min)
+                continue;
+            out += std::string(",\"") + char('A' + p) + "\":{\"min\":";
+            appendNumber(out, ph.min);
+            out += ",\"max\":";
+            appendNumber(out, ph.max);
+            out += ",\"first\":";
+            appendNumber(out, ph.first);
+            out += ",\"last\":";
+            appendNumber(out, ph.last);
+            out += "}";
+        }
+        out += "}";
     }
     return out + "]";
 }

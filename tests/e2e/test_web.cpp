@@ -83,8 +83,8 @@ TEST(Web, TheOverviewFollowsTheBusTheTokenGuardsItAndHostileClientsDoNotSlowPoll
 
     // The stored readings in buckets, the journal, the pages.
     ASSERT_TRUE(eventually([&] {
-        return curl(port, "/api/instrument/2/readings?step=86400", bearer).find("\"C\":{\"first\":163.4,\"last\":170.5,"
-                                                                                "\"max\":170.5,\"min\":163.4}") != std::string::npos;
+        return curl(port, "/api/instrument/2/readings?step=86400", bearer).find("\"C\":{\"min\":163.4,\"max\":170.5,"
+                                                                                "\"first\":163.4,\"last\":170.5}") != std::string::npos;
     })) << curl(port, "/api/instrument/2/readings?step=86400", bearer);
     EXPECT_EQ(curl(port, "/api/instrument/2/readings?from=2026-01-01T00:00:00%2B08:00&to=2026-01-02T00:00:00Z", bearer),
               "[] 200");
