@@ -11,7 +11,10 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <atomic>
@@ -162,12 +165,14 @@ static void BM_MqttReplyToSubscriber(benchmark::State& state)
 BENCHMARK(BM_MqttReplyToSubscriber)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The recorder polling 21 instruments at the fastest pace for `range(0)` seconds, with [Mqtt] and
-// [Modbus] set; range(1) 1: 16 Modbus clients reading 125 registers as fast as they can, 2: the
-// broker stopped and started every 5 s, 3: both. The widest gap between two requests on the wire.
+// [Modbus] and [Web] set; range(1) 1: 16 Modbus clients reading 125 registers as fast as they can,
+// 2: the broker stopped and started every 5 s, 3: both, 4: 100 browsers on the live overview's
+// event stream. The widest gap between two requests on the wire.
 static void BM_RecorderPaceUnderPlantLoad(benchmark::State& state)
 {
     const int seconds = int(state.range(0));
     const bool clientsRead = (state.range(1) & 1) != 0, brokerGoes = (state.range(1) & 2) != 0;
+    const bool browsers = (state.range(1) & 4) != 0;
     for (auto _ : state) {
         QTemporaryDir dir;
         const std::string d = dir.path().toStdString();
@@ -183,7 +188,7 @@ static void BM_RecorderPaceUnderPlantLoad(benchmark::State& state)
         std::system(("sqlite3 '" + d + "/DataBase/Data.db' \"" + inserts + "\"").c_str());
         std::ofstream(d + "/Data.ini") << "[Info]\r\nPath=" << d << "\r\nInterval_S=1\r\nRunTimer=1\r\nPort=" << d
                                        << "/bus\r\n[Mqtt]\r\nHost=127.0.0.1\r\nPort=" << mqtt
-                                       << "\r\n[Modbus]\r\nListen=127.0.0.1:0\r\n";
+                                       << "\r\n[Modbus]\r\nListen=127.0.0.1:0\r\n[Web]\r\nListen=127.0.0.1:0\r\n";
         std::vector<std::string> simArgs{ZEVA_SIM, "--link", "bus", "--log", "sim.log"};
         for (int a = 1; a <= 21; ++a)
             simArgs.insert(simArgs.end(), {"--instrument", std::to_string(a)});
@@ -206,6 +211,8 @@ static void BM_RecorderPaceUnderPlantLoad(benchmark::State& state)
             }
             return times;
         };
+        const auto webAt = out.find("Web：在 http://127.0.0.1:");
+        const int web = webAt == std::string::npos ? 0 : std::stoi(out.substr(webAt + std::string("Web：在 http://127.0.0.1:").size()));
         const std::size_t first = requests().size();
         std::atomic<bool> stop{false};
         std::atomic<long> reads{0};
@@ -222,6 +229,25 @@ static void BM_RecorderPaceUnderPlantLoad(benchmark::State& state)
                         ++reads;
                 modbus_close(ctx);
                 modbus_free(ctx);
+            });
+        std::atomic<long> events{0};
+        for (int c = 0; browsers && c < 100; ++c)
+            clients.emplace_back([&] {
+                const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in a{};
+                a.sin_family = AF_INET;
+                a.sin_port = htons(uint16_t(web));
+                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                timeval t{1, 0};
+                ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+                ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+                const std::string get = "GET /events HTTP/1.1\r\nHost: x\r\n\r\n";
+                ::send(s, get.data(), get.size(), 0);
+                char buffer[4096];
+                while (!stop)
+                    if (::recv(s, buffer, sizeof buffer, 0) > 0)
+                        ++events;
+                ::close(s);
             });
         for (int s = 0; s < seconds; s += 5) {
             std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -245,6 +271,7 @@ static void BM_RecorderPaceUnderPlantLoad(benchmark::State& state)
         state.counters["requests"] = double(times.size() - first);
         state.counters["widest_gap_ms"] = double(widest);
         state.counters["modbus_reads"] = double(reads.load());
+        state.counters["event_reads"] = double(events.load());
     }
 }
-BENCHMARK(BM_RecorderPaceUnderPlantLoad)->Args({60, 0})->Args({60, 1})->Args({60, 2})->Args({60, 3})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RecorderPaceUnderPlantLoad)->Args({60, 0})->Args({60, 1})->Args({60, 2})->Args({60, 3})->Args({60, 4})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
