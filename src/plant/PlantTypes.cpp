@@ -1,6 +1,8 @@
 // The lamps and texts the plant's systems share with the main window.
 #include "PlantTypes.h"
 
+#include <QRegularExpression>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -75,8 +77,9 @@ bool ParseHostPort(const QString& listen, QString& host, int& port, QString& err
 
 bool IsLoopbackHost(const QString& host)
 {
-    return host == QLatin1String("localhost") || host == QLatin1String("::1") || host == QLatin1String("[::1]") ||
-           (host.startsWith(QLatin1String("127.")) && host.count(QLatin1Char('.')) == 3);
+    // Numbers only: a name such as 127.0.example.com would be resolved elsewhere.
+    static const QRegularExpression loopback(QStringLiteral("^127\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}$"));
+    return host == QLatin1String("localhost") || loopback.match(host).hasMatch();
 }
 
 int ListenTcp(const QString& host, int port, const QString& what, int& boundPort)

@@ -63,7 +63,7 @@ void YieldToPolling();
 
 // "HOST:PORT" as [Modbus] and [Web] Listen write it; false with the reason.
 bool ParseHostPort(const QString& listen, QString& host, int& port, QString& error);
-// Whether `host` names this machine alone (127.0.0.0/8, localhost, ::1).
+// Whether `host` names this machine alone (127.0.0.0/8 in numbers, localhost).
 bool IsLoopbackHost(const QString& host);
 // A non-blocking IPv4 socket listening on host:port ("" or "*": every address); `boundPort` the
 // port it got. Throws std::runtime_error starting with `what`.

@@ -26,6 +26,8 @@ namespace zeva {
 namespace {
 
 const char* const PhaseColors[4] = {"#c89600", "#1e8c1e", "#d02020", "#205ad0"};
+constexpr qint64 MaxBuckets = 100000, MaxRows = 100000;
+constexpr qint64 MaxStep = 10LL * 366 * 86400;
 
 // A stored local time as ISO 8601 with its offset; null for none.
 QJsonValue isoOf(const QVariant& stored)
@@ -50,7 +52,7 @@ std::string isoOfWall(qint64 wall)
     tm wallTm{};
     const time_t w = time_t(wall);
     ::gmtime_r(&w, &wallTm);
-    char text[40];
+    char text[64];
     if (offset == 0)
         std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", wallTm.tm_year + 1900, wallTm.tm_mon + 1,
                       wallTm.tm_mday, wallTm.tm_hour, wallTm.tm_min, wallTm.tm_sec);
@@ -90,12 +92,13 @@ header{padding:.6em 1em;background:#203040;color:#fff}header a{color:#cde}
 main{padding:.8em}table{border-collapse:collapse;background:#fff;width:100%;font-size:.9em}
 td,th{border:1px solid #ccc;padding:.2em .4em;text-align:left}th{background:#e8e8e8}
 tr.p0{background:#fbe4e4}tr.p1{background:#fdeedd}tr.p2{background:#fdf8dc}
-svg{background:#fff;width:100%;height:auto;max-width:1200px}
+svg{background:#fff;width:100%;height:auto;max-width:1200px;min-width:640px}
+.wide{overflow-x:auto}
 </style>)HTML";
 
 std::string journalTable(const TQueryResult& rows)
 {
-    std::string t = "<table><tr><th>发生</th><th>仪表</th><th>报警/事件</th><th>优先级</th><th>消除</th><th>确认</th>"
+    std::string t = "<div class=\"wide\"><table><tr><th>发生</th><th>仪表</th><th>报警/事件</th><th>优先级</th><th>消除</th><th>确认</th>"
                     "<th>确认人</th></tr>";
     for (const QVariantList& r : rows.rows()) {
         const QString kind = r[3].toString();
@@ -107,7 +110,7 @@ std::string journalTable(const TQueryResult& rows)
              "</td><td>" + html(r[4].toString()) + "</td><td>" + html(alarm ? PriorityText(priority) : QString()) + "</td><td>" +
              html(r[6].toString()) + "</td><td>" + html(r[7].toString()) + "</td><td>" + html(r[8].toString()) + "</td></tr>";
     }
-    return t + "</table>";
+    return t + "</table></div>";
 }
 
 } // namespace
@@ -139,9 +142,15 @@ std::string ReadingsJson(TDatabase& db, int address, const QDateTime& from, cons
         error = QStringLiteral("没有启用的仪表 %1").arg(address);
         return {};
     }
-    if (!from.isValid() || !to.isValid() || to <= from || step < 0) {
+    if (!from.isValid() || !to.isValid() || to <= from || step < 0 || step > MaxStep) {
         status = 400;
-        error = QStringLiteral("需要 from、to（ISO 8601，from 早于 to）和不小于 0 的 step");
+        error = QStringLiteral("需要 from、to（ISO 8601，from 早于 to）和 0..%1 的 step").arg(MaxStep);
+        return {};
+    }
+    // Bounded, so that no request holds the server (or its memory) for long.
+    if (step > 0 && (wallOf(to) - wallOf(from)) / step > MaxBuckets) {
+        status = 400;
+        error = QStringLiteral("超过 %1 个时段：请加大 step 或缩短范围").arg(MaxBuckets);
         return {};
     }
     struct TPhase {
@@ -157,6 +166,7 @@ std::string ReadingsJson(TDatabase& db, int address, const QDateTime& from, cons
         return !v.isNull() && ok && Shown(d) ? std::optional<double>(d) : std::nullopt;
     };
     std::vector<TBucket> buckets;
+    qint64 rows = 0;
     const qint64 fromWall = wallOf(from), toWall = wallOf(to);
     const TBindings range{{":id", id}, {":from", DateTimeText(from.toLocalTime())}, {":to", DateTimeText(to.toLocalTime())}};
     // Buckets of whole minutes come from the analysis window's sums (lowest and highest), the first
@@ -209,9 +219,11 @@ std::string ReadingsJson(TDatabase& db, int address, const QDateTime& from, cons
         const QString sql = QStringLiteral(
             "SELECT CAST(round((julianday(InDateTime) - 2440587.5) * 86400) AS INTEGER), AActTemperature, BActTemperature, "
             "CActTemperature, DActTemperature FROM ApparatusRecord WHERE ApparatusID = :id AND InDateTime >= :from "
-            "AND InDateTime < :to ORDER BY InDateTime, RecordID");
-        db.Each(sql, range, [&](const QSqlQuery& q) {
-            if (q.value(0).isNull())
+            "AND InDateTime < :to ORDER BY InDateTime, RecordID LIMIT :n");
+        TBindings bounded = range;
+        bounded.emplace_back(QStringLiteral(":n"), MaxRows + 1);
+        db.Each(sql, bounded, [&](const QSqlQuery& q) {
+            if (++rows > MaxRows || q.value(0).isNull())
                 return;
             const qint64 t = q.value(0).toLongLong();
             const qint64 start = step > 0 ? t - ((t % step) + step) % step : t;
@@ -230,6 +242,11 @@ std::string ReadingsJson(TDatabase& db, int address, const QDateTime& from, cons
                 }
             }
         });
+    }
+    if (rows > MaxRows) {
+        status = 413;
+        error = QStringLiteral("超过 %1 条读数：请用整分钟的 step 或缩短范围").arg(MaxRows);
+        return {};
     }
     std::string out = "[";
     out.reserve(buckets.size() * 256);
@@ -270,7 +287,7 @@ std::string InstrumentPage(TDatabase& db, int address, const QDateTime& now, int
     const double t3 = a.FieldAsFloat(QStringLiteral("T3")), t4 = a.FieldAsFloat(QStringLiteral("T4"));
 
     // The chart: 24 hours over 960 pixel columns, each phase's lowest and highest per column.
-    constexpr double W = 960, H = 320, L = 48, R = 24, T = 10, B = 28;
+    constexpr double W = 960, H = 320, L = 48, R = 24, T = 18, B = 28;
     const double to = double(wallOf(now)), from = to - 86400;
     const TTrendLevel level = TrendLevelFor((to - from) / (W - L - R));
     std::array<TTrendPoints, 4> series;
@@ -336,7 +353,7 @@ std::string InstrumentPage(TDatabase& db, int address, const QDateTime& now, int
         legend += std::string("<span style=\"color:") + PhaseColors[p] + "\">■</span> " + char('A' + p) + "相 ";
     const std::string title = html(QStringLiteral("%1（地址 %2）").arg(name).arg(address));
     return std::string(PageHead) + "<title>" + title + "</title></head><body><header><a href=\"../\">总览</a> · " + title +
-           "</header><main><h2>最近 24 小时</h2>" + svg + "<p>" + legend + "（每格最高与最低）</p><h2>报警记录</h2>" +
+           "</header><main><h2>最近 24 小时</h2><div class=\"wide\">" + svg + "</div>" + "<p>" + legend + "（每格最高与最低）</p><h2>报警记录</h2>" +
            journalTable(SelectJournal(db, address, now.addDays(-1), now)) + "</main></body></html>";
 }
 

@@ -17,6 +17,7 @@ std::string AlarmsJson(TDatabase& db, const QDateTime& from, const QDateTime& to
 // `[{"time", "A": {"min", "max", "first", "last"}, ...}]` per bucket of `step` seconds (0: each row a
 // bucket of its own) of the polled instrument at `address`: the lowest and highest reading and the
 // bucket's first and last row (null where that row is ERR); a phase without a reading is left out.
+// At most 100,000 buckets (400) and, from single rows, 100,000 rows (413).
 // Empty with `status` 404 or 400 and the reason in `error` when it cannot be answered.
 std::string ReadingsJson(TDatabase& db, int address, const QDateTime& from, const QDateTime& to, qint64 step,
                          int& status, QString& error);

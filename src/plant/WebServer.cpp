@@ -97,6 +97,7 @@ struct TWebServer::TClient {
     bool answered = false; // the response is queued: close once it is out
     bool stream = false;
     bool wantWrite = false; // TLS needs the socket writable to go on
+    bool head = false;      // a HEAD request: the answer without its body
 };
 
 TWebServer::TWebServer(TConfig config, THandler handler, std::function<void(const QString&)> report)
@@ -114,6 +115,8 @@ void TWebServer::Start()
     if (!m_config.certFile.isEmpty() || !m_config.keyFile.isEmpty()) {
         SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
         SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+        // A stream's queued events grow (and move) between two tries of one write.
+        SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
         const QByteArray cert = QFile::encodeName(m_config.certFile), key = QFile::encodeName(m_config.keyFile);
         if (SSL_CTX_use_certificate_chain_file(ctx, cert.constData()) != 1 ||
             SSL_CTX_use_PrivateKey_file(ctx, key.constData(), SSL_FILETYPE_PEM) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
@@ -224,8 +227,10 @@ void TWebServer::run()
         fds.clear();
         fds.push_back({m_wakeRead, POLLIN, 0});
         fds.push_back({m_listen, POLLIN, 0});
+        // An answered connection is not read any more: what it sends after its request is not
+        // waited on (a poll for it would return at once, again and again).
         for (const TClient& c : clients)
-            fds.push_back({c.fd, short(POLLIN | (!c.out.empty() || c.wantWrite ? POLLOUT : 0)), 0});
+            fds.push_back({c.fd, short((c.answered && !c.stream ? 0 : POLLIN) | (!c.out.empty() || c.wantWrite ? POLLOUT : 0)), 0});
         m_clients = int(clients.size());
         if (::poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR)
             break;
@@ -316,7 +321,10 @@ void TWebServer::run()
                 bool complete = false;
                 const std::size_t end = c.in.find("\r\n\r\n");
                 if (end == std::string::npos) {
-                    if (c.in.size() > m_config.maxHeader) {
+                    if (c.in.find("\n\n") != std::string::npos) {
+                        response = plain(400, "lines end in CR LF");
+                        complete = true;
+                    } else if (c.in.size() > m_config.maxHeader) {
                         response = plain(431, "request header too large");
                         complete = true;
                     }
@@ -350,13 +358,12 @@ void TWebServer::run()
                         at = next;
                     }
                     std::size_t length = 0;
-                    if (!bad && !request.Header("content-length").empty()) {
-                        try {
-                            length = std::stoul(request.Header("content-length"));
-                        } catch (const std::exception&) {
-                            bad = true;
-                        }
+                    const std::string lengthText = request.Header("content-length");
+                    if (!bad && !lengthText.empty()) {
+                        bad = lengthText.size() > 9 || lengthText.find_first_not_of("0123456789") != std::string::npos;
+                        length = bad ? 0 : std::stoul(lengthText);
                     }
+                    bad = bad || !request.Header("transfer-encoding").empty(); // no chunked bodies here
                     if (bad) {
                         response = plain(400, "bad request");
                         complete = true;
@@ -365,6 +372,7 @@ void TWebServer::run()
                         complete = true;
                     } else if (c.in.size() >= end + 4 + length) {
                         request.body = c.in.substr(end + 4, length);
+                        c.head = request.method == "HEAD";
                         response = m_handler(request);
                         complete = true;
                     }
@@ -377,7 +385,7 @@ void TWebServer::run()
                     c.answered = true;
                     c.stream = response.stream && response.status == 200;
                     c.in.clear();
-                    c.out = head(response) + response.body;
+                    c.out = head(response) + (c.head ? std::string() : response.body);
                     c.lastSentMs = now;
                 }
             } else if (!gone && !ready && now - c.since > m_config.requestTimeoutMs) {

@@ -221,7 +221,8 @@ bool TWebSite::authorized(const TWebRequest& request) const
     if (m_config.token.empty())
         return true;
     const std::string bearer = request.Header("authorization");
-    if (bearer.rfind("Bearer ", 0) == 0 && sameSecret(bearer.substr(7), m_config.token))
+    if (bearer.size() > 7 && QByteArray::fromStdString(bearer.substr(0, 7)).toLower() == "bearer " &&
+        sameSecret(bearer.substr(7), m_config.token))
         return true;
     return sameSecret(cookie(request.Header("cookie"), "zeva_token"), m_config.token);
 }
@@ -293,7 +294,7 @@ TWebResponse TWebSite::Handle(const TWebRequest& request)
     if (request.method == "POST" && request.path == "/login") {
         const QUrlQuery form(QString::fromStdString(request.body).replace(QLatin1Char('+'), QLatin1Char(' ')));
         const std::string token = form.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toStdString();
-        if (m_config.token.empty() || !sameSecret(token, m_config.token)) {
+        if (!m_config.token.empty() && !sameSecret(token, m_config.token)) {
             TWebResponse r;
             r.status = 401;
             r.contentType = "text/html; charset=utf-8";
@@ -303,15 +304,25 @@ TWebResponse TWebSite::Handle(const TWebRequest& request)
         TWebResponse r;
         r.status = 303;
         r.headers.emplace_back("Location", "/");
-        r.headers.emplace_back("Set-Cookie", "zeva_token=" + m_config.token + "; Path=/; HttpOnly; SameSite=Strict" +
-                                                 (request.secure ? "; Secure" : ""));
+        if (!m_config.token.empty())
+            r.headers.emplace_back("Set-Cookie", "zeva_token=" + m_config.token + "; Path=/; HttpOnly; SameSite=Lax" +
+                                                     (request.secure ? "; Secure" : ""));
         return r;
     }
     if (request.method != "GET" && request.method != "HEAD")
         return jsonError(405, QStringLiteral("只读：不接受 %1").arg(QString::fromStdString(request.method)));
     const bool page = request.path == "/" || request.path == "/index.html";
+    // The pages a browser opens get the login form; the API a JSON error.
+    const bool html = page || request.path == "/login" || request.path == "/alarms" ||
+                      request.path.rfind("/instrument/", 0) == 0;
+    if (request.path == "/login") {
+        TWebResponse r;
+        r.contentType = "text/html; charset=utf-8";
+        r.body = LoginPage;
+        return r;
+    }
     if (!authorized(request)) {
-        if (!page)
+        if (!html)
             return jsonError(401, QStringLiteral("需要访问令牌"));
         TWebResponse r;
         r.status = 401;

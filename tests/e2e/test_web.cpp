@@ -23,7 +23,7 @@ std::string raw(int port, const std::string& bytes, int seconds)
     timeval t{seconds, 0};
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
     ::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    char buffer[256];
+    char buffer[1024];
     const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
     ::close(s);
     return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
@@ -90,6 +90,14 @@ TEST(Web, TheOverviewFollowsTheBusTheTokenGuardsItAndHostileClientsDoNotSlowPoll
               "[] 200");
     EXPECT_EQ(curl(port, "/api/instrument/9/readings", bearer), "{\"error\":\"没有启用的仪表 9\"} 404");
     EXPECT_NE(curl(port, "/api/instrument/2/readings?from=yesterday", bearer).find(" 400"), std::string::npos);
+    EXPECT_NE(curl(port, "/api/instrument/2/readings?from=1000-01-01T00:00:00Z&to=9000-01-01T00:00:00Z&step=60", bearer)
+                  .find(" 400"),
+              std::string::npos)
+        << "a bounded number of buckets";
+    const std::string head = raw(port, "HEAD /api/instruments HTTP/1.1\r\nAuthorization: bearer s3cret-Token\r\n\r\n", 5);
+    EXPECT_EQ(head.substr(0, 15), "HTTP/1.1 200 OK") << "the scheme's name in any case";
+    EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n") << "HEAD: no body";
+    EXPECT_NE(curl(port, "/instrument/2").find("访问令牌"), std::string::npos) << "a page asks for the token";
     EXPECT_NE(curl(port, "/api/alarms", bearer).find("\"text\":\"程序启动：zeva-recorder\""), std::string::npos);
     const std::string chart = curl(port, "/instrument/2", bearer);
     EXPECT_NE(chart.find("<polyline"), std::string::npos);
