@@ -349,9 +349,9 @@ TEST(EndToEnd, AlarmsComeAndGoInTheJournalOnceEachUnderSplitAndCorruptReplies)
         << "each condition raised once and cleared once";
     EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE ClearedAt < RaisedAt"), "0\n");
     EXPECT_EQ(st.Sql("SELECT count(*) FROM EventJournal WHERE Kind = 'alarm.overtemp' AND ApparatusAddress = 1 AND "
-                     "(julianday(ClearedAt) - julianday(RaisedAt)) * 86400 BETWEEN 2 AND 6"),
+                     "(julianday(ClearedAt) - julianday(RaisedAt)) * 86400 BETWEEN 1 AND 10"),
               "1\n")
-        << "raised and cleared at the times the temperature crossed";
+        << "raised and cleared at the times the temperature crossed (4 s apart; the margin holds on a loaded machine)";
 
     // Pulled adapter: the bus's own alarm. Then a kill -9: what was raised is stored.
     // Killed as soon as the alarm was shown (its stderr line comes with the banner): it is stored.
