@@ -287,6 +287,7 @@ private:
     std::unique_ptr<TMqttPublisher> m_mqtt;
     std::unique_ptr<TWebSite> m_site; // before the server that calls it
     std::unique_ptr<TWebServer> m_web;
+    qint64 m_webCountedMs = 0; // when the web's counters were last given
     TAlarmCursor m_alarmCursor;
     std::array<QDateTime, 256> m_replyTime{}; // of each address's newest accepted reply
     TAlarmPolicy m_policy;

@@ -176,6 +176,11 @@ std::vector<const TJournalKind*> TMonitorCore::standingKinds(uint8_t address) co
 
 void TMonitorCore::webCounters()
 {
+    // Off the reply's path: at most once a second is enough for a scrape.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - m_webCountedMs < 1000)
+        return;
+    m_webCountedMs = now;
     TWebCounters c;
     for (uint8_t a : m_health.Polled()) {
         const TInstrumentHealth& h = m_health.Of(a);

@@ -4,17 +4,13 @@
 
 #include "Alarms.h"
 #include "AlarmStatistics.h"
+#include "PlantTypes.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QTimeZone>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -92,11 +88,6 @@ double median(std::vector<double> v)
     return (upper + *std::max_element(v.begin(), v.begin() + std::ptrdiff_t(m))) / 2;
 }
 
-bool shown(double t)
-{
-    return !std::isnan(t) && t <= 255 && t >= -30;
-}
-
 bool isFan(const TReportJournalRow& r)
 {
     return r.kind == QLatin1String(JournalKind::Fan.code);
@@ -153,25 +144,15 @@ std::optional<TReportPeriod> TReportPeriod::Month(const QString& text)
     return TReportPeriod{d, true};
 }
 
-QString MoveIntoPlace(const QString& temporary, const QString& file)
+double RoundedToOneDecimal(double value)
 {
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(file).constData()) == 0)
-        return {};
-    const QString why = QString::fromLocal8Bit(std::strerror(errno));
-    QFile::remove(temporary);
-    return why;
-}
-
-QString TemporaryFor(const QString& file)
-{
-    const QFileInfo info(file);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
+    const double r = std::round(value * 10) / 10;
+    return r == 0 ? 0.0 : r; // no "-0.0"
 }
 
 QString OneDecimal(double value)
 {
-    const double r = std::round(value * 10) / 10;
-    return QString::number(r == 0 ? 0.0 : r, 'f', 1); // no "-0.0"
+    return QString::number(RoundedToOneDecimal(value), 'f', 1);
 }
 
 QStringList ReportRules()
@@ -325,7 +306,7 @@ TReport MakeReport(TReportSource& source, const TReportPeriod& period, const QSt
             std::vector<double> chart(TInstrumentFigures::Buckets, std::numeric_limits<double>::quiet_NaN());
             for (std::size_t i = 0; i < n; ++i) {
                 const double t = v[i];
-                if (!shown(t))
+                if (std::isnan(t) || !Shown(t))
                     continue;
                 if (ph.readings == 0 || t > ph.max) {
                     ph.max = t;

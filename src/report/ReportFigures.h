@@ -121,13 +121,8 @@ TReport MakeReport(TReportSource& source, const TReportPeriod& period, const QSt
 // The parts of a parameter write's journal text: "参数写入：温度阈值：T1 80→85，T2 90→95；操作员：王工".
 TWriteFigures ParseWriteText(const QString& text);
 
-// Renames a finished temporary file over `file` in one step (removed when that fails); the reason
-// when it failed, else empty.
-QString MoveIntoPlace(const QString& temporary, const QString& file);
-// The temporary beside `file` that a report is written to first.
-QString TemporaryFor(const QString& file);
-
-// A figure as the report prints it: one decimal.
+// A figure as the report gives it: rounded to one decimal (no -0), and as text.
+double RoundedToOneDecimal(double value);
 QString OneDecimal(double value);
 
 } // namespace zeva

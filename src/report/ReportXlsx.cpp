@@ -9,7 +9,10 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace zeva {
 
@@ -45,12 +48,24 @@ QString PhaseLetter(int phase)
 
 namespace {
 
-// What the printed report shows: one decimal.
-double rounded(double v)
+// Renames a finished temporary over `file` in one step (removed when that fails); the reason when
+// it failed, else empty.
+QString MoveIntoPlace(const QString& temporary, const QString& file)
 {
-    const double r = std::round(v * 10) / 10;
-    return r == 0 ? 0.0 : r;
+    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(file).constData()) == 0)
+        return {};
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    QFile::remove(temporary);
+    return why;
 }
+
+// The temporary beside `file` that the workbook is written to first.
+QString TemporaryFor(const QString& file)
+{
+    const QFileInfo info(file);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
+}
+
 
 // None for an instrument since removed from the registry.
 std::optional<double> addressOf(const TReportInstrument& in)
@@ -74,7 +89,7 @@ public:
     void Number(int c, const std::optional<double>& v)
     {
         if (v)
-            Number(c, rounded(*v));
+            Number(c, RoundedToOneDecimal(*v));
     }
     void Time(int c, qint64 wall)
     {
@@ -112,10 +127,10 @@ QString WriteReportXlsx(const TReport& report, const QString& file)
             summary.Text(0, f.instrument.name);
             summary.Number(1, addressOf(f.instrument));
             summary.Text(2, PhaseLetter(p.phase));
-            summary.Number(3, rounded(p.min));
-            summary.Number(4, rounded(p.max));
+            summary.Number(3, RoundedToOneDecimal(p.min));
+            summary.Number(4, RoundedToOneDecimal(p.max));
             summary.Time(5, p.maxAt);
-            summary.Number(6, rounded(p.mean));
+            summary.Number(6, RoundedToOneDecimal(p.mean));
             summary.Number(7, p.aboveT2Minutes);
             summary.Number(8, p.aboveT3Minutes);
             summary.NextRow();
@@ -127,7 +142,7 @@ QString WriteReportXlsx(const TReport& report, const QString& file)
         alarms.Text(1, PriorityText(a.priority));
         alarms.Text(2, a.instrument);
         alarms.Number(3, a.count);
-        alarms.Number(4, rounded(a.standingMinutes));
+        alarms.Number(4, RoundedToOneDecimal(a.standingMinutes));
         alarms.Number(5, a.ackMedianMinutes);
         alarms.Number(6, a.ackWorstMinutes);
         alarms.NextRow();
@@ -151,10 +166,10 @@ QString WriteReportXlsx(const TReport& report, const QString& file)
     for (const TInstrumentFigures& f : report.instruments) {
         availability.Text(0, f.instrument.name);
         availability.Number(1, addressOf(f.instrument));
-        availability.Number(2, rounded(f.normalPercent));
-        availability.Number(3, rounded(f.interruptedPercent));
-        availability.Number(4, rounded(f.noDataPercent));
-        availability.Number(5, rounded(f.fanHours));
+        availability.Number(2, RoundedToOneDecimal(f.normalPercent));
+        availability.Number(3, RoundedToOneDecimal(f.interruptedPercent));
+        availability.Number(4, RoundedToOneDecimal(f.noDataPercent));
+        availability.Number(5, RoundedToOneDecimal(f.fanHours));
         availability.NextRow();
     }
 
