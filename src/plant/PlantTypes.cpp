@@ -34,7 +34,7 @@ uint16_t LampBits(uint8_t ps, uint8_t os)
 
 bool Shown(double t)
 {
-    return t <= 255 && t >= -30;
+    return t <= ShownHighest && t >= ShownLowest;
 }
 
 QString HealthText(int health)

@@ -96,6 +96,7 @@ struct TWebServer::TClient {
     qint64 since = 0, lastSentMs = 0;
     bool answered = false; // the response is queued: close once it is out
     bool stream = false;
+    std::string topic;
     bool wantWrite = false; // TLS needs the socket writable to go on
     bool head = false;      // a HEAD request: the answer without its body
 };
@@ -164,7 +165,7 @@ void TWebServer::wake()
     (void)!::write(m_wakeWrite, &one, 1);
 }
 
-void TWebServer::Broadcast(std::string event)
+void TWebServer::Broadcast(std::string event, std::string topic)
 {
     if (event.empty())
         return;
@@ -172,9 +173,15 @@ void TWebServer::Broadcast(std::string event)
         std::lock_guard lock(m_eventsMutex);
         if (m_events.size() > 1000)
             m_events.erase(m_events.begin()); // the loop is behind: the newest matter
-        m_events.push_back(std::move(event));
+        m_events.push_back({std::move(event), std::move(topic)});
     }
     wake();
+}
+
+std::vector<std::string> TWebServer::StreamTopics() const
+{
+    std::lock_guard lock(m_topicsMutex);
+    return m_topics;
 }
 
 void TWebServer::run()
@@ -236,7 +243,7 @@ void TWebServer::run()
             break;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
 
-        std::vector<std::string> events;
+        std::vector<TEvent> events;
         if (fds[0].revents) {
             char drain[256];
             while (::read(m_wakeRead, drain, sizeof drain) > 0) {
@@ -244,7 +251,7 @@ void TWebServer::run()
             std::lock_guard lock(m_eventsMutex);
             events.swap(m_events);
         }
-        if (std::find(events.begin(), events.end(), std::string()) != events.end())
+        if (std::any_of(events.begin(), events.end(), [](const TEvent& e) { return e.text.empty(); }))
             break;
 
         if (fds[1].revents & POLLIN) {
@@ -278,8 +285,9 @@ void TWebServer::run()
             const short revents = fds[2 + k].revents;
             bool gone = (revents & (POLLERR | POLLNVAL)) != 0;
             if (!gone && c.stream) {
-                for (const std::string& e : events)
-                    c.out += e;
+                for (const TEvent& e : events)
+                    if (e.topic.empty() || e.topic == c.topic)
+                        c.out += e.text;
                 if (c.out.empty() && now - c.lastSentMs >= StreamPingMs)
                     c.out = ": ping\n\n";
                 if (!c.out.empty())
@@ -384,6 +392,7 @@ void TWebServer::run()
                 if (complete) {
                     c.answered = true;
                     c.stream = response.stream && response.status == 200;
+                    c.topic = response.topic;
                     c.in.clear();
                     c.out = head(response) + (c.head ? std::string() : response.body);
                     c.lastSentMs = now;
@@ -400,10 +409,18 @@ void TWebServer::run()
             if (gone)
                 drop(k);
         }
+        std::vector<std::string> topics;
+        for (const TClient& c : clients)
+            if (c.stream && std::find(topics.begin(), topics.end(), c.topic) == topics.end())
+                topics.push_back(c.topic);
+        std::lock_guard lock(m_topicsMutex);
+        m_topics.swap(topics);
     }
     for (std::size_t k = clients.size(); k-- > 0;)
         drop(k);
     m_clients = 0;
+    std::lock_guard lock(m_topicsMutex);
+    m_topics.clear();
 }
 
 } // namespace zeva

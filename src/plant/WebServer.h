@@ -31,6 +31,7 @@ struct TWebResponse {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     bool stream = false; // an event stream: `body` is its first event, the connection stays open
+    std::string topic;   // a stream's: it gets the events broadcast to it and to all
 };
 
 class TWebServer {
@@ -57,8 +58,11 @@ public:
     void Stop();
     int Port() const { return m_port; }
     int Clients() const { return m_clients.load(); }
-    // Sends one event ("event: x\ndata: ...\n\n") to every open stream; from any thread.
-    void Broadcast(std::string event);
+    // Sends one event ("event: x\ndata: ...\n\n") to the open streams of `topic` (empty: every
+    // open stream); from any thread.
+    void Broadcast(std::string event, std::string topic = {});
+    // The topics of the streams open now.
+    std::vector<std::string> StreamTopics() const;
 
 private:
     struct TClient;
@@ -72,8 +76,13 @@ private:
     void* m_tls = nullptr; // SSL_CTX
     std::thread m_thread;
     std::atomic<int> m_clients{0};
+    struct TEvent {
+        std::string text, topic; // an empty text: stop
+    };
     std::mutex m_eventsMutex;
-    std::vector<std::string> m_events;
+    std::vector<TEvent> m_events;
+    mutable std::mutex m_topicsMutex;
+    std::vector<std::string> m_topics;
 };
 
 } // namespace zeva

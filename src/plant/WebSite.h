@@ -36,7 +36,6 @@ public:
     void SetCounters(const TWebCounters& counters);
 
 private:
-    bool authorized(const TWebRequest& request) const;
     std::string instrumentsJson() const;
     std::string stationJson() const;
     std::string metrics() const;
