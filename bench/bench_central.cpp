@@ -1,7 +1,8 @@
 // Central database figures on a throwaway PostgreSQL 15 cluster: the forwarder draining a backlog
-// of a million readings beside the server's own \copy of the same rows, and the month query of one
-// instrument among many stations' years.
+// of a million readings beside the server's own \copy of the same rows, the month query of one
+// instrument among many stations' years, and the web view's year of one instrument in hours.
 #include "CentralSchema.h"
+#include "CentralView.h"
 #include "CentralSettings.h"
 #include "Forwarder.h"
 #include "PgCluster.h"
@@ -164,3 +165,48 @@ static void BM_CentralMonthOfOneInstrument(benchmark::State& state)
     state.counters["rows_in_month"] = got;
 }
 BENCHMARK(BM_CentralMonthOfOneInstrument)->Args({100, 2, 10})->Unit(benchmark::kMillisecond);
+
+// The central web view's readings API: a year of one instrument, a reading a minute (the
+// recording cycle's default pace), in hourly buckets, beside two other instruments' years.
+static void BM_CentralWebReadingsYearInHours(benchmark::State& state)
+{
+    if (!cluster().Ok()) {
+        state.SkipWithError(cluster().Error().c_str());
+        return;
+    }
+    const std::string database = "webyear";
+    cluster().Psql("CREATE DATABASE " + database);
+    {
+        TPgConnection db(configFor(database).params);
+        EnsureCentralSchema(db);
+        for (int month = 0; month <= 13; ++month)
+            EnsureMonthPartition(db, QDate(2024, 12, 1).addMonths(month));
+    }
+    cluster().Psql("INSERT INTO station (station) VALUES ('s1');"
+                   " INSERT INTO apparatus (station, local_id, apparatus_name, apparatus_address, c_flag)"
+                   " SELECT 's1', i, 'i' || i, i, true FROM generate_series(1, 3) i;"
+                   " INSERT INTO apparatus_record (station, local_id, apparatus_id, in_date_time, a_act_temperature,"
+                   " b_act_temperature, c_act_temperature, d_act_temperature)"
+                   " SELECT 's1', row_number() OVER (), i, t, round((40 + 20 * sin(extract(epoch FROM t) / 3600 + i))::numeric, 1),"
+                   " 41.5, 42.2, 0 FROM generate_series(1, 3) i,"
+                   " generate_series('2025-01-01 00:00+08'::timestamptz, '2025-12-31 23:59+08', '1 minute') t",
+                   database);
+    cluster().Psql("VACUUM ANALYZE apparatus_record", database);
+    TCentralView::TConfig config;
+    config.params = configFor(database).params;
+    config.statement = std::chrono::milliseconds(60000);
+    TCentralView view(config, {});
+    TWebRequest request;
+    request.method = "GET";
+    request.path = "/station/s1/api/instrument/2/readings";
+    request.query = "from=2025-01-01T00:00:00%2B08:00&to=2026-01-01T00:00:00%2B08:00&step=3600";
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const TWebResponse r = view.Handle(request);
+        if (r.status != 200)
+            state.SkipWithError(r.body.c_str());
+        bytes = r.body.size();
+    }
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_CentralWebReadingsYearInHours)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();

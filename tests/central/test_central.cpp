@@ -4,6 +4,7 @@
 #include "CentralSettings.h"
 #include "Forwarder.h"
 #include "Database.h"
+#include "WebData.h"
 #include "PgCluster.h"
 #include "TestSupport.h"
 
@@ -16,6 +17,7 @@
 #include <map>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <thread>
 #include <time.h>
@@ -724,6 +726,105 @@ TEST_F(CentralFixture, EveryCentralSettingStaysOneValueWhateverItHolds)
     EXPECT_EQ(pg->Psql("SELECT station || '|' || count(*) FROM apparatus_record GROUP BY station",
                        "dbname='plant; dbname=postgres \\'x\\' = \\\\y'"),
               "st;a 'b' = \\c\tx|10\n");
+}
+
+// The central web view over a station forwarded to the central database: its readings in buckets
+// equal the station's own view of the same rows, the tiles and metrics tell the newest rows, a new
+// row reaches an open event stream, the token guards every route, and the database's outage is an
+// error that ends with it.
+TEST_F(CentralFixture, TheCentralWebViewTellsWhatTheStationsOwnViewTellsOfTheSameRows)
+{
+    const TZone zone("Asia/Shanghai");
+    QTemporaryDir station;
+    const std::string data = demoStation(station);
+    addReadings(data, 1, 3000);
+    // ERR now and then, and a peak in the half hour before the range asked for below.
+    sqlite(data, "UPDATE ApparatusRecord SET AActTemperature = 300 WHERE RecordID % 97 = 0;"
+                 "UPDATE ApparatusRecord SET AActTemperature = 99 WHERE RecordID = 75;");
+    TCentralConfig config = centralFor("");
+    config.station = QStringLiteral("二号 站");
+    TForwarder forwarder(station.path(), config, {}, quick());
+    forwarder.Start();
+    ASSERT_TRUE(synced(forwarder));
+    forwarder.Stop();
+    psql("INSERT INTO event_journal (station, local_id, apparatus_id, apparatus_address, kind, text, raised_at, priority)"
+         " VALUES ('二号 站', 9001, 1, 1, 'alarm.overheat', 'A相超温', '2026-12-01 10:00+08', 1)");
+
+    std::ofstream(station.path().toStdString() + "/token") << "tok\n";
+    const int web = Spawn({ZEVA_WEB, "--central", pg->ConnInfo(name), "--listen", "127.0.0.1:0", "--token-file",
+                           station.path().toStdString() + "/token"},
+                          data, data + "/web.out");
+    const auto stop = qScopeGuard([&] { Terminate(web); });
+    std::smatch m;
+    std::string out;
+    ASSERT_TRUE(WaitUntil([&] { return std::regex_search(out = ReadText(data + "/web.out"), m, std::regex(":(\\d+)/ ")); }, 10000))
+        << out;
+    const std::string base = "http://127.0.0.1:" + m[1].str();
+    const auto get = [&](const std::string& path, const std::string& args = "-H 'Authorization: Bearer tok'") {
+        return Shell("curl -s -m 15 -w ' %{http_code}' " + args + " '" + base + path + "'");
+    };
+    const std::string at = "/station/%E4%BA%8C%E5%8F%B7%20%E7%AB%99/";
+
+    // The same buckets as the station's own view, from a time inside an hour.
+    TDatabase db(QStringLiteral("central-web"));
+    ASSERT_TRUE(db.Open(station.path()));
+    const QDateTime from = QDateTime::fromString(QStringLiteral("2026-12-01T00:30:00+08:00"), Qt::ISODate),
+                    to = QDateTime::fromString(QStringLiteral("2026-12-02T10:00:00+08:00"), Qt::ISODate);
+    for (const qint64 step : {3600, 600, 0}) {
+        int status = 0;
+        QString error;
+        const std::string own = ReadingsJson(db, 1, from, to, step, status, error);
+        ASSERT_EQ(status, 200) << error.toStdString();
+        EXPECT_EQ(get(at + "api/instrument/1/readings?from=2026-12-01T00:30:00%2B08:00&to=2026-12-02T10:00:00%2B08:00&step=" +
+                      std::to_string(step)),
+                  own + " 200")
+            << "step " << step;
+    }
+    EXPECT_NE(get(at + "api/instrument/1/readings?from=2026-12-01T00:30:00%2B08:00&to=2026-12-02T10:00:00%2B08:00&step=3600")
+                  .find("{\"time\":\"2026-12-01T00:00:00+08:00\",\"A\":{\"min\":40,\"max\":49.9,\"first\":49,\"last\":41.9}"),
+              std::string::npos)
+        << "the first hour counts from 00:30, not from 00:00";
+
+    const std::string tiles = get(at + "api/instruments");
+    EXPECT_NE(tiles.find("{\"address\":1,\"alarms\":1,\"blackbox\":{\"A\":50,\"B\":50.5,\"C\":60,\"D\":null},\"health\":\"无新数据\","
+                         "\"live\":{\"A\":40,\"B\":41.5,\"C\":42.25,\"D\":0},\"name\":\"1号主变压器\",\"priority\":1,"
+                         "\"time\":\"2026-12-03T01:00:00+08:00\"}"),
+              std::string::npos)
+        << tiles;
+    const std::string metrics = get("/metrics");
+    EXPECT_NE(metrics.find("zeva_temperature_celsius{station=\"二号 站\",address=\"1\",name=\"1号主变压器\",phase=\"C\","
+                           "kind=\"live\"} 42.25\n"),
+              std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("zeva_alarms_standing{station=\"二号 站\"} 1\n"), std::string::npos);
+    EXPECT_NE(get(at + "alarms").find("A相超温"), std::string::npos);
+    EXPECT_NE(get("/").find("<a href=\"" + at + "\">二号 站</a>"), std::string::npos);
+    EXPECT_EQ(get(at.substr(0, at.size() - 1), "-o /dev/null -w '%{redirect_url}' -H 'Authorization: Bearer tok'"),
+              base + at);
+
+    // Refused: no token, a wrong one, a write, a station that is not there (whatever its name holds).
+    EXPECT_EQ(get("/api/stations", ""), "{\"error\":\"需要访问令牌\"} 401");
+    EXPECT_EQ(get("/", "-o /dev/null -H 'Authorization: Bearer to'"), " 401");
+    EXPECT_EQ(get(at + "api/instruments", "-o /dev/null -X POST -H 'Authorization: Bearer tok'"), " 405");
+    EXPECT_EQ(get("/station/x'%20OR%20'1'='1/api/instruments", "-o /dev/null -H 'Authorization: Bearer tok'"), " 404");
+    EXPECT_EQ(get(at + "api/instrument/9/readings", "-o /dev/null -H 'Authorization: Bearer tok'"), " 404");
+
+    // A newer row reaches the open stream of its station's page.
+    const int stream = Spawn({"/usr/bin/curl", "-s", "-N", "-m", "60", "-H", "Authorization: Bearer tok", base + at + "events"}, data,
+                             data + "/events.out");
+    const auto stopStream = qScopeGuard([&] { Terminate(stream); });
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(data + "/events.out").find("retry:") != std::string::npos; }, 10000));
+    psql("INSERT INTO apparatus_record (station, local_id, apparatus_id, in_date_time, a_act_temperature)"
+         " VALUES ('二号 站', 99999, 1, now(), 77.5)");
+    EXPECT_TRUE(WaitUntil([&] { return ReadText(data + "/events.out").find("\"A\":77.5") != std::string::npos; }, 30000))
+        << ReadText(data + "/events.out");
+    EXPECT_NE(ReadText(data + "/events.out").find("\"health\":\"正常\""), std::string::npos);
+
+    // The database away: an error; back: answers again.
+    ASSERT_TRUE(pg->Stop());
+    EXPECT_EQ(get(at + "api/instruments").rfind("{\"error\":\"中心库：", 0), 0u);
+    ASSERT_TRUE(pg->Start());
+    EXPECT_TRUE(WaitUntil([&] { return get(at + "api/instruments").find("\"A\":77.5") != std::string::npos; }, 20000));
 }
 
 } // namespace
