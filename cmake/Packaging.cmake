@@ -92,6 +92,17 @@ zeva_deb_package(report zeva-report
   DEPENDS "zeva-recorder (= ${deb_version})" libqt6sql6-sqlite "fonts-wqy-microhei | fonts-noto-cjk"
   SCRIPTS report/postinst report/prerm report/postrm)
 
+zeva_deb_package(web zeva-web
+  SUMMARY "Read-only web view of ZEVA temperature controller stations"
+  DESCRIPTION
+    "zeva-web serves the pages of the stations' web view over the central"
+    "PostgreSQL that the stations forward to: a list of the stations, each"
+    "station's instruments with their newest readings, updated without a reload,"
+    "its readings in buckets, its alarm journal, and Prometheus metrics. Nothing"
+    "can be written through it. A systemd unit is installed but not enabled."
+  MAN_PAGES zeva-web
+  SCRIPTS web/postinst web/prerm web/postrm)
+
 zeva_deb_package(tools zeva-tools
   SUMMARY "Bus simulator for the ZEVA temperature controller programs"
   DESCRIPTION
@@ -118,6 +129,7 @@ install(FILES ${CMAKE_BINARY_DIR}/data/io.zeva.monitor.metainfo.xml DESTINATION 
 install(FILES data/zeva-recorder.service DESTINATION lib/systemd/system COMPONENT recorder)
 install(FILES data/zeva-report-daily.service data/zeva-report-daily.timer DESTINATION lib/systemd/system
         COMPONENT report)
+install(FILES data/zeva-web.service DESTINATION lib/systemd/system COMPONENT web)
 
 set(CPACK_PACKAGE_NAME zeva-monitor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
