@@ -199,7 +199,45 @@ TPgConnection& TCentralView::database(std::unique_ptr<TPgConnection>& db)
     return *db;
 }
 
+TPgConnection& TCentralView::connection()
+{
+    std::unique_ptr<TPgConnection>* slot = nullptr;
+    {
+        std::lock_guard lock(m_connectionsMutex);
+        slot = &m_connections[std::this_thread::get_id()];
+    }
+    return database(*slot);
+}
+
 TWebResponse TCentralView::Handle(const TWebRequest& request)
+{
+    try {
+        return handle(request);
+    } catch (const EPgError& e) {
+        // A connection the server ended while it was idle (a restart) is made again once.
+        bool lost = true;
+        {
+            std::lock_guard lock(m_connectionsMutex);
+            const auto it = m_connections.find(std::this_thread::get_id());
+            lost = it == m_connections.end() || !it->second || !it->second->Usable();
+        }
+        if (e.TimedOut() || !lost)
+            return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
+    } catch (const EPgStopped&) {
+        return JsonError(503, QStringLiteral("正在停止"));
+    } catch (const EDatabaseError& e) {
+        return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
+    }
+    try {
+        return handle(request);
+    } catch (const EPgStopped&) {
+        return JsonError(503, QStringLiteral("正在停止"));
+    } catch (const EDatabaseError& e) {
+        return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
+    }
+}
+
+TWebResponse TCentralView::handle(const TWebRequest& request)
 {
     static const QRegularExpression stationRoute(QStringLiteral("^/station/([^/]+)(/.*)?$"));
     const QRegularExpressionMatch m = stationRoute.match(QString::fromStdString(request.path));
@@ -208,55 +246,51 @@ TWebResponse TCentralView::Handle(const TWebRequest& request)
                       (m.hasMatch() && (rest.empty() || rest == "/" || rest == "/alarms" || rest.rfind("/instrument/", 0) == 0));
     if (std::optional<TWebResponse> r = WebGate(request, m_config.token, html))
         return *r;
-    try {
-        if (request.path == "/" || request.path == "/index.html")
-            return HtmlAnswer(200, stationsPage());
-        if (request.path == "/metrics") {
+    if (request.path == "/" || request.path == "/index.html")
+        return HtmlAnswer(200, stationsPage());
+    if (request.path == "/metrics") {
+        TWebResponse r;
+        r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        r.body = metrics();
+        return r;
+    }
+    if (request.path == "/api/stations") {
+        const TPgResult s = connection().Exec(StationsSql, {std::nullopt});
+        QJsonArray a;
+        for (int i = 0; i < s.Rows(); ++i)
+            a.append(QJsonObject{{"station", s.Text(i, 0)},
+                                 {"seen", isoValue(instant(s, i, 1))},
+                                 {"instruments", int(number(s, i, 2).value_or(0))},
+                                 {"alarms", int(number(s, i, 3).value_or(0))},
+                                 {"unacknowledged", int(number(s, i, 4).value_or(0))}});
+        return JsonAnswer(200, compact(a));
+    }
+    if (m.hasMatch()) {
+        const QString name = QUrl::fromPercentEncoding(m.captured(1).toUtf8());
+        if (name.contains(QChar(0))) // the database's text ends there: another station's name
+            return JsonError(404, QStringLiteral("没有此厂站"));
+        if (rest.empty()) {
+            // The pages' links are relative to the station's folder.
             TWebResponse r;
-            r.contentType = "text/plain; version=0.0.4; charset=utf-8";
-            r.body = metrics();
+            r.status = 301;
+            r.headers.emplace_back("Location", stationPath(name).toStdString());
             return r;
         }
-        if (request.path == "/api/stations") {
-            const TPgResult s = database(m_db).Exec(StationsSql, {std::nullopt});
-            QJsonArray a;
-            for (int i = 0; i < s.Rows(); ++i)
-                a.append(QJsonObject{{"station", s.Text(i, 0)},
-                                     {"seen", isoValue(instant(s, i, 1))},
-                                     {"instruments", int(number(s, i, 2).value_or(0))},
-                                     {"alarms", int(number(s, i, 3).value_or(0))},
-                                     {"unacknowledged", int(number(s, i, 4).value_or(0))}});
-            return JsonAnswer(200, compact(a));
-        }
-        if (m.hasMatch()) {
-            const QString name = QUrl::fromPercentEncoding(m.captured(1).toUtf8());
-            if (rest.empty()) {
-                // The pages' links are relative to the station's folder.
-                TWebResponse r;
-                r.status = 301;
-                r.headers.emplace_back("Location", stationPath(name).toStdString());
-                return r;
-            }
-            return station(name, rest.substr(1), request);
-        }
-        return JsonError(404, QStringLiteral("没有 %1").arg(QString::fromStdString(request.path).toHtmlEscaped()));
-    } catch (const EPgStopped&) {
-        return JsonError(503, QStringLiteral("正在停止"));
-    } catch (const EDatabaseError& e) {
-        return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
+        return station(name, rest.substr(1), request);
     }
+    return JsonError(404, QStringLiteral("没有 %1").arg(QString::fromStdString(request.path).toHtmlEscaped()));
 }
 
 TWebResponse TCentralView::station(const QString& name, const std::string& rest, const TWebRequest& request)
 {
-    TPgConnection& db = database(m_db);
+    TPgConnection& db = connection();
     const TPgResult s = db.Exec(StationsSql, {name.toStdString()});
     if (s.Rows() == 0)
         return JsonError(404, QStringLiteral("没有厂站 %1").arg(name.toHtmlEscaped()));
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const TRangeQuery range = RangeQuery(request.query, QDateTime::currentDateTime());
-    static const QRegularExpression instrumentPage(QStringLiteral("^instrument/(\\d{1,3})$"));
-    static const QRegularExpression readings(QStringLiteral("^api/instrument/(\\d{1,3})/readings$"));
+    static const QRegularExpression instrumentPage(QStringLiteral("^instrument/(\\d{1,9})$"));
+    static const QRegularExpression readings(QStringLiteral("^api/instrument/(\\d{1,9})/readings$"));
     const QRegularExpressionMatch page = instrumentPage.match(QString::fromStdString(rest)),
                                   api = readings.match(QString::fromStdString(rest));
     const auto instruments = [&] {
@@ -338,8 +372,8 @@ TWebResponse TCentralView::station(const QString& name, const std::string& rest,
         return HtmlAnswer(200, AlarmsHtml(JournalTableHtml(lines(journal(std::nullopt, QDateTime::currentDateTime().addDays(-7),
                                                                         QDateTime::currentDateTime())))));
     if (rest == "api/alarms") {
-        if (!range.from.isValid() || !range.to.isValid())
-            return JsonError(400, QStringLiteral("from、to 须为 ISO 8601 时间"));
+        if (!range.from.isValid() || !range.to.isValid() || range.to < range.from)
+            return JsonError(400, QStringLiteral("from、to 须为 ISO 8601 时间，from 不晚于 to"));
         const TPgResult r = journal(std::nullopt, range.from, range.to);
         QJsonArray a;
         for (int i = 0; i < r.Rows(); ++i) {
@@ -397,7 +431,7 @@ TWebResponse TCentralView::station(const QString& name, const std::string& rest,
 
 std::string TCentralView::stationsPage()
 {
-    const TPgResult s = database(m_db).Exec(StationsSql, {std::nullopt});
+    const TPgResult s = connection().Exec(StationsSql, {std::nullopt});
     const auto html = [](const QString& t) { return t.toHtmlEscaped().toStdString(); };
     std::string rows;
     for (int i = 0; i < s.Rows(); ++i) {
@@ -416,7 +450,7 @@ std::string TCentralView::stationsPage()
 
 std::string TCentralView::metrics()
 {
-    TPgConnection& db = database(m_db);
+    TPgConnection& db = connection();
     const TPgResult r = db.Exec(InstrumentsSql, {std::nullopt});
     const TPgResult s = db.Exec(StationsSql, {std::nullopt});
     const qint64 now = QDateTime::currentSecsSinceEpoch();
@@ -436,7 +470,7 @@ std::string TCentralView::metrics()
     family("zeva_reading_age_seconds", "gauge", "Seconds since the newest stored reading.");
     for (int i = 0; i < r.Rows(); ++i)
         if (const std::optional<qint64> t = instant(r, i, 3))
-            m += "zeva_reading_age_seconds{" + labels(i) + "} " + std::to_string(now - *t) + "\n";
+            m += "zeva_reading_age_seconds{" + labels(i) + "} " + std::to_string(std::max<qint64>(0, now - *t)) + "\n";
     const auto perStation = [&](const char* name, const char* help, int column) {
         family(name, "gauge", help);
         for (int i = 0; i < s.Rows(); ++i)
@@ -507,9 +541,18 @@ void TCentralView::follow(TWebServer& server)
         } catch (const EPgStopped&) {
             return;
         } catch (const std::exception& e) {
+            const QString why = QStringLiteral("中心库无法读取：") + QString::fromUtf8(e.what()).section(QLatin1Char('\n'), 0, 0);
             if (!failing && m_report)
-                m_report(QStringLiteral("Web：中心库无法读取：") + QString::fromUtf8(e.what()));
+                m_report(QStringLiteral("Web：") + why);
             failing = true;
+            // The open pages say that what they show may be old; all is sent again once it can be read.
+            for (const std::string& station : server.StreamTopics())
+                if (!station.empty())
+                    server.Broadcast("event: station\ndata: " +
+                                         compact(QJsonObject{{"station", QString::fromStdString(station)}, {"error", why}}) +
+                                         "\n\n",
+                                     station);
+            sent.clear();
         }
     }
 }

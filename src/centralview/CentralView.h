@@ -36,7 +36,7 @@ public:
     TCentralView(const TCentralView&) = delete;
     TCentralView& operator=(const TCentralView&) = delete;
 
-    // On the server's thread, with a connection of its own (made again after a loss).
+    // On any thread, each with a connection of its own (made again after a loss).
     TWebResponse Handle(const TWebRequest& request);
     // Sends the newer readings of each station that a page watches to its streams, from a thread of
     // its own, until Stop().
@@ -44,7 +44,10 @@ public:
     void Stop();
 
 private:
+    TWebResponse handle(const TWebRequest& request);
     TWebResponse station(const QString& name, const std::string& rest, const TWebRequest& request);
+    // The calling thread's connection.
+    TPgConnection& connection();
     std::string stationsPage();
     std::string metrics();
     void follow(TWebServer& server);
@@ -52,7 +55,8 @@ private:
 
     TConfig m_config;
     std::function<void(const QString&)> m_report;
-    std::unique_ptr<TPgConnection> m_db; // the server thread's
+    std::mutex m_connectionsMutex;
+    std::map<std::thread::id, std::unique_ptr<TPgConnection>> m_connections;
     std::thread m_follower;
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -36,8 +36,9 @@ header h1{font-size:1.2em;margin:0}
 .lamps span{display:inline-block;min-width:2.2em;margin:.1em;padding:0 .2em;border-radius:3px;background:#2b2;color:#fff;font-size:.8em;text-align:center}
 .lamps span.on{background:#d22}
 .health{float:right}.health.bad{color:#d01010;font-weight:bold}
+#problem{color:#ff8080;font-weight:bold}.stale .tile{opacity:.45}
 </style></head><body>
-<header><h1>温控仪总览</h1><span id="station"></span><span id="link"></span><span id="central"></span><span id="seen"></span>
+<header><h1>温控仪总览</h1><span id="station"></span><span id="link"></span><span id="central"></span><span id="seen"></span><span id="problem"></span>
 <a href="alarms" style="color:#cde">报警记录</a>/*HOME*/</header>
 <main id="tiles"></main>
 <script>
@@ -85,6 +86,9 @@ function station(s) {
   document.getElementById("link").textContent = s.link === undefined ? "" : "链路：" + s.link;
   document.getElementById("central").textContent = s.central === undefined ? "" : "中心库：" + centralText[s.central];
   document.getElementById("seen").textContent = s.seen === undefined ? "" : "最后上报：" + (s.seen || "—");
+  // What is shown may be old: said, and the tiles greyed, until the data can be read again.
+  document.getElementById("problem").textContent = s.error || "";
+  document.getElementById("tiles").classList.toggle("stale", !!s.error);
 }
 const initial = /*INITIAL*/;
 station(initial.station);

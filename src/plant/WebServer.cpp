@@ -99,6 +99,8 @@ struct TWebServer::TClient {
     std::string topic;
     bool wantWrite = false; // TLS needs the socket writable to go on
     bool head = false;      // a HEAD request: the answer without its body
+    std::uint64_t id = 0;
+    bool pending = false;   // its request is with a worker
 };
 
 TWebServer::TWebServer(TConfig config, THandler handler, std::function<void(const QString&)> report)
@@ -137,10 +139,43 @@ void TWebServer::Start()
     m_wakeRead = pipe[0];
     m_wakeWrite = pipe[1];
     m_thread = std::thread([this] { run(); });
+    m_stopWorkers = false;
+    for (int w = 0; w < m_config.workers; ++w)
+        m_workers.emplace_back([this] { work(); });
+}
+
+void TWebServer::work()
+{
+    YieldToPolling();
+    for (;;) {
+        TJob job;
+        {
+            std::unique_lock lock(m_jobsMutex);
+            m_jobsReady.wait(lock, [this] { return m_stopWorkers || !m_jobs.empty(); });
+            if (m_stopWorkers)
+                return;
+            job = std::move(m_jobs.front());
+            m_jobs.erase(m_jobs.begin());
+        }
+        job.response = m_handler(job.request);
+        {
+            std::lock_guard lock(m_jobsMutex);
+            m_done.push_back(std::move(job));
+        }
+        wake();
+    }
 }
 
 void TWebServer::Stop()
 {
+    {
+        std::lock_guard lock(m_jobsMutex);
+        m_stopWorkers = true;
+    }
+    m_jobsReady.notify_all();
+    for (std::thread& w : m_workers)
+        w.join();
+    m_workers.clear();
     if (m_thread.joinable()) {
         {
             std::lock_guard lock(m_eventsMutex);
@@ -230,6 +265,17 @@ void TWebServer::run()
         return true;
     };
 
+    std::uint64_t lastId = 0;
+    const auto answer = [&](TClient& c, const TWebResponse& response, qint64 now) {
+        c.answered = true;
+        c.pending = false;
+        c.stream = response.stream && response.status == 200 && !c.head;
+        c.topic = response.topic;
+        c.in.clear();
+        c.out = head(response) + (c.head ? std::string() : response.body);
+        c.lastSentMs = now;
+    };
+
     for (;;) {
         fds.clear();
         fds.push_back({m_wakeRead, POLLIN, 0});
@@ -237,7 +283,7 @@ void TWebServer::run()
         // An answered connection is not read any more: what it sends after its request is not
         // waited on (a poll for it would return at once, again and again).
         for (const TClient& c : clients)
-            fds.push_back({c.fd, short((c.answered && !c.stream ? 0 : POLLIN) | (!c.out.empty() || c.wantWrite ? POLLOUT : 0)), 0});
+            fds.push_back({c.fd, short(((c.answered && !c.stream) || c.pending ? 0 : POLLIN) | (!c.out.empty() || c.wantWrite ? POLLOUT : 0)), 0});
         m_clients = int(clients.size());
         if (::poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR)
             break;
@@ -251,6 +297,15 @@ void TWebServer::run()
             std::lock_guard lock(m_eventsMutex);
             events.swap(m_events);
         }
+        std::vector<TJob> done;
+        if (!m_workers.empty()) {
+            std::lock_guard lock(m_jobsMutex);
+            done.swap(m_done);
+        }
+        for (TJob& job : done) // a client gone meanwhile is not waited for
+            for (TClient& c : clients)
+                if (c.id == job.client && c.pending)
+                    answer(c, job.response, now);
         if (std::any_of(events.begin(), events.end(), [](const TEvent& e) { return e.text.empty(); }))
             break;
 
@@ -269,6 +324,7 @@ void TWebServer::run()
                 }
                 TClient c;
                 c.fd = fd;
+                c.id = ++lastId;
                 c.since = now;
                 if (m_tls) {
                     c.tls = SSL_new(static_cast<SSL_CTX*>(m_tls));
@@ -324,7 +380,7 @@ void TWebServer::run()
                 const ssize_t n = receive(c, buffer, sizeof buffer);
                 gone = n == 0 || n == -2; // a stream's reader has nothing to say
             }
-            if (!gone && ready && !c.answered) {
+            if (!gone && ready && !c.answered && !c.pending) {
                 TWebResponse response;
                 bool complete = false;
                 const std::size_t end = c.in.find("\r\n\r\n");
@@ -381,22 +437,26 @@ void TWebServer::run()
                     } else if (c.in.size() >= end + 4 + length) {
                         request.body = c.in.substr(end + 4, length);
                         c.head = request.method == "HEAD";
-                        response = m_handler(request);
-                        complete = true;
+                        if (m_workers.empty()) {
+                            response = m_handler(request);
+                            complete = true;
+                        } else {
+                            c.pending = true;
+                            c.in.clear();
+                            {
+                                std::lock_guard lock(m_jobsMutex);
+                                m_jobs.push_back({c.id, std::move(request), {}});
+                            }
+                            m_jobsReady.notify_one();
+                        }
                     }
                 }
-                if (!complete && now - c.since > m_config.requestTimeoutMs) {
+                if (!complete && !c.pending && now - c.since > m_config.requestTimeoutMs) {
                     response = plain(408, "request timeout");
                     complete = true;
                 }
-                if (complete) {
-                    c.answered = true;
-                    c.stream = response.stream && response.status == 200;
-                    c.topic = response.topic;
-                    c.in.clear();
-                    c.out = head(response) + (c.head ? std::string() : response.body);
-                    c.lastSentMs = now;
-                }
+                if (complete)
+                    answer(c, response, now);
             } else if (!gone && !ready && now - c.since > m_config.requestTimeoutMs) {
                 gone = true; // a TLS handshake that never ends
             }

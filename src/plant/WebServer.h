@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -44,6 +46,9 @@ public:
         int requestTimeoutMs = 10000;   // from the connection to the end of its request
         std::size_t maxHeader = 16384;  // bytes up to the blank line
         std::size_t maxBody = 4096;
+        // Threads that run the handler, so that a slow answer holds no other connection; 0: the
+        // handler runs on the server's own thread.
+        int workers = 0;
     };
     using THandler = std::function<TWebResponse(const TWebRequest&)>;
 
@@ -76,6 +81,17 @@ private:
     void* m_tls = nullptr; // SSL_CTX
     std::thread m_thread;
     std::atomic<int> m_clients{0};
+    void work();
+    struct TJob {
+        std::uint64_t client = 0;
+        TWebRequest request;
+        TWebResponse response;
+    };
+    std::mutex m_jobsMutex;
+    std::condition_variable m_jobsReady;
+    std::vector<TJob> m_jobs, m_done;
+    bool m_stopWorkers = false;
+    std::vector<std::thread> m_workers;
     struct TEvent {
         std::string text, topic; // an empty text: stop
     };

@@ -55,8 +55,8 @@ std::optional<TWebResponse> TWebSite::fromDatabase(const TWebRequest& request)
         } else if (page.hasMatch()) {
             r.body = InstrumentPage(db, page.captured(1).toInt(), now, r.status);
         } else if (path == QLatin1String("/api/alarms")) {
-            if (!range.from.isValid() || !range.to.isValid())
-                return JsonError(400, QStringLiteral("from、to 须为 ISO 8601 时间"));
+            if (!range.from.isValid() || !range.to.isValid() || range.to < range.from)
+                return JsonError(400, QStringLiteral("from、to 须为 ISO 8601 时间，from 不晚于 to"));
             return JsonAnswer(200, AlarmsJson(db, range.from, range.to));
         } else {
             QString error;

@@ -810,7 +810,7 @@ TEST_F(CentralFixture, TheCentralWebViewTellsWhatTheStationsOwnViewTellsOfTheSam
     EXPECT_EQ(get(at + "api/instrument/9/readings", "-o /dev/null -H 'Authorization: Bearer tok'"), " 404");
 
     // A newer row reaches the open stream of its station's page.
-    const int stream = Spawn({"/usr/bin/curl", "-s", "-N", "-m", "60", "-H", "Authorization: Bearer tok", base + at + "events"}, data,
+    const int stream = Spawn({"/usr/bin/curl", "-s", "-N", "-m", "120", "-H", "Authorization: Bearer tok", base + at + "events"}, data,
                              data + "/events.out");
     const auto stopStream = qScopeGuard([&] { Terminate(stream); });
     ASSERT_TRUE(WaitUntil([&] { return ReadText(data + "/events.out").find("retry:") != std::string::npos; }, 10000));
@@ -819,6 +819,20 @@ TEST_F(CentralFixture, TheCentralWebViewTellsWhatTheStationsOwnViewTellsOfTheSam
     EXPECT_TRUE(WaitUntil([&] { return ReadText(data + "/events.out").find("\"A\":77.5") != std::string::npos; }, 30000))
         << ReadText(data + "/events.out");
     EXPECT_NE(ReadText(data + "/events.out").find("\"health\":\"正常\""), std::string::npos);
+
+    // The whole server frozen: a request waiting on it holds no other, and the open page is told.
+    {
+        const std::string postmaster = Shell("head -1 '" + pg->SocketDir() + "/data/postmaster.pid'");
+        const TFrozen frozen(postmaster.substr(0, postmaster.size() - 1) + " " +
+                             QString::fromStdString(Shell("pgrep -P " + postmaster)).simplified().toStdString());
+        const int waiting = Spawn({"/usr/bin/curl", "-s", "-m", "30", "-H", "Authorization: Bearer tok", base + at + "api/instruments"},
+                                  data, data + "/waiting.out");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(get("/login", "-o /dev/null"), " 200");
+        EXPECT_EQ(ReadText(data + "/waiting.out"), "") << "the login page waited for the frozen database";
+        EXPECT_TRUE(WaitUntil([&] { return ReadText(data + "/events.out").find("\"error\":\"中心库无法读取") != std::string::npos; }, 30000));
+        Terminate(waiting);
+    }
 
     // The database away: an error; back: answers again.
     ASSERT_TRUE(pg->Stop());

@@ -114,6 +114,8 @@ int main(int argc, char** argv)
     // A token must not cross the LAN in plain HTTP.
     if (!IsLoopbackHost(server.host) && (config.token.empty() || cert.isEmpty()))
         return usage(QStringLiteral("--listen %1 is not a loopback address: it needs --token-file, --cert and --key").arg(listen));
+    // A slow answer (a year of readings, a database that hangs) holds one of these, not the others.
+    server.workers = 4;
     server.certFile = cert;
     server.keyFile = key;
     rlimit files{};
