@@ -12,6 +12,7 @@
 
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLocale>
 #include <QScreen>
 
 #include <string>
@@ -39,6 +40,7 @@ int main(int argc, char** argv)
         return zeva::UsageError(Program, std::string("unknown argument: ") + argv[1]);
     zeva::CatchStopSignals(); // a stop in the first milliseconds is a clean stop too
     zeva::TApplication app(argc, argv);
+    zeva::InstallQtChineseTexts(QLocale::system());
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));

@@ -1,5 +1,6 @@
 // The main window in-process: start-up and its failure boxes, the selectors, polling on the wire,
 // the live display, the chart's buttons and recording into the database.
+#include "Application.h"
 #include "Frames.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QTranslator>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -349,4 +351,23 @@ TEST_F(MainFixture, RecordingStoresTheAnsweringInstrumentsOwnReadings)
     QDateTime stored = QDateTime::fromString(r.FieldAsString("InDateTime"), "yyyy-MM-dd HH:mm:ss");
     EXPECT_LE(std::abs(stored.secsTo(QDateTime::currentDateTime())), 60);
     EXPECT_EQ(w->Core().Recorder().RecordCounter, 2);
+}
+
+TEST(QtTexts, ChineseForAChineseOrAbsentLocaleOnly)
+{
+    auto okText = [] { return QCoreApplication::translate("QPlatformTheme", "OK"); };
+    auto dropAll = [] {
+        for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
+            QCoreApplication::removeTranslator(t);
+            delete t;
+        }
+    };
+    for (const char* name : {"zh_CN", "C"}) {
+        EXPECT_TRUE(InstallQtChineseTexts(QLocale(QString::fromLatin1(name)))) << name;
+        EXPECT_EQ(okText(), "确定") << name;
+        EXPECT_EQ(QLocale().name(), QLocale::system().name()) << "the default locale is left alone";
+        dropAll();
+    }
+    EXPECT_FALSE(InstallQtChineseTexts(QLocale(QStringLiteral("en_US"))));
+    EXPECT_EQ(okText(), "OK");
 }
