@@ -73,7 +73,10 @@ TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
     auto w = Start();
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 数据库不在 " + dir.path() + "/DataBase 目录下。");
-    EXPECT_EQ(boxes->details.front(), dir.path() + "/DataBase/Data.db：文件不存在") << "the cause";
+    EXPECT_EQ(boxes->details.front(),
+              dir.path() + "/DataBase/Data.db：文件不存在\n新建数据库：zeva-initdb " + dir.path())
+        << "the cause and the command that makes the database";
+    EXPECT_TRUE(w->AShape->Dimmed() && w->D6Shape->Dimmed()) << "no instrument was read: no lamp colour";
     EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
     EXPECT_EQ(w->ExitCode(), 3);
     EXPECT_NE(IniText().find("ApparatusAddress=0\r\n"), std::string::npos) << "255 replaced by 0";
@@ -98,6 +101,7 @@ TEST_F(MainFixture, StartupShowsTheFollowedInstrumentInTheSelectorsAndFollowsThe
     EXPECT_EQ(w->Core().PollTable().PollCount(), 3);
     EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(0, 1800));
     EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(-30, 250));
+    EXPECT_FALSE(w->AShape->Dimmed()) << "the lamps start in their colours";
     EXPECT_TRUE(boxes->boxes.isEmpty());
 }
 
