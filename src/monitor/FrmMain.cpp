@@ -432,7 +432,7 @@ void TFrmMain::refreshOverview()
         const QBrush text = stale ? QBrush(Qt::gray) : QBrush(QPalette().color(QPalette::Text));
         for (int p = 0; p < 4; ++p) {
             QTableWidgetItem* item = Overview->item(r, 2 + p);
-            item->setText(readings.live ? PhaseText((*readings.live)[std::size_t(p)]) : QStringLiteral("—"));
+            item->setText(readings.live ? PhaseOneDecimal((*readings.live)[std::size_t(p)]) : QStringLiteral("—"));
             item->setForeground(text);
         }
         if (readings.status)

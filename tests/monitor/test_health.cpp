@@ -159,6 +159,7 @@ TEST_F(HealthFixture, AnInstrumentThatFallsSilentIsShownAndItsValuesDimmed)
     EXPECT_EQ(cell(*w, 0, State), "正常");
     EXPECT_EQ(cell(*w, 1, State), "正常");
     EXPECT_EQ(cell(*w, 0, PhaseA), "41.5") << "each instrument's own newest values";
+    EXPECT_EQ(cell(*w, 0, PhaseA + 1), "42.0") << "one decimal always, beside 41.5";
     EXPECT_GE(w->Overview->item(0, PhaseA)->font().pointSizeF(), 2 * w->font().pointSizeF()) << "large";
     auto* marks = static_cast<TMarkStrip*>(w->Overview->cellWidget(0, Marks));
     ASSERT_EQ(marks->Colors().size(), 9u);
