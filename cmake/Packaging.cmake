@@ -76,7 +76,7 @@ zeva_deb_package(monitor zeva-monitor
     "zeva-recorder does, into the same database, and shares its set-up."
   MAN_PAGES zeva-monitor
   DEPENDS "zeva-recorder (= ${deb_version})" libqt6sql6-sqlite
-  RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk"
+  RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk" qt6-translations-l10n
   SUGGESTS zeva-tools)
 
 zeva_deb_package(report zeva-report

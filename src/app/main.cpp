@@ -12,34 +12,35 @@
 
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLocale>
 #include <QScreen>
 
-#include <cstdio>
+#include <string>
 
 namespace {
 
-const char* const Help =
-    "usage: zeva-monitor [--help | --version]\n"
+const zeva::TProgramInfo Program{
+    "zeva-monitor",
+    "usage: zeva-monitor\n"
+    "       zeva-monitor -h | --help | --version\n",
     "  Monitors the ZEVA5000/5001/5002 temperature controllers on one serial bus: polls, shows, records.\n"
     "  Its configuration is Data.ini in the folder it is started in (section Info: Path, Port, Bate,\n"
     "  Interval_S, RunTimer, ApparatusAddress); the database is Path/DataBase/Data.db (zeva-initdb).\n"
-    "  Exit codes: 0 closed or stopped by SIGTERM/SIGINT/SIGHUP, 2 the port cannot be opened, 3 no database,\n"
-    "  64 an argument other than --help or --version.\n";
+    "  SIGTERM, SIGINT or SIGHUP close every box and window and end it.\n"};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     // Answered before a display is needed or Data.ini is read.
-    if (zeva::AnswerInfoOption(argc, argv, "zeva-monitor", Help))
-        return 0;
+    if (zeva::AnswerInfoOption(argc, argv, Program))
+        return zeva::ExitOk;
     // Everything else is Data.ini's (Qt's own settings come from its environment variables).
-    if (argc > 1) {
-        std::fprintf(stderr, "zeva-monitor: unknown argument: %s\n%s", argv[1], Help);
-        return 64;
-    }
+    if (argc > 1)
+        return zeva::UsageError(Program, std::string("unknown argument: ") + argv[1]);
     zeva::CatchStopSignals(); // a stop in the first milliseconds is a clean stop too
     zeva::TApplication app(argc, argv);
+    zeva::InstallQtChineseTexts(QLocale::system());
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));

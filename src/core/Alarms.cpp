@@ -1,6 +1,8 @@
 // Alarm conditions and journal operations.
 #include "Alarms.h"
 
+#include "Convert.h"
+
 namespace zeva {
 
 TJournalOp MakeJournalOp(TJournalOp::What what, int address, const TJournalKind& kind, const QString& detail)
@@ -130,7 +132,7 @@ std::vector<TJournalOp> TAlarmTracker::Live(uint8_t address, const TPhaseTemps& 
         s.pendingSince[i].reset();
         s.live[i] = now[i];
         TJournalOp op = MakeJournalOp(now[i] ? TJournalOp::What::Raise : TJournalOp::What::Clear, address, LiveAlarms[i],
-                                      i == 12 && t4 ? QStringLiteral("%1 ℃").arg(*t4) : QString());
+                                      i == 12 && t4 ? OneDecimal(*t4) + QStringLiteral(" ℃") : QString());
         if (now[i]) {
             op.value = raisingValue(i, temps, t4);
             op = raised(std::move(op), nowMs);

@@ -2,6 +2,8 @@
 // waiting rows.
 #pragma once
 
+#include "ProgramInfo.h"
+
 #include <QString>
 
 #include <exception>
@@ -17,12 +19,9 @@ QString PortCauseText(const std::exception& error);
 QString RecordingFailingText(const QString& explainedError);
 QString RecordingDroppedText(std::size_t capacity);
 
-// Exit codes of a start that could not open its port or its database.
-inline constexpr int ExitPortFailed = 2;
-inline constexpr int ExitDatabaseFailed = 3;
-// As sysexits.h numbers them: another program records into the database (a configuration error,
-// not restarted by the unit), and readings neither written nor kept at the stop.
-inline constexpr int ExitDatabaseInUse = 78;
-inline constexpr int ExitReadingsLost = 74;
+// Another program records into the database (a configuration error, not restarted by the unit),
+// and readings neither written nor kept at the stop.
+inline constexpr int ExitDatabaseInUse = ExitConfig;
+inline constexpr int ExitReadingsLost = ExitWriteFailed;
 
 } // namespace zeva

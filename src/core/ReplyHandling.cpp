@@ -1,6 +1,8 @@
 // Reply handling of the monitoring core.
 #include "ReplyHandling.h"
 
+#include "Convert.h"
+#include "PlantTypes.h"
 #include "UPublic.h"
 
 namespace zeva {
@@ -12,9 +14,12 @@ QString TempText(double value)
 
 QString PhaseText(double value)
 {
-    if (value > 255 || value < -30)
-        return QStringLiteral("ERR");
-    return TempText(value);
+    return Shown(value) ? TempText(value) : QStringLiteral("ERR");
+}
+
+QString PhaseOneDecimal(double value)
+{
+    return Shown(value) ? OneDecimal(value) : QStringLiteral("ERR");
 }
 
 TChunkOutcome HandleChunk(TMainState& state, TRxBuffer& rx, TOutstanding& outstanding, const uint8_t* chunk,

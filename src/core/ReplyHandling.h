@@ -14,6 +14,8 @@ namespace zeva {
 
 // A phase temperature as the displays show it: "ERR" above 255 or below -30.
 QString PhaseText(double value);
+// The same beyond the displays (the overview): one decimal always.
+QString PhaseOneDecimal(double value);
 QString TempText(double value);
 
 struct TChunkOutcome {

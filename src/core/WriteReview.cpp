@@ -57,6 +57,17 @@ QString numberText(double v)
     return TempText(v);
 }
 
+// Temperatures in the review and the journal: one decimal always, beside the boxes' own form.
+QString tempText(double v)
+{
+    return OneDecimal(v);
+}
+
+QString valueText(TWriteGroup group, double v)
+{
+    return isTemperature(group) ? tempText(v) : numberText(v);
+}
+
 QString ageText(std::chrono::steady_clock::duration age)
 {
     const auto s = std::chrono::duration_cast<std::chrono::seconds>(age).count();
@@ -106,8 +117,8 @@ void thresholdWarnings(const std::vector<double>& sent, const TReviewContext& c,
     for (int i = 0; i < 3; ++i)
         if (sent[std::size_t(i)] >= sent[std::size_t(i + 1)])
             w << QStringLiteral("%1（%2）不低于 %3（%4）")
-                     .arg(QString::fromUtf8(ThresholdFields[i].name), numberText(sent[std::size_t(i)]),
-                          QString::fromUtf8(ThresholdFields[i + 1].name), numberText(sent[std::size_t(i + 1)]));
+                     .arg(QString::fromUtf8(ThresholdFields[i].name), tempText(sent[std::size_t(i)]),
+                          QString::fromUtf8(ThresholdFields[i + 1].name), tempText(sent[std::size_t(i + 1)]));
     const THottest h = hottest(c.readings);
     if (h.phase < 0) {
         w << (c.readings.live ? QStringLiteral("地址 %1 的实时温度均为 ERR：无法与当前温度比较")
@@ -118,10 +129,10 @@ void thresholdWarnings(const std::vector<double>& sent, const TReviewContext& c,
     const QString when = ageText(c.now - c.readings.liveAt);
     if (sent[3] <= h.value)
         w << QStringLiteral("T4 超温跳闸温度 %1 不高于 %2当前温度 %3 °C（%4）：写入后将立即跳闸，断路器断开")
-                 .arg(numberText(sent[3]), phaseName(h.phase), numberText(h.value), when);
+                 .arg(tempText(sent[3]), phaseName(h.phase), tempText(h.value), when);
     else if (sent[2] <= h.value)
         w << QStringLiteral("T3 超温报警温度 %1 不高于 %2当前温度 %3 °C（%4）：写入后将立即报警")
-                 .arg(numberText(sent[2]), phaseName(h.phase), numberText(h.value), when);
+                 .arg(tempText(sent[2]), phaseName(h.phase), tempText(h.value), when);
 }
 
 } // namespace
@@ -213,12 +224,15 @@ TWriteReview ReviewWrite(TWriteGroup group, const QStringList& before, const std
         TReviewLine l;
         l.name = FieldName(group, i);
         l.before = before.value(i).trimmed();
-        l.after = numberText(sent.back());
+        l.after = valueText(group, sent.back());
         if (sent.back() != typed)
-            l.after += QStringLiteral("（输入 %1）").arg(numberText(typed));
+            l.after += QStringLiteral("（输入 %1）").arg(numberText(typed)); // as typed
         double b = 0;
         anyRead = anyRead || !l.before.isEmpty();
-        l.changed = l.before.isEmpty() || !TryStrToFloat(l.before, b) || std::abs(b - sent.back()) > 1e-9;
+        const bool number = TryStrToFloat(l.before, b);
+        l.changed = l.before.isEmpty() || !number || std::abs(b - sent.back()) > 1e-9;
+        if (number)
+            l.before = valueText(group, b);
         r.lines.push_back(l);
     }
     if (!anyRead)
@@ -270,7 +284,7 @@ TWriteReview ReviewBlackBoxClear(const TReviewContext& c)
     r.title = title(QStringLiteral("清除黑匣子"), c);
     for (int p = 0; p < 4; ++p)
         r.lines.push_back({phaseName(p) + QStringLiteral("历史最高温度"),
-                           c.readings.highest ? numberText((*c.readings.highest)[std::size_t(p)]) : QString(),
+                           c.readings.highest ? tempText((*c.readings.highest)[std::size_t(p)]) : QString(),
                            QStringLiteral("清零"), true, true});
     r.warnings << QStringLiteral("仪表黑匣子记录的历史最高温度将被清除，不能恢复");
     return r;

@@ -176,6 +176,7 @@ void TFrmDataBase::buildFields(QVBoxLayout* root)
     buttons->addStretch(1);
     for (QPushButton* b : {Button3, Button1, Button4, Button2})
         buttons->addWidget(b);
+    Button1->setDefault(true); // Enter searches, from any box
     root->addLayout(buttons);
     root->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -333,6 +334,10 @@ void TFrmDataBase::Button1Click()
     QDateTime end = StrToDateTime(DDateEnd->date().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
                                   DDateEndT->text().trimmed());
     m_adoQuery = SelectRecords(m_db, id, begin, end);
+    // The searched instrument's own name: the name box may show another (set from code).
+    TQueryResult registry = m_adoRecord;
+    m_queryName = registry.Locate(Column::ID, id) ? registry.FieldAsString(Column::ApparatusName)
+                                                   : ComAddress->currentText().trimmed();
     m_begin = double(begin.toSecsSinceEpoch());
     m_end = double(end.toSecsSinceEpoch());
     m_times.clear();
@@ -357,8 +362,20 @@ void TFrmDataBase::Button3Click()
 
 void TFrmDataBase::Button4Click()
 {
-    TFrmFrmDstList details(m_adoQuery, this);
+    TFrmFrmDstList details(m_adoQuery, this, DetailCsvName());
     details.exec();
+}
+
+QString TFrmDataBase::DetailCsvName() const
+{
+    if (m_queryName.isNull())
+        return QStringLiteral("查询明细表.csv");
+    auto stamp = [](double seconds) {
+        return QDateTime::fromSecsSinceEpoch(qint64(seconds)).toString(QStringLiteral("yyyy-MM-dd_HHmmss"));
+    };
+    QString name = m_queryName;
+    name.replace(QLatin1Char('/'), QLatin1Char('_')); // a name is no path
+    return name + QLatin1Char('_') + stamp(m_begin) + QLatin1Char('_') + stamp(m_end) + QStringLiteral(".csv");
 }
 
 void TFrmDataBase::Button2Click()
@@ -404,7 +421,8 @@ std::vector<TGridColumn> detailColumns()
 
 } // namespace
 
-TFrmFrmDstList::TFrmFrmDstList(const TQueryResult& result, QWidget* parent) : QDialog(parent)
+TFrmFrmDstList::TFrmFrmDstList(const TQueryResult& result, QWidget* parent, const QString& csvName)
+    : QDialog(parent), CsvName(csvName)
 {
     setObjectName(QStringLiteral("FrmFrmDstList"));
     setWindowTitle(QStringLiteral("查询明细表"));
@@ -435,7 +453,7 @@ bool TFrmFrmDstList::ExportCsv(const QString& fileName) const
 
 void TFrmFrmDstList::ButExportClick()
 {
-    ExportModelCsvAs(this, *Grid->model(), QStringLiteral("查询明细表.csv"));
+    ExportModelCsvAs(this, *Grid->model(), CsvName);
 }
 
 } // namespace zeva

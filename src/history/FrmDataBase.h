@@ -32,6 +32,8 @@ public:
 
     QStringList TempStrings;
     const TQueryResult& ADOQuery() const { return m_adoQuery; }
+    // The detail table's export name: <name>_<begin>_<end>.csv of the last search.
+    QString DetailCsvName() const;
 
     void ComAddressChange();
     void MCapitionChange();
@@ -86,13 +88,16 @@ private:
     // Per row of the last search: its time in seconds since the epoch; the search's range.
     std::vector<double> m_times;
     double m_begin = 0, m_end = 0;
+    QString m_queryName; // the searched instrument's name
     TChartTools* m_tools = nullptr;
 };
 
 class TFrmFrmDstList : public QDialog {
     Q_OBJECT
 public:
-    TFrmFrmDstList(const TQueryResult& result, QWidget* parent = nullptr);
+    // `csvName`: the file name the export proposes.
+    TFrmFrmDstList(const TQueryResult& result, QWidget* parent = nullptr,
+                   const QString& csvName = QStringLiteral("查询明细表.csv"));
 
     // The rows shown, as CSV in UTF-8 with a byte-order mark, titles first; false when the file
     // cannot be written.
@@ -100,6 +105,7 @@ public:
     void ButExportClick();
 
     TDataGrid* Grid = nullptr;
+    QString CsvName;
     QPushButton* ButC = nullptr;
     QPushButton* ButExport = nullptr;
 };

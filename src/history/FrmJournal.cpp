@@ -4,6 +4,7 @@
 #include "Alarms.h"
 #include "Application.h"
 #include "Colors.h"
+#include "Convert.h"
 #include "JournalStats.h"
 #include "DataGrid.h"
 #include "MonitorCore.h"
@@ -114,7 +115,7 @@ QVariant TJournalModel::data(const QModelIndex& index, int role) const
     case 6: return r[By];
     case 7: return PriorityText(priority);
     case 8: return r[Address].isNull() ? QString() : r[Name];
-    case 9: return r[Value].isNull() ? QString() : QString::number(r[Value].toDouble(), 'f', 1);
+    case 9: return r[Value].isNull() ? QString() : OneDecimal(r[Value].toDouble());
     case 10: {
         QStringList notes;
         if (r[Chatter].toInt() != 0)

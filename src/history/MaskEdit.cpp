@@ -25,7 +25,13 @@ void TMaskEdit::focusInEvent(QFocusEvent* event)
 void TMaskEdit::focusOutEvent(QFocusEvent* event)
 {
     QLineEdit::focusOutEvent(event);
-    if (hasAcceptableInput() || m_refusing)
+    if (!hasAcceptableInput())
+        refuse();
+}
+
+void TMaskEdit::refuse()
+{
+    if (m_refusing)
         return;
     // Refused after the focus has settled, so the message box does not fight the focus change;
     // the focus comes back when the box is closed (it takes the focus while it is open).
@@ -45,6 +51,11 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {
         setText(m_entered); // abandon the changes
+        return;
+    }
+    // Enter would press the window's default button with a time that is no time.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !hasAcceptableInput()) {
+        refuse();
         return;
     }
     QLineEdit::keyPressEvent(event);

@@ -17,6 +17,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void refuse();
+
     QString m_entered; // the text when the box took the focus, for Escape
     bool m_refusing = false;
 };

@@ -149,9 +149,13 @@ void TChartFeed::feed(int firstSeries, int seriesCount, int32_t& counter, TKind&
         } else if (Follow) {
             // The drawn live curve is followed; the black-box counter runs apart and its series
             // are not drawn.
+            // While the data are narrower than the axis they are shown from their first point
+            // (not squeezed against the right edge); then the newest point is the right edge.
             if (firstSeries == 0) {
                 const double width = m_chart->xAxis->range().size();
-                m_chart->xAxis->setRange(key - width, key);
+                const double first = m_chart->graph(0)->data()->constBegin()->key;
+                const double lower = std::max(first, key - width);
+                m_chart->xAxis->setRange(lower, lower + width);
             }
         } else {
             ScrollBottomAxis(m_chart, pollInterval / 2.0);

@@ -32,7 +32,8 @@ public:
     int32_t LiveX = 0;
     int32_t BlackBoxX = 0;
     // Each live feed puts the newest live point at the time axis's right edge, keeping its width
-    // (instead of every feed moving the axis on by half an interval).
+    // (instead of every feed moving the axis on by half an interval); while the live points span
+    // less than the width, the axis starts at the first of them.
     bool Follow = false;
     // The operator has zoomed or panned: the feeds leave the time axis where it is.
     bool Hold = false;

@@ -26,6 +26,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -146,8 +147,13 @@ public:
     {
         const QString path = m_w.m_core->State().DataPath;
         m_w.m_exitCode = ExitDatabaseFailed;
-        ShowFriendlyMessage(&m_w, QStringLiteral("数据库不在 ") + path + QStringLiteral("/DataBase 目录下。"),
-                            TDatabase::FileFor(path) + QStringLiteral("：") + m_w.m_core->OpenError());
+        // No instrument was ever read: the lamps' start colours would read as states.
+        for (TLamp* lamp : m_w.lamps())
+            lamp->SetDimmed(true);
+        QString detail = TDatabase::FileFor(path) + QStringLiteral("：") + m_w.m_core->OpenError();
+        if (!QFile::exists(TDatabase::FileFor(path)))
+            detail += QStringLiteral("\n新建数据库：zeva-initdb ") + path;
+        ShowFriendlyMessage(&m_w, QStringLiteral("数据库不在 ") + path + QStringLiteral("/DataBase 目录下。"), detail);
     }
     void DatabaseInUse(const QString& text) override
     {
@@ -426,7 +432,7 @@ void TFrmMain::refreshOverview()
         const QBrush text = stale ? QBrush(Qt::gray) : QBrush(QPalette().color(QPalette::Text));
         for (int p = 0; p < 4; ++p) {
             QTableWidgetItem* item = Overview->item(r, 2 + p);
-            item->setText(readings.live ? PhaseText((*readings.live)[std::size_t(p)]) : QStringLiteral("—"));
+            item->setText(readings.live ? PhaseOneDecimal((*readings.live)[std::size_t(p)]) : QStringLiteral("—"));
             item->setForeground(text);
         }
         if (readings.status)
@@ -492,6 +498,11 @@ void TFrmMain::refreshCentral()
     CentralState->setToolTip(status->error);
 }
 
+std::array<TLamp*, 8> TFrmMain::lamps() const
+{
+    return {AShape, BShape, CShape, DShape, D1Shape, D2Shape, D3Shape, D6Shape};
+}
+
 bool TFrmMain::staleNow() const
 {
     const THealth& health = m_core->Health();
@@ -504,7 +515,7 @@ void TFrmMain::setStale(bool stale)
     m_stale = stale;
     for (TLcdDisplay* lcd : {LCDATP, LCDBTP, LCDCTP})
         lcd->SetOnColor(stale ? clGray : clRed);
-    for (TLamp* lamp : {AShape, BShape, CShape, DShape, D1Shape, D2Shape, D3Shape, D6Shape})
+    for (TLamp* lamp : lamps())
         lamp->SetDimmed(stale);
     for (QLabel* text : {GShape, D4Shape, D5Shape})
         text->setStyleSheet(stale ? QStringLiteral("color: gray;") : QString());

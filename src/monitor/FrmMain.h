@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QWidget>
 
+#include <array>
 #include <map>
 
 #include <functional>
@@ -111,6 +112,7 @@ private:
     void showStatus(const struct TStatusView& view);
     void showReply(const TChunkOutcome& out);
     void setStale(bool stale);
+    std::array<TLamp*, 8> lamps() const;
     bool staleNow() const;
     // The chart and the box show the core's value; the operator's change goes through the core.
     void showFollow();

@@ -144,17 +144,6 @@ std::optional<TReportPeriod> TReportPeriod::Month(const QString& text)
     return TReportPeriod{d, true};
 }
 
-double RoundedToOneDecimal(double value)
-{
-    const double r = std::round(value * 10) / 10;
-    return r == 0 ? 0.0 : r; // no "-0.0"
-}
-
-QString OneDecimal(double value)
-{
-    return QString::number(RoundedToOneDecimal(value), 'f', 1);
-}
-
 QStringList ReportRules()
 {
     return {

@@ -3,6 +3,8 @@
 // the journal's statistics count them (a day is 86,400 of them).
 #pragma once
 
+#include "Convert.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -120,9 +122,5 @@ TReport MakeReport(TReportSource& source, const TReportPeriod& period, const QSt
 
 // The parts of a parameter write's journal text: "参数写入：温度阈值：T1 80→85，T2 90→95；操作员：王工".
 TWriteFigures ParseWriteText(const QString& text);
-
-// A figure as the report gives it: rounded to one decimal (no -0), and as text.
-double RoundedToOneDecimal(double value);
-QString OneDecimal(double value);
 
 } // namespace zeva

@@ -95,4 +95,15 @@ QString DateTimeText(const QDateTime& when)
     return when.toString(DateTimeFormat);
 }
 
+double RoundedToOneDecimal(double value)
+{
+    const double r = std::round(value * 10) / 10;
+    return r == 0 ? 0.0 : r; // no "-0.0"
+}
+
+QString OneDecimal(double value)
+{
+    return QString::number(RoundedToOneDecimal(value), 'f', 1);
+}
+
 } // namespace zeva

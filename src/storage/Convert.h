@@ -25,6 +25,11 @@ QDateTime StrToDateTime(const QString& text);
 
 // The stored form of a date and time: always "yyyy-MM-dd HH:mm:ss", midnight included.
 QString DateTimeText(const QDateTime& when);
+// A figure beyond the displays and grids (overview, journal texts, reports): rounded to one
+// decimal (no -0), and as text with that decimal always, so 64.0 stands beside 64.8.
+double RoundedToOneDecimal(double value);
+QString OneDecimal(double value);
+
 inline const QString DateTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 } // namespace zeva

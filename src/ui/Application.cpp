@@ -5,8 +5,11 @@
 #include "SharedTexts.h"
 
 #include <QDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTranslator>
 
 
 namespace zeva {
@@ -32,6 +35,24 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
         ShowErrorBox(QString::fromUtf8(e.what()));
         return true;
     }
+}
+
+bool InstallQtChineseTexts(const QLocale& system)
+{
+    QLocale wanted;
+    if (system.language() == QLocale::Chinese)
+        wanted = system;
+    else if (system.language() == QLocale::C)
+        wanted = QLocale(QLocale::Chinese, QLocale::China);
+    else
+        return false;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(wanted, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 QString ErrorBoxText(const QString& first, int extra, const QString& latest)

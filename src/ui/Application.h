@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 
+class QLocale;
 class QWidget;
 
 namespace zeva {
@@ -19,6 +20,11 @@ public:
     TApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Qt's own texts (standard buttons, file dialogs) in Chinese, from Qt's translations, when `system`
+// is a Chinese locale or no locale at all (C/POSIX, the bare desktop of a plant PC). The default
+// locale stays as it is, so dates and numbers keep their forms. True when a translation was loaded.
+bool InstallQtChineseTexts(const QLocale& system);
 
 // The standard error box: a critical message with the error's own text, application-modal, shown
 // without a nested event loop (the call returns at once). Every error also goes to the standard

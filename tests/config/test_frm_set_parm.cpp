@@ -539,8 +539,8 @@ TEST_F(ConfigFixture, AWriteIsCheckedThenConfirmedAndKeptWithItsValuesBeforeAndA
     EXPECT_TRUE(Next(4, 400).empty()) << "cancelled: nothing sent";
     EXPECT_EQ(HistoryRows(), 0);
     ASSERT_EQ(confirm.warnings.size(), 3);
-    EXPECT_TRUE(confirm.warnings[0].contains("T1 关冷却风机温度（65）不低于 T2 开冷却风机温度（60）"));
-    EXPECT_TRUE(confirm.warnings[0].contains(QRegularExpression("T4 超温跳闸温度 80 不高于 B相当前温度 85.2 °C（\\d+ 秒前读到）："
+    EXPECT_TRUE(confirm.warnings[0].contains("T1 关冷却风机温度（65.0）不低于 T2 开冷却风机温度（60.0）"));
+    EXPECT_TRUE(confirm.warnings[0].contains(QRegularExpression("T4 超温跳闸温度 80.0 不高于 B相当前温度 85.2 °C（\\d+ 秒前读到）："
                                                                 "写入后将立即跳闸")))
         << confirm.warnings[0].toStdString();
     EXPECT_TRUE(confirm.warnings[2].contains("地址 9 已由登记表中启用的仪表“九号”使用"));
@@ -553,8 +553,8 @@ TEST_F(ConfigFixture, AWriteIsCheckedThenConfirmedAndKeptWithItsValuesBeforeAndA
     w->TSet[3]->setText("120.55");
     press(w->ButT[0]);
     EXPECT_EQ(Next(18), bytes(BuildThresholdWrite(3, {50, 60, 70, 120.5, 0, 0, 0})));
-    EXPECT_TRUE(confirm.values.back().startsWith("T1 关冷却风机温度|45|50|●;T2 开冷却风机温度|55|60|●;"));
-    EXPECT_TRUE(confirm.values.back().contains(";T4 超温跳闸温度|100|120.5（输入 120.55）|●;T5|0|0|;"));
+    EXPECT_TRUE(confirm.values.back().startsWith("T1 关冷却风机温度|45.0|50.0|●;T2 开冷却风机温度|55.0|60.0|●;"));
+    EXPECT_TRUE(confirm.values.back().contains(";T4 超温跳闸温度|100.0|120.5（输入 120.55）|●;T5|0.0|0.0|;"));
     const QString user = OperatingSystemUser();
     TQueryResult h = main->Core().Db().Query("SELECT * FROM ApparatusHistory");
     ASSERT_EQ(h.RecordCount(), 1);
@@ -575,9 +575,9 @@ TEST_F(ConfigFixture, AWriteIsCheckedThenConfirmedAndKeptWithItsValuesBeforeAndA
     QStringList texts;
     for (j.First(); !j.Eof(); j.Next())
         texts << j.FieldAsString("Text");
-    EXPECT_EQ(texts.join('\n').toStdString(), QStringList({"参数写入：温度参数 T1–T7：T1 关冷却风机温度 45→50，T2 开冷却风机温度 55→60，T3 超温报警温度 80→70，"
-                                  "T4 超温跳闸温度 100→120.5（输入 120.55），"
-                                  "T5 0→0，T6 0→0，T7 0→0；操作员：" + user,
+    EXPECT_EQ(texts.join('\n').toStdString(), QStringList({"参数写入：温度参数 T1–T7：T1 关冷却风机温度 45.0→50.0，T2 开冷却风机温度 55.0→60.0，T3 超温报警温度 80.0→70.0，"
+                                  "T4 超温跳闸温度 100.0→120.5（输入 120.55），"
+                                  "T5 0.0→0.0，T6 0.0→0.0，T7 0.0→0.0；操作员：" + user,
                                   "清除黑匣子：A相历史最高温度 未读→清零，B相历史最高温度 未读→清零，C相历史最高温度 "
                                   "未读→清零，D相历史最高温度 未读→清零；操作员：" + user}).join('\n').toStdString());
 }

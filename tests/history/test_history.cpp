@@ -306,6 +306,7 @@ TEST_F(HistoryFixture, SearchDrawsMarkedCurvesInTimeOrderWithBothEndsIncluded)
     w.DDateBegin->setDate(QDate(2026, 3, 1));
     w.DDateEnd->setDate(QDate(2026, 3, 2));
     QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_EQ(w.DetailCsvName(), "一号_2026-03-01_000000_2026-03-02_000000.csv");
     TFrmFrmDstList details(w.ADOQuery());
     EXPECT_EQ(details.minimumSize(), details.maximumSize()) << "a fixed-size dialog";
     EXPECT_EQ(details.Grid->FooterText(1), "3");
@@ -342,6 +343,14 @@ TEST_F(HistoryFixture, SearchErrorsAndTheTimeBox)
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.DDateEndT->setText("23:59:59");
+    w.DDateEndT->setFocus();
+    ASSERT_TRUE(w.Button1->isDefault()) << "Enter searches";
+    EXPECT_EQ(w.DetailCsvName(), "查询明细表.csv") << "no search yet";
+    QTest::keyClick(w.DDateEndT, Qt::Key_Return);
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(w.DetailCsvName(), "a_" + today + "_000000_" + today + "_235959.csv") << "the search ran";
+
     w.DDateBeginT->setFocus();
     w.DDateBeginT->setText("12:3");
     EXPECT_FALSE(w.DDateBeginT->hasAcceptableInput());
@@ -351,6 +360,13 @@ TEST_F(HistoryFixture, SearchErrorsAndTheTimeBox)
     EXPECT_TRUE(WaitUntil([&] { return w.focusWidget() == w.DDateBeginT; })) << "the box keeps the focus";
     QTest::keyClick(w.DDateBeginT, Qt::Key_Escape);
     EXPECT_EQ(w.DDateBeginT->text(), "00:00:00") << "escape abandons the change";
+
+    w.DDateBeginT->setText("12:3");
+    QTest::keyClick(w.DDateBeginT, Qt::Key_Return);
+    ASSERT_TRUE(WaitUntil([&] { return boxes->boxes.size() == 4; }));
+    EXPECT_EQ(boxes->boxes.back(), "ErrorBox: Invalid input value.  Use escape key to abandon changes")
+        << "Enter in an incomplete box starts no search";
+    EXPECT_TRUE(WaitUntil([&] { return w.focusWidget() == w.DDateBeginT; }));
 }
 
 TEST_F(HistoryFixture, ChooserAndTheChoiceSurvivingAReopenInGbk)

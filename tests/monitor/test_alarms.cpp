@@ -117,7 +117,7 @@ TEST(Alarms, PrioritiesByKindWithOverridesAndTheTripThresholdAlarmWithItsValue)
     const auto t4 = std::find_if(ops.begin(), ops.end(), [](const TJournalOp& op) { return op.kind == "alarm.overT4"; });
     ASSERT_NE(t4, ops.end());
     EXPECT_EQ(t4->value, 151.5);
-    EXPECT_EQ(t4->text.toStdString(), "温度达到跳闸值 T4：150 ℃");
+    EXPECT_EQ(t4->text.toStdString(), "温度达到跳闸值 T4：150.0 ℃");
     const auto phaseB = t.Live(6, {25, 91, 25, 25}, PhaseBit::B, Healthy, 0);
     ASSERT_EQ(names(phaseB), (std::vector<std::string>{"+alarm.phaseB@6", "*event.fan@6"}));
     EXPECT_EQ(phaseB[0].value, 91) << "a phase alarm carries that phase's temperature";

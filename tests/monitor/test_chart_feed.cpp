@@ -145,17 +145,19 @@ TEST_F(ChartFixture, TheCapDropsTheOldestWhateverTheKeysDo)
     EXPECT_EQ(values(0), newest);
 }
 
-TEST_F(ChartFixture, FollowingKeepsTheNewestLivePointAtTheRightEdgeWhateverTheBlackBoxDoes)
+TEST_F(ChartFixture, FollowingShowsTheFirstMinuteFromItsStartThenKeepsTheNewestPointAtTheRightEdge)
 {
     TChartFeed feed(&chart);
     feed.Follow = true;
-    SetAxisRange(chart.xAxis, 0, 30);
+    SetAxisRange(chart.xAxis, 100, 130);
+    feed.LiveX = 50;
     // Replies of the selected instrument with one black-box reply lost: the counters part.
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 40; ++i) {
         feed.FeedLive({20, 21, 22, 23}, 1);
         if (i != 2)
             feed.FeedBlackBox({30, 31, 32, 33}, 1);
-        EXPECT_DOUBLE_EQ(chart.xAxis->range().upper, feed.LiveX - 1) << i;
+        // Less data than the width: shown from the first point; then the newest at the right edge.
+        EXPECT_DOUBLE_EQ(chart.xAxis->range().lower, std::max(50, feed.LiveX - 31)) << i;
         EXPECT_DOUBLE_EQ(chart.xAxis->range().size(), 30) << i;
     }
     EXPECT_NE(feed.LiveX, feed.BlackBoxX);

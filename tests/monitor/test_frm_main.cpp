@@ -1,5 +1,6 @@
 // The main window in-process: start-up and its failure boxes, the selectors, polling on the wire,
 // the live display, the chart's buttons and recording into the database.
+#include "Application.h"
 #include "Frames.h"
 #include "Lamp.h"
 #include "LcdDisplay.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QTranslator>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -71,7 +73,10 @@ TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
     auto w = Start();
     ASSERT_TRUE(WaitUntil([&] { return !boxes->boxes.isEmpty(); }));
     EXPECT_EQ(boxes->boxes.front(), "FriendlyBox: 数据库不在 " + dir.path() + "/DataBase 目录下。");
-    EXPECT_EQ(boxes->details.front(), dir.path() + "/DataBase/Data.db：文件不存在") << "the cause";
+    EXPECT_EQ(boxes->details.front(),
+              dir.path() + "/DataBase/Data.db：文件不存在\n新建数据库：zeva-initdb " + dir.path())
+        << "the cause and the command that makes the database";
+    EXPECT_TRUE(w->AShape->Dimmed() && w->D6Shape->Dimmed()) << "no instrument was read: no lamp colour";
     EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
     EXPECT_EQ(w->ExitCode(), 3);
     EXPECT_NE(IniText().find("ApparatusAddress=0\r\n"), std::string::npos) << "255 replaced by 0";
@@ -96,6 +101,7 @@ TEST_F(MainFixture, StartupShowsTheFollowedInstrumentInTheSelectorsAndFollowsThe
     EXPECT_EQ(w->Core().PollTable().PollCount(), 3);
     EXPECT_EQ(w->ChartView->xAxis->range(), QCPRange(0, 1800));
     EXPECT_EQ(w->ChartView->yAxis->range(), QCPRange(-30, 250));
+    EXPECT_FALSE(w->AShape->Dimmed()) << "the lamps start in their colours";
     EXPECT_TRUE(boxes->boxes.isEmpty());
 }
 
@@ -349,4 +355,23 @@ TEST_F(MainFixture, RecordingStoresTheAnsweringInstrumentsOwnReadings)
     QDateTime stored = QDateTime::fromString(r.FieldAsString("InDateTime"), "yyyy-MM-dd HH:mm:ss");
     EXPECT_LE(std::abs(stored.secsTo(QDateTime::currentDateTime())), 60);
     EXPECT_EQ(w->Core().Recorder().RecordCounter, 2);
+}
+
+TEST(QtTexts, ChineseForAChineseOrAbsentLocaleOnly)
+{
+    auto okText = [] { return QCoreApplication::translate("QPlatformTheme", "OK"); };
+    auto dropAll = [] {
+        for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
+            QCoreApplication::removeTranslator(t);
+            delete t;
+        }
+    };
+    for (const char* name : {"zh_CN", "C"}) {
+        EXPECT_TRUE(InstallQtChineseTexts(QLocale(QString::fromLatin1(name)))) << name;
+        EXPECT_EQ(okText(), "确定") << name;
+        EXPECT_EQ(QLocale().name(), QLocale::system().name()) << "the default locale is left alone";
+        dropAll();
+    }
+    EXPECT_FALSE(InstallQtChineseTexts(QLocale(QStringLiteral("en_US"))));
+    EXPECT_EQ(okText(), "OK");
 }

@@ -17,19 +17,16 @@ using namespace zeva;
 
 namespace {
 
-const char* const Help = "usage: zeva-initdb PATH [--demo]\n"
-                        "       zeva-initdb --central CONNINFO\n"
-                        "  creates PATH/DataBase/Data.db; an existing file is never touched\n"
-                        "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n"
-                        "  --central creates what is missing of the central schema in an existing PostgreSQL\n"
-                        "    database, e.g. 'host=db.plant.lan dbname=plant user=zeva' (every key of libpq but\n"
-                        "    password: the password comes from ~/.pgpass or PGPASSFILE)\n";
-
-int usage()
-{
-    std::fputs(Help, stderr);
-    return 2;
-}
+const TProgramInfo Program{
+    "zeva-initdb",
+    "usage: zeva-initdb PATH [--demo]\n"
+    "       zeva-initdb --central CONNINFO\n"
+    "       zeva-initdb -h | --help | --version\n",
+    "  creates PATH/DataBase/Data.db; an existing file is never touched (exit code 1)\n"
+    "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n"
+    "  --central creates what is missing of the central schema in an existing PostgreSQL\n"
+    "    database, e.g. 'host=db.plant.lan dbname=plant user=zeva' (every key of libpq but\n"
+    "    password: the password comes from ~/.pgpass or PGPASSFILE)\n"};
 
 void addDemo(TDatabase& db)
 {
@@ -64,7 +61,7 @@ int initCentral(const QString& conninfo)
         std::printf("zeva-initdb: the central schema is ready in %s\n", db.DatabaseName().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zeva-initdb: %s\n", e.what());
-        return 1;
+        return ExitFailed;
     }
     return 0;
 }
@@ -73,26 +70,27 @@ int initCentral(const QString& conninfo)
 
 int main(int argc, char** argv)
 {
-    if (AnswerInfoOption(argc, argv, "zeva-initdb", Help))
-        return 0;
+    if (AnswerInfoOption(argc, argv, Program))
+        return ExitOk;
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QStringLiteral("--central"))
         return initCentral(args[1]);
     bool demo = args.removeAll(QStringLiteral("--demo")) > 0;
     if (args.size() != 1 || args[0].startsWith(QLatin1Char('-')))
-        return usage();
+        return UsageError(Program, args.isEmpty() ? "no PATH given"
+                                                  : "wrong arguments: " + args.join(QLatin1Char(' ')).toStdString());
     const QString dataPath = args[0];
     const QString file = TDatabase::FileFor(dataPath);
     if (!QDir().mkpath(dataPath + QStringLiteral("/DataBase"))) {
         std::fprintf(stderr, "zeva-initdb: cannot create the folder %s/DataBase\n", qPrintable(dataPath));
-        return 1;
+        return ExitFailed;
     }
     QFile empty(file);
     if (!empty.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         std::fprintf(stderr, "zeva-initdb: %s already exists or cannot be created; left as it is\n",
                      qPrintable(file));
-        return 1;
+        return ExitFailed;
     }
     empty.close();
     try {
@@ -107,7 +105,7 @@ int main(int argc, char** argv)
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zeva-initdb: %s\n", e.what());
         QFile::remove(file);
-        return 1;
+        return ExitFailed;
     }
     std::printf("zeva-initdb: created %s%s\n", qPrintable(file), demo ? " with three demo instruments" : "");
     return 0;

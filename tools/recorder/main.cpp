@@ -25,27 +25,14 @@ using namespace zeva;
 
 namespace {
 
-const char* const Help =
-    "usage: zeva-recorder [--dir DIR] [--help | --version]\n"
+const TProgramInfo Program{
+    "zeva-recorder",
+    "usage: zeva-recorder [--dir DIR]\n"
+    "       zeva-recorder -h | --help | --version\n",
     "  Polls the ZEVA5000/5001/5002 temperature controllers on one serial bus and records their\n"
     "  readings and alarms, without a window. Reads DIR/Data.ini (default: the working folder) as\n"
     "  zeva-monitor does; the database is Path/DataBase/Data.db (zeva-initdb).\n"
-    "  Logs to the standard error output. SIGTERM, SIGINT or SIGHUP stop it cleanly.\n"
-    "  Exit codes: 0 stopped, 2 the port cannot be opened, 3 no database, 64 wrong arguments,\n"
-    "  74 readings that waited at the stop could be neither written nor kept in Data.db.pending,\n"
-    "  75 the database is there but cannot be opened now (locked, read-only), 78 Data.ini cannot be read\n"
-    "  or another program records into the same database.\n";
-
-// As sysexits.h numbers them; systemd restarts after 75, not after 64 and 78.
-constexpr int ExitUsage = 64;
-constexpr int ExitDatabaseUnavailable = 75;
-constexpr int ExitSettingsUnreadable = 78;
-
-int usage(const char* problem)
-{
-    std::fprintf(stderr, "zeva-recorder: %s\n%s", problem, Help);
-    return ExitUsage;
-}
+    "  Logs to the standard error output. SIGTERM, SIGINT or SIGHUP stop it cleanly.\n"};
 
 void logAll(const QStringList& lines)
 {
@@ -95,7 +82,7 @@ public:
         }
         // There, but not to be had now: systemd tries again.
         LogError(QStringLiteral("数据库 %1 无法打开：").arg(file) + m_core.OpenError());
-        databaseExit = ExitDatabaseUnavailable;
+        databaseExit = ExitTryLater;
     }
     void DatabaseInUse(const QString& text) override { LogError(text); }
     void PollingStarted() override
@@ -116,8 +103,8 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (AnswerInfoOption(argc, argv, "zeva-recorder", Help))
-        return 0;
+    if (AnswerInfoOption(argc, argv, Program))
+        return ExitOk;
     QString dir = QDir::currentPath();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc)
@@ -125,20 +112,20 @@ int main(int argc, char** argv)
         else if (std::strncmp(argv[i], "--dir=", 6) == 0)
             dir = QString::fromLocal8Bit(argv[i] + 6);
         else
-            return usage((std::string("unknown argument: ") + argv[i]).c_str());
+            return UsageError(Program, std::string("unknown argument: ") + argv[i]);
     }
     CatchStopSignals(); // a stop during the start is a clean stop too
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zeva-recorder"));
     if (!QFileInfo(dir).isDir())
-        return usage(("no such folder: " + dir.toStdString()).c_str());
+        return UsageError(Program, "no such folder: " + dir.toStdString());
     dir = QFileInfo(dir).absoluteFilePath();
     // Relative names in Data.ini mean what they mean to the window started in that folder.
     QDir::setCurrent(dir);
     const QString settings = dir + QLatin1Char('/') + SettingsFileName;
     if (const QString why = UnreadableSettings(settings); !why.isEmpty()) {
         LogError(QStringLiteral("%1 无法读取：%2").arg(settings, why));
-        return ExitSettingsUnreadable;
+        return ExitConfig;
     }
 
     TMonitorCore core;

@@ -22,9 +22,11 @@ using namespace zeva;
 
 namespace {
 
-const char* const Help =
+const TProgramInfo Program{
+    "zeva-report",
     "usage: zeva-report (--day YYYY-MM-DD|yesterday | --month YYYY-MM) [--dir DIR] [--pdf FILE] [--xlsx FILE]\n"
-    "                   [--central CONNINFO --station NAME] [--help | --version]\n"
+    "                   [--central CONNINFO --station NAME]\n"
+    "       zeva-report -h | --help | --version\n",
     "  Writes the report of a local calendar day or month: per instrument and phase the lowest,\n"
     "  highest and mean reading and the minutes above T2 and T3, the alarms, the parameter writes,\n"
     "  the availability and the fan's running hours. Reads DIR/Data.ini (default: the working folder)\n"
@@ -32,21 +34,8 @@ const char* const Help =
     "  --pdf, --xlsx  the files to write; without either, both go into DIR/reports as\n"
     "                 zeva-report-<period>.pdf and .xlsx\n"
     "  --central      reads station NAME's rows from the central PostgreSQL instead, e.g.\n"
-    "                 'host=db.plant.lan dbname=plant user=zeva' (the password from ~/.pgpass)\n"
-    "  Exit codes: 0 written, 1 the database failed while reading, 3 no database (or the central one\n"
-    "  cannot be reached), 64 wrong arguments, 74 a file cannot be written, 78 Data.ini cannot be read.\n";
-
-constexpr int ExitFailed = 1;
-constexpr int ExitNoDatabase = 3;
-constexpr int ExitUsage = 64;
-constexpr int ExitCannotWrite = 74;
-constexpr int ExitSettingsUnreadable = 78;
-
-int usage(const QString& problem)
-{
-    std::fprintf(stderr, "zeva-report: %s\n%s", problem.toLocal8Bit().constData(), Help);
-    return ExitUsage;
-}
+    "                 'host=db.plant.lan dbname=plant user=zeva' (the password from ~/.pgpass);\n"
+    "                 one that cannot be reached exits 3\n"};
 
 struct TArguments {
     std::optional<TReportPeriod> period;
@@ -105,8 +94,8 @@ QString parse(const QStringList& args, TArguments& a)
 
 int main(int argc, char** argv)
 {
-    if (AnswerInfoOption(argc, argv, "zeva-report", Help))
-        return 0;
+    if (AnswerInfoOption(argc, argv, Program))
+        return ExitOk;
     // Paper needs fonts, not a screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -114,7 +103,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("zeva-report"));
     TArguments a;
     if (const QString problem = parse(app.arguments().mid(1), a); !problem.isEmpty())
-        return usage(problem);
+        return UsageError(Program, problem.toStdString());
     a.dir = QFileInfo(a.dir).absoluteFilePath();
     const auto absolute = [&](const QString& file) { return QFileInfo(file).absoluteFilePath(); };
     a.pdf = a.pdf.isEmpty() ? QString() : absolute(a.pdf);
@@ -125,13 +114,13 @@ int main(int argc, char** argv)
     const QString settings = a.dir + QLatin1Char('/') + SettingsFileName;
     if (const QString why = UnreadableSettings(settings); !why.isEmpty()) {
         LogError(QStringLiteral("%1 无法读取：%2").arg(settings, why));
-        return ExitSettingsUnreadable;
+        return ExitConfig;
     }
     if (a.pdf.isEmpty() && a.xlsx.isEmpty()) {
         const QString folder = a.dir + QStringLiteral("/reports");
         if (!QDir().mkpath(folder)) {
             LogError(QStringLiteral("无法建立文件夹 %1").arg(folder));
-            return ExitCannotWrite;
+            return ExitWriteFailed;
         }
         const QString base = folder + QStringLiteral("/zeva-report-") + a.period->Label();
         a.pdf = base + QStringLiteral(".pdf");
@@ -146,10 +135,10 @@ int main(int argc, char** argv)
             try {
                 db = std::make_unique<TPgConnection>(ParseConnInfo(a.central).params);
             } catch (const std::invalid_argument& e) {
-                return usage(QString::fromUtf8(e.what()));
+                return UsageError(Program, e.what());
             } catch (const std::exception& e) {
                 LogError(QStringLiteral("中心库无法连接：") + QString::fromUtf8(e.what()));
-                return ExitNoDatabase;
+                return ExitDatabaseFailed;
             }
             report = MakeReport(*CentralReportSource(*db, a.station.trimmed()), *a.period, a.station.trimmed(), now);
         } else {
@@ -159,7 +148,7 @@ int main(int argc, char** argv)
             TDatabase db(QStringLiteral("report"), 5000); // a writer's lock is waited for as the window waits
             if (!db.Open(dataPath)) {
                 LogError(QStringLiteral("数据库 %1 无法打开：").arg(TDatabase::FileFor(dataPath)) + db.OpenError());
-                return ExitNoDatabase;
+                return ExitDatabaseFailed;
             }
             report = MakeReport(*StationReportSource(db), *a.period, ReadCentralConfig(ini).station, now);
         }
@@ -175,7 +164,7 @@ int main(int argc, char** argv)
             return;
         }
         LogError(QStringLiteral("%1 无法写入：%2").arg(file, why));
-        rc = ExitCannotWrite;
+        rc = ExitWriteFailed;
     };
     if (!a.xlsx.isEmpty())
         written(a.xlsx, WriteReportXlsx(report, a.xlsx));
