@@ -27,7 +27,7 @@ TRun run(const std::string& program, const std::string& args)
 
 TEST(Programs, AnswerHelpVersionAndAWrongArgumentAlike)
 {
-    for (const std::string program : {ZEVA_MONITOR, ZEVA_RECORDER, ZEVA_INITDB, ZEVA_SIM, ZEVA_REPORT}) {
+    for (const std::string program : {ZEVA_MONITOR, ZEVA_RECORDER, ZEVA_INITDB, ZEVA_SIM, ZEVA_REPORT, ZEVA_WEB}) {
         const std::string name = program.substr(program.rfind('/') + 1);
         for (const char* ask : {"-h", "--help"}) {
             const TRun r = run(program, ask);

@@ -17,29 +17,25 @@ using namespace zeva;
 
 namespace {
 
-const char* const Help =
+const TProgramInfo Program{
+    "zeva-web",
     "usage: zeva-web --central CONNINFO [--listen HOST:PORT] [--token-file FILE] [--cert FILE --key FILE]\n"
-    "                [--max-clients N] [-h | --help | --version]\n"
+    "                [--max-clients N]\n"
+    "       zeva-web -h | --help | --version\n",
     "  Serves the pages, API and metrics of the stations' web view over the central PostgreSQL, read-only:\n"
     "  a list of the stations on /, each station's overview, instruments and journal under /station/NAME/,\n"
-    "  /api/stations and /metrics for all of them.\n"
+    "  /api/stations and /metrics for all of them. Stops on SIGTERM or SIGINT.\n"
     "  --central      e.g. 'host=db.plant.lan dbname=plant user=zeva_view' (the password from ~/.pgpass)\n"
     "  --listen       where to listen (default 127.0.0.1:8080); an address other than the loopback needs\n"
     "                 --token-file and TLS (--cert and --key, PEM)\n"
     "  --token-file   the access token's file: every request then carries 'Authorization: Bearer TOKEN'\n"
-    "                 or the cookie that the login form sets\n"
+    "                 or the cookie that the login form sets; one that cannot be read exits 78\n"
     "  --max-clients  connections at once (default 256)\n"
-    "  Stops on SIGTERM or SIGINT.\n"
-    "  Exit codes: 0 stopped, 1 cannot listen, 64 wrong arguments, 78 the token file cannot be read.\n";
-
-constexpr int ExitCannotListen = 1;
-constexpr int ExitUsage = 64;
-constexpr int ExitConfig = 78;
+    "  It exits 1 when it cannot listen (the port taken, the certificate or key unusable).\n"};
 
 int usage(const QString& problem)
 {
-    std::fprintf(stderr, "zeva-web: %s\n%s", problem.toLocal8Bit().constData(), Help);
-    return ExitUsage;
+    return UsageError(Program, problem.toLocal8Bit().toStdString());
 }
 
 void say(const QString& text)
@@ -51,8 +47,8 @@ void say(const QString& text)
 
 int main(int argc, char** argv)
 {
-    if (AnswerInfoOption(argc, argv, "zeva-web", Help))
-        return 0;
+    if (AnswerInfoOption(argc, argv, Program))
+        return ExitOk;
     // The signals are waited for below; every thread started from here on keeps them blocked.
     sigset_t stop;
     sigemptyset(&stop);
@@ -89,7 +85,7 @@ int main(int argc, char** argv)
         else if (name == QLatin1String("--max-clients") && (maxClients = value.toInt(&ok), ok && maxClients > 0))
             continue;
         else
-            return usage(QStringLiteral("unknown argument or wrong value: %1").arg(args[i]));
+            return usage(QStringLiteral("unknown argument or wrong value: %1 %2").arg(name, value));
     }
     if (central.isEmpty())
         return usage(QStringLiteral("--central is needed"));
@@ -128,7 +124,7 @@ int main(int argc, char** argv)
         web.Start();
     } catch (const std::exception& e) {
         say(QString::fromUtf8(e.what()));
-        return ExitCannotListen;
+        return ExitFailed;
     }
     view.Follow(web);
     say(QStringLiteral("在 %1://%2:%3/ 提供只读页面%4")
@@ -140,5 +136,5 @@ int main(int argc, char** argv)
     say(QStringLiteral("停止（信号 %1）").arg(signal));
     view.Stop();
     web.Stop();
-    return 0;
+    return ExitOk;
 }
