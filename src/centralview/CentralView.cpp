@@ -60,7 +60,7 @@ const std::string BucketsSql =
         std::string columns;
         for (const char* p : {"a", "b", "c", "d"})
             for (const char* f : {"min", "max"})
-                columns += std::string(" ") + f + "(" + p + "_act_temperature::float8) FILTER (WHERE " + p +
+                columns += std::string(" ") + f + "(" + p + "_act_temperature) FILTER (WHERE " + p +
                            "_act_temperature BETWEEN " + std::to_string(ShownLowest) + " AND " +
                            std::to_string(ShownHighest) + ") AS " + p + "_" + f + ",";
         return columns;
