@@ -152,7 +152,7 @@ public:
             lamp->SetDimmed(true);
         QString detail = TDatabase::FileFor(path) + QStringLiteral("：") + m_w.m_core->OpenError();
         if (!QFile::exists(TDatabase::FileFor(path)))
-            detail += QStringLiteral("\n新建数据库：zeva-initdb ") + path;
+            detail += QStringLiteral("\n新建数据库：zeva-initdb ") + ShellQuoted(path);
         ShowFriendlyMessage(&m_w, QStringLiteral("数据库不在 ") + path + QStringLiteral("/DataBase 目录下。"), detail);
     }
     void DatabaseInUse(const QString& text) override

@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTranslator>
 
 
@@ -47,12 +48,24 @@ bool InstallQtChineseTexts(const QLocale& system)
     else
         return false;
     auto* translator = new QTranslator(QCoreApplication::instance());
-    if (!translator->load(wanted, QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    // Qt has its texts for zh_CN and zh_TW only: Singapore and Malaysia write as the mainland does,
+    // Hong Kong and Macao as Taiwan.
+    const QLocale written(QLocale::Chinese, wanted.script() == QLocale::TraditionalChineseScript ? QLocale::Taiwan : QLocale::China);
+    if (!translator->load(wanted, QStringLiteral("qtbase"), QStringLiteral("_"), dir) &&
+        !translator->load(written, QStringLiteral("qtbase"), QStringLiteral("_"), dir)) {
         delete translator;
         return false;
     }
     return QCoreApplication::installTranslator(translator);
+}
+
+QString ShellQuoted(const QString& text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+:=@%^,-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
 }
 
 QString ErrorBoxText(const QString& first, int extra, const QString& latest)

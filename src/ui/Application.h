@@ -26,6 +26,10 @@ public:
 // locale stays as it is, so dates and numbers keep their forms. True when a translation was loaded.
 bool InstallQtChineseTexts(const QLocale& system);
 
+// `text` as a shell reads it back as one word: quoted when it holds more than letters, digits and
+// the path's own marks, so that a command the operator is told can be pasted as it stands.
+QString ShellQuoted(const QString& text);
+
 // The standard error box: a critical message with the error's own text, application-modal, shown
 // without a nested event loop (the call returns at once). Every error also goes to the standard
 // error output with its time. While a box is open no other opens: further errors are counted into

@@ -76,6 +76,7 @@ TEST_F(MainFixture, MissingDatabaseEndsTheProgramWithItsBox)
     EXPECT_EQ(boxes->details.front(),
               dir.path() + "/DataBase/Data.db：文件不存在\n新建数据库：zeva-initdb " + dir.path())
         << "the cause and the command that makes the database";
+    EXPECT_EQ(ShellQuoted(QStringLiteral("/srv/it's here")), "'/srv/it'\\''s here'") << "a command to paste as it stands";
     EXPECT_TRUE(w->AShape->Dimmed() && w->D6Shape->Dimmed()) << "no instrument was read: no lamp colour";
     EXPECT_TRUE(WaitUntil([&] { return !w->isVisible(); }));
     EXPECT_EQ(w->ExitCode(), 3);
@@ -366,9 +367,10 @@ TEST(QtTexts, ChineseForAChineseOrAbsentLocaleOnly)
             delete t;
         }
     };
-    for (const char* name : {"zh_CN", "C"}) {
+    for (const auto& [name, ok] : {std::pair{"zh_CN", "确定"}, std::pair{"C", "确定"}, std::pair{"zh_SG", "确定"},
+                                   std::pair{"zh_HK", "確定"}}) {
         EXPECT_TRUE(InstallQtChineseTexts(QLocale(QString::fromLatin1(name)))) << name;
-        EXPECT_EQ(okText(), "确定") << name;
+        EXPECT_EQ(okText(), QString::fromUtf8(ok)) << name;
         EXPECT_EQ(QLocale().name(), QLocale::system().name()) << "the default locale is left alone";
         dropAll();
     }

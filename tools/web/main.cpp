@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <csignal>
+#include <map>
 #include <cstdio>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -61,32 +62,31 @@ int main(int argc, char** argv)
     QString central, listen = QStringLiteral("127.0.0.1:8080"), tokenFile, cert, key;
     int maxClients = 256;
     const QStringList args = app.arguments().mid(1);
+    const std::map<QString, QString*> texts{{QStringLiteral("--central"), &central},
+                                            {QStringLiteral("--listen"), &listen},
+                                            {QStringLiteral("--token-file"), &tokenFile},
+                                            {QStringLiteral("--cert"), &cert},
+                                            {QStringLiteral("--key"), &key}};
+    QString clients;
     for (int i = 0; i < args.size(); ++i) {
         QString name = args[i], value;
-        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); name.startsWith(QLatin1String("--")) && eq > 0) {
+        const qsizetype eq = name.startsWith(QLatin1String("--")) ? name.indexOf(QLatin1Char('=')) : -1;
+        if (eq > 0) {
             value = name.mid(eq + 1);
             name = name.left(eq);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return usage(QStringLiteral("%1 needs a value").arg(name));
         }
-        bool ok = true;
-        if (name == QLatin1String("--central"))
-            central = value;
-        else if (name == QLatin1String("--listen"))
-            listen = value;
-        else if (name == QLatin1String("--token-file"))
-            tokenFile = value;
-        else if (name == QLatin1String("--cert"))
-            cert = value;
-        else if (name == QLatin1String("--key"))
-            key = value;
-        else if (name == QLatin1String("--max-clients") && (maxClients = value.toInt(&ok), ok && maxClients > 0))
-            continue;
-        else
-            return usage(QStringLiteral("unknown argument or wrong value: %1 %2").arg(name, value));
+        QString* target = name == QLatin1String("--max-clients") ? &clients
+                          : texts.count(name)                     ? texts.at(name)
+                                                                  : nullptr;
+        if (!target)
+            return usage(QStringLiteral("unknown argument: %1").arg(name));
+        if (eq <= 0 && i + 1 >= args.size())
+            return usage(QStringLiteral("%1 needs a value").arg(name));
+        *target = eq > 0 ? value : args[++i];
     }
+    bool ok = true;
+    if (!clients.isEmpty() && ((maxClients = clients.toInt(&ok)), !ok || maxClients <= 0))
+        return usage(QStringLiteral("--max-clients needs a whole number above 0: %1").arg(clients));
     if (central.isEmpty())
         return usage(QStringLiteral("--central is needed"));
     if (cert.isEmpty() != key.isEmpty())
