@@ -316,12 +316,12 @@ std::string IsoOfInstant(qint64 instant)
     ::localtime_r(&t, &local);
     const long offset = local.tm_gmtoff;
     char text[64];
+    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     if (offset == 0)
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", local.tm_year + 1900, local.tm_mon + 1,
-                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        std::snprintf(text + n, sizeof text - std::size_t(n), "Z");
     else
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+',
+        std::snprintf(text + n, sizeof text - std::size_t(n), "%c%02ld:%02ld", offset < 0 ? '-' : '+',
                       std::labs(offset) / 3600, (std::labs(offset) % 3600) / 60);
     return text;
 }
