@@ -211,29 +211,24 @@ TPgConnection& TCentralView::connection()
 
 TWebResponse TCentralView::Handle(const TWebRequest& request)
 {
-    try {
-        return handle(request);
-    } catch (const EPgError& e) {
-        // A connection the server ended while it was idle (a restart) is made again once.
-        bool lost = true;
-        {
-            std::lock_guard lock(m_connectionsMutex);
-            const auto it = m_connections.find(std::this_thread::get_id());
-            lost = it == m_connections.end() || !it->second || !it->second->Usable();
-        }
-        if (e.TimedOut() || !lost)
+    // A connection the server ended while it was idle (a restart) is made again once.
+    for (int attempt = 0;; ++attempt) {
+        try {
+            return handle(request);
+        } catch (const EPgStopped&) {
+            return JsonError(503, QStringLiteral("正在停止"));
+        } catch (const EPgError& e) {
+            bool lost = true;
+            {
+                std::lock_guard lock(m_connectionsMutex);
+                const auto it = m_connections.find(std::this_thread::get_id());
+                lost = it == m_connections.end() || !it->second || !it->second->Usable();
+            }
+            if (attempt > 0 || e.TimedOut() || !lost)
+                return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
+        } catch (const EDatabaseError& e) {
             return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
-    } catch (const EPgStopped&) {
-        return JsonError(503, QStringLiteral("正在停止"));
-    } catch (const EDatabaseError& e) {
-        return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
-    }
-    try {
-        return handle(request);
-    } catch (const EPgStopped&) {
-        return JsonError(503, QStringLiteral("正在停止"));
-    } catch (const EDatabaseError& e) {
-        return JsonError(503, QStringLiteral("中心库：") + QString::fromUtf8(e.what()));
+        }
     }
 }
 

@@ -141,13 +141,22 @@ svg{background:#fff;width:100%;height:auto;max-width:1200px;min-width:640px}
 </style>)HTML";
 
 
-TWebResponse JsonAnswer(int status, std::string body)
+namespace {
+
+TWebResponse answer(int status, const char* contentType, std::string body)
 {
     TWebResponse r;
     r.status = status;
-    r.contentType = "application/json; charset=utf-8";
+    r.contentType = contentType;
     r.body = std::move(body);
     return r;
+}
+
+} // namespace
+
+TWebResponse JsonAnswer(int status, std::string body)
+{
+    return answer(status, "application/json; charset=utf-8", std::move(body));
 }
 
 TWebResponse JsonError(int status, const QString& text)
@@ -157,11 +166,7 @@ TWebResponse JsonError(int status, const QString& text)
 
 TWebResponse HtmlAnswer(int status, std::string body)
 {
-    TWebResponse r;
-    r.status = status;
-    r.contentType = "text/html; charset=utf-8";
-    r.body = std::move(body);
-    return r;
+    return answer(status, "text/html; charset=utf-8", std::move(body));
 }
 
 std::optional<TWebResponse> WebGate(const TWebRequest& request, const std::string& token, bool htmlRoute)
