@@ -1,7 +1,13 @@
 // The central schema and its monthly partitions.
 #include "CentralSchema.h"
 
+#include "Convert.h"
+
 #include <QRegularExpression>
+#include <QTimeZone>
+
+#include <string>
+#include <vector>
 
 namespace zeva {
 
@@ -10,9 +16,62 @@ namespace {
 // Taken inside every transaction that changes the schema, so that stations starting together do
 // not race on CREATE ... IF NOT EXISTS (which is not safe against a concurrent create).
 constexpr const char* SchemaLock = "SELECT pg_advisory_xact_lock(7420031)";
+// Taken by the one filling the hourly sums of older months: two stations would do it twice.
+constexpr const char* FillLock = "SELECT pg_try_advisory_xact_lock(7420032)";
+
+const char* const Phases[] = {"a", "b", "c", "d"};
+
+// The phases' columns with a prefix and suffix: "f.a_first, f.b_first, ...".
+std::string phaseColumns(const std::string& before, const std::string& after)
+{
+    std::string out;
+    for (const char* p : Phases)
+        out += (out.empty() ? "" : ", ") + before + p + after;
+    return out;
+}
+
+// Adds the hour sums of the readings in `source` (with the readings' columns) to
+// apparatus_record_hour. Merged with what is there, so a row counted twice (a back-fill beside the
+// trigger, a batch sent again) changes nothing. Hours in UTC: whole hours of every whole-hour zone.
+std::string hourSumsSql(const std::string& source)
+{
+    const std::string key = "station, apparatus_id, hour";
+    std::string aggregates, set;
+    for (const char* p : Phases) {
+        const std::string c = std::string(p) + "_act_temperature";
+        for (const char* f : {"min", "max"})
+            aggregates += std::string(", ") + f + "(" + c + ") FILTER (WHERE " + c + " BETWEEN " +
+                          std::to_string(ShownLowest) + " AND " + std::to_string(ShownHighest) + ") AS " + p + "_" + f;
+        set += std::string(", ") + p + "_min = least(t." + p + "_min, excluded." + p + "_min), " + p +
+               "_max = greatest(t." + p + "_max, excluded." + p + "_max)";
+    }
+    // The hour's first row is the earliest (then the lowest local ID), its last the latest: the
+    // lowest and highest array of time, ID and readings, in the same pass (a third of the time
+    // two sorted passes take; the station's times are whole seconds, which the epoch keeps exact).
+    std::string ends;
+    for (const char* f : {"min", "max"})
+        ends += std::string(", ") + f + "(ARRAY[extract(epoch FROM in_date_time), local_id, " +
+                phaseColumns("", "_act_temperature") + "]) AS " + (f == std::string("min") ? "f" : "l");
+    for (const std::string e : {"first", "last"}) {
+        const std::string order = e == "first" ? "<" : ">";
+        for (const std::string& c : {e + "_at", e + "_id", "a_" + e, "b_" + e, "c_" + e, "d_" + e})
+            set += ", " + c + " = CASE WHEN (excluded." + e + "_at, excluded." + e + "_id) " + order + " (t." + e +
+                   "_at, t." + e + "_id) THEN excluded." + c + " ELSE t." + c + " END";
+    }
+    const auto unpack = [](const std::string& a) {
+        return "to_timestamp(" + a + "[1]), " + a + "[2], " + a + "[3], " + a + "[4], " + a + "[5], " + a + "[6]";
+    };
+    return "INSERT INTO apparatus_record_hour AS t (" + key + ", a_min, a_max, b_min, b_max, c_min, c_max, d_min, d_max,"
+           " first_at, first_id, " + phaseColumns("", "_first") + ", last_at, last_id, " + phaseColumns("", "_last") + ")"
+           " SELECT " + key + ", a_min, a_max, b_min, b_max, c_min, c_max, d_min, d_max, " + unpack("f") + ", " + unpack("l") +
+           " FROM (SELECT station, apparatus_id, date_trunc('hour', in_date_time AT TIME ZONE 'UTC') AT TIME ZONE 'UTC' AS hour" +
+           aggregates + ends + " FROM " + source + " GROUP BY 1, 2, 3) g"
+           // in key order: two such statements (a back-fill, a station's batch) never wait on each other in a circle
+           " ORDER BY " + key + " ON CONFLICT (" + key + ") DO UPDATE SET " + set.substr(2);
+}
 
 // The station's columns in snake_case; temperatures numeric, times timestamptz.
-const char* const Schema[] = {
+const std::vector<std::string> Schema = {
     "CREATE TABLE IF NOT EXISTS station ("
     " station text PRIMARY KEY,"
     " first_seen timestamptz NOT NULL DEFAULT now(),"
@@ -87,6 +146,36 @@ const char* const Schema[] = {
     " PRIMARY KEY (station, table_name))",
 };
 
+// The hour sums come apart from the rest: a role that may not create a trigger still forwards.
+const std::vector<std::string> HourSumsSchema = {
+    // Each instrument's hours: the lowest and highest shown reading and the first and last row per
+    // phase, so that a year in hours reads 8,760 rows instead of half a million. Kept by a trigger
+    // for every writer (a station of an older version too); months older than it are back-filled.
+    "CREATE TABLE IF NOT EXISTS apparatus_record_hour ("
+    " station text NOT NULL, apparatus_id bigint NOT NULL, hour timestamptz NOT NULL,"
+    " a_min numeric, a_max numeric, b_min numeric, b_max numeric, c_min numeric, c_max numeric,"
+    " d_min numeric, d_max numeric,"
+    " first_at timestamptz NOT NULL, first_id bigint NOT NULL,"
+    " a_first numeric, b_first numeric, c_first numeric, d_first numeric,"
+    " last_at timestamptz NOT NULL, last_id bigint NOT NULL,"
+    " a_last numeric, b_last numeric, c_last numeric, d_last numeric,"
+    " PRIMARY KEY (station, apparatus_id, hour))",
+    // The monthly partitions whose every reading is in the hour sums, and how far a back-fill came.
+    "CREATE TABLE IF NOT EXISTS apparatus_record_hour_filled ("
+    " partition_name text PRIMARY KEY, filled_to timestamptz NOT NULL, complete boolean NOT NULL)",
+    "CREATE OR REPLACE FUNCTION apparatus_record_hour_add() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$BEGIN " +
+        hourSumsSql("new_rows") + "; RETURN NULL; END$$",
+    "DO $$BEGIN IF NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'apparatus_record_hour_add'"
+    " AND tgrelid = 'apparatus_record'::regclass) THEN CREATE TRIGGER apparatus_record_hour_add AFTER INSERT"
+    " ON apparatus_record REFERENCING NEW TABLE AS new_rows FOR EACH STATEMENT"
+    " EXECUTE FUNCTION apparatus_record_hour_add(); END IF; END$$",
+};
+
+const char* const HourSumsComplete =
+    "SELECT to_regclass('apparatus_record_hour') IS NOT NULL AND to_regclass('apparatus_record_hour_filled') IS NOT NULL"
+    " AND EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'apparatus_record_hour_add'"
+    " AND tgrelid = to_regclass('apparatus_record'))";
+
 const char* const ListPartitions =
     "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
     " JOIN pg_class p ON p.oid = i.inhparent WHERE p.relname = 'apparatus_record' ORDER BY c.relname";
@@ -111,6 +200,25 @@ const char* const SchemaComplete =
     " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('event_journal')"
     " AND attname = 'shelve_reason' AND NOT attisdropped)";
 
+// Our monthly partitions whose readings are not all in the hour sums yet, oldest first.
+const char* const UnfilledPartitions =
+    "SELECT c.relname, extract(epoch FROM f.filled_to)::bigint FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
+    " LEFT JOIN apparatus_record_hour_filled f ON f.partition_name = c.relname"
+    " WHERE i.inhparent = 'apparatus_record'::regclass AND c.relname ~ '^apparatus_record_\\d{4}_\\d{2}$'"
+    " AND f.complete IS NOT TRUE ORDER BY c.relname LIMIT 1";
+
+// Any partition of another's naming, or one of ours from $1 to $2 not wholly in the hour sums.
+const char* const UncoveredPartition =
+    "SELECT EXISTS (SELECT 1 FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
+    " WHERE i.inhparent = 'apparatus_record'::regclass AND (c.relname !~ '^apparatus_record_\\d{4}_\\d{2}$'"
+    " OR (c.relname BETWEEN $1 AND $2 AND NOT EXISTS (SELECT 1 FROM apparatus_record_hour_filled f"
+    " WHERE f.partition_name = c.relname AND f.complete))))";
+
+const char* const MarkFilled =
+    "INSERT INTO apparatus_record_hour_filled (partition_name, filled_to, complete)"
+    " VALUES ($1, to_timestamp($2::bigint), $3::boolean)"
+    " ON CONFLICT (partition_name) DO UPDATE SET filled_to = excluded.filled_to, complete = excluded.complete";
+
 // Runs `body` in one transaction under the schema lock.
 template <typename F> auto inSchemaTransaction(TPgConnection& db, F body)
 {
@@ -127,15 +235,31 @@ QDate firstOfMonth(QDate day)
 
 } // namespace
 
-void EnsureCentralSchema(TPgConnection& db)
+QString EnsureCentralSchema(TPgConnection& db)
 {
-    if (db.Exec(SchemaComplete).Value(0, 0) == "t")
-        return;
-    inSchemaTransaction(db, [&] {
-        for (const char* sql : Schema)
-            db.Exec(sql);
-        return 0;
-    });
+    if (db.Exec(SchemaComplete).Value(0, 0) != "t") {
+        inSchemaTransaction(db, [&] {
+            for (const std::string& sql : Schema)
+                db.Exec(sql);
+            return 0;
+        });
+    }
+    if (db.Exec(HourSumsComplete).Value(0, 0) == "t")
+        return {};
+    try {
+        inSchemaTransaction(db, [&] {
+            for (const std::string& sql : HourSumsSchema)
+                db.Exec(sql);
+            return 0;
+        });
+    } catch (const EPgError& e) {
+        // A refusal (rights, a server without what it needs) leaves the readings as they are; a lost
+        // connection is the caller's.
+        if (!db.Usable() || e.TimedOut() || e.SqlState().empty() || e.SqlState().rfind("08", 0) == 0)
+            throw;
+        return QString::fromUtf8(e.what());
+    }
+    return {};
 }
 
 QString MonthPartitionName(QDate day)
@@ -156,9 +280,51 @@ QString EnsureMonthPartition(TPgConnection& db, QDate day)
                             .arg(name, from.toString(Qt::ISODate), to.toString(Qt::ISODate));
     inSchemaTransaction(db, [&] {
         db.Exec(sql.toStdString());
+        // Empty and under the trigger from its start: every reading of it reaches the hour sums.
+        if (db.Exec(HourSumsComplete).Value(0, 0) == "t")
+            db.Exec(MarkFilled, {name.toStdString(), std::to_string(to.startOfDay(QTimeZone::utc()).toSecsSinceEpoch()), "true"});
         return 0;
     });
     return name;
+}
+
+THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk)
+{
+    try {
+        return InCentralTransaction(db, [&] {
+            if (db.Exec(FillLock).Value(0, 0) != "t")
+                return THourFill::Busy;
+            const TPgResult next = db.Exec(UnfilledPartitions);
+            if (next.Rows() == 0)
+                return THourFill::Done;
+            const std::string name = next.Value(0, 0);
+            const QDate month(std::stoi(name.substr(name.size() - 7, 4)), std::stoi(name.substr(name.size() - 2)), 1);
+            const qint64 monthFrom = month.startOfDay(QTimeZone::utc()).toSecsSinceEpoch(),
+                         monthTo = month.addMonths(1).startOfDay(QTimeZone::utc()).toSecsSinceEpoch();
+            const qint64 from = next.IsNull(0, 1) ? monthFrom : std::max(monthFrom, std::stoll(next.Value(0, 1)));
+            const qint64 to = std::min(monthTo, from + qint64(chunk.count()));
+            // A chunk the server gives up on is halved: the station's forwarding waits meanwhile.
+            db.Exec("SET LOCAL statement_timeout = '5s'");
+            db.Exec(hourSumsSql("(SELECT * FROM apparatus_record WHERE in_date_time >= to_timestamp($1::bigint)"
+                                " AND in_date_time < to_timestamp($2::bigint)) r"),
+                    {std::to_string(from), std::to_string(to)});
+            db.Exec(MarkFilled, {name, std::to_string(to), to >= monthTo ? "true" : "false"});
+            return THourFill::Filled;
+        });
+    } catch (const EPgError& e) {
+        constexpr std::chrono::seconds Least{60};
+        if (e.SqlState() != "57014" || chunk <= Least) // 57014: canceled by the statement time-out
+            throw;
+        chunk = std::max(Least, chunk / 2);
+        return THourFill::Filled;
+    }
+}
+
+bool HourSumsCover(TPgConnection& db, QDate firstMonth, QDate lastMonth)
+{
+    return db.Exec(HourSumsComplete).Value(0, 0) == "t" &&
+           db.Exec(UncoveredPartition, {MonthPartitionName(firstMonth).toStdString(), MonthPartitionName(lastMonth).toStdString()})
+                   .Value(0, 0) == "f";
 }
 
 QStringList DropPartitionsBefore(TPgConnection& db, QDate day)
@@ -176,6 +342,16 @@ QStringList DropPartitionsBefore(TPgConnection& db, QDate day)
         }
         for (const QString& name : dropped)
             db.Exec("DROP TABLE " + name.toStdString());
+        if (db.Exec(HourSumsComplete).Value(0, 0) != "t")
+            return dropped;
+        // The sums of the dropped months go with them (those of someone's own partition stay).
+        for (const QString& name : dropped) {
+            const QDate month(name.mid(name.size() - 7, 4).toInt(), name.right(2).toInt(), 1);
+            db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
+                    {std::to_string(month.startOfDay(QTimeZone::utc()).toSecsSinceEpoch()),
+                     std::to_string(month.addMonths(1).startOfDay(QTimeZone::utc()).toSecsSinceEpoch())});
+            db.Exec("DELETE FROM apparatus_record_hour_filled WHERE partition_name = $1", {name.toStdString()});
+        }
         return dropped;
     });
 }

@@ -8,14 +8,24 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 namespace zeva {
 
 // Creates what is missing of the central schema and leaves what is there (every run may call it).
-void EnsureCentralSchema(TPgConnection& db);
+// The hour sums beside the readings are optional: why they could not be made, or empty.
+QString EnsureCentralSchema(TPgConnection& db);
 // The readings' partition of the month of `day`, created when missing; its name.
 QString EnsureMonthPartition(TPgConnection& db, QDate day);
 // Drops the readings' partitions wholly before the month of `day`; their names.
 QStringList DropPartitionsBefore(TPgConnection& db, QDate day);
+// The hour sums of the readings that came before they were kept (an older version's months):
+// adds the next `chunk` of the oldest monthly partition not yet complete. A chunk the server
+// cancels after 5 s is halved (down to a minute; then the error is thrown).
+enum class THourFill { Done, Filled, Busy /* another is filling them */ };
+THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk);
+// Whether the hour sums hold every reading of the months (UTC) from `firstMonth` to `lastMonth`.
+bool HourSumsCover(TPgConnection& db, QDate firstMonth, QDate lastMonth);
 // "apparatus_record_2026_12"
 QString MonthPartitionName(QDate day);
 

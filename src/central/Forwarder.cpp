@@ -144,6 +144,7 @@ void TForwarder::run()
                 // Nothing committed by the program since all was sent: no pass (it would only read).
                 const qint64 version = DataVersion(local);
                 if (version == m_syncedAt && m_maintainedOn == QDateTime::currentDateTimeUtc().date()) {
+                    fillHourSums();
                     wait(m_options.idle);
                     continue;
                 }
@@ -159,8 +160,10 @@ void TForwarder::run()
                 localTrouble.clear();
                 centralTrouble.clear();
                 m_connectedSaid = false; // the next connection is news again
-                if (!sentSome || waiting == 0)
+                if (!sentSome || waiting == 0) {
+                    fillHourSums();
                     wait(m_options.idle);
+                }
             } catch (const EPgStopped&) {
                 break;
             } catch (const EPgError& e) {
@@ -224,7 +227,9 @@ void TForwarder::connectCentral(TDatabase& local, qint64 databaseKey)
     limits.statement = m_options.statementLimit;
     limits.stopAsked = [this] { return m_stop.load(); };
     auto central = std::make_unique<TPgConnection>(m_config.params, limits);
-    EnsureCentralSchema(*central);
+    const QString noHourSums = EnsureCentralSchema(*central);
+    if (!noHourSums.isEmpty())
+        LogError(QStringLiteral("中心库：不能建立小时汇总（%1）：中心网页按原始记录统计").arg(noHourSums));
     const bool newStation = UpsertStation(*central, m_config.station, databaseKey);
     // The central positions hold. A table they do not name goes on from the station's copy when
     // the station was known (an earlier version kept no central position; a row the server has
@@ -245,6 +250,8 @@ void TForwarder::connectCentral(TDatabase& local, qint64 databaseKey)
     // Nothing else is known of a server met anew.
     m_partitions.clear();
     m_maintainedOn = {};
+    m_hourSumsKept = noHourSums.isEmpty();
+    m_hourSumsFilled = !m_hourSumsKept;
     m_registryKnown = m_openKnown = false;
     m_registry.clear();
     m_openJournal.clear();
@@ -333,6 +340,24 @@ void TForwarder::maintain()
         }
     }
     m_maintainedOn = today;
+    // A month made by a station of an older version, if any, is filled in the days that follow.
+    m_hourSumsFilled = !m_hourSumsKept;
+}
+
+void TForwarder::fillHourSums()
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!m_hourSumsFilled && !m_stop && std::chrono::steady_clock::now() < until) {
+        try {
+            m_hourSumsFilled = FillHourSums(*m_central, m_fillChunk) != THourFill::Filled;
+        } catch (const EPgError& e) {
+            if (e.SqlState() != "57014")
+                throw;
+            // Not even a minute of the readings in 5 s: the central web view reads those months' rows.
+            LogError(QStringLiteral("中心库：补算较早月份的小时汇总超时，本次连接不再补算：") + QString::fromUtf8(e.what()));
+            m_hourSumsFilled = true;
+        }
+    }
 }
 
 void TForwarder::forwardRegistry(TDatabase& local)

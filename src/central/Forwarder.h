@@ -85,6 +85,8 @@ private:
     // This month's and next month's partitions, and the retention, once a (UTC) day.
     void maintain();
     void forwardRegistry(TDatabase& local);
+    // While nothing waits: a second's worth of the older months' hour sums (see FillHourSums).
+    void fillHourSums();
     // Each sends one batch of its table; how many rows it held.
     int forwardRecords(TDatabase& local);
     int forwardHistory(TDatabase& local);
@@ -118,6 +120,9 @@ private:
     std::set<QString> m_partitions;             // months whose partition exists
     QDate m_maintainedOn;                       // the UTC day of the last maintain()
     QDate m_retainedFrom;                       // readings before this day are not sent (none: all are)
+    bool m_hourSumsKept = false;                // by this server
+    bool m_hourSumsFilled = false;              // or filled by another
+    std::chrono::seconds m_fillChunk{86400};
     bool m_registryKnown = false;
     std::map<qint64, QVariantList> m_registry;    // the registry rows as last written
     bool m_openKnown = false;

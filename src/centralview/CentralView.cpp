@@ -2,6 +2,7 @@
 #include "CentralView.h"
 
 #include "AlarmStatistics.h"
+#include "CentralSchema.h"
 #include "Convert.h"
 #include "PgConnection.h"
 #include "PlantTypes.h"
@@ -14,6 +15,7 @@
 #include <QUrl>
 
 #include <array>
+#include <map>
 #include <optional>
 
 namespace zeva {
@@ -74,6 +76,22 @@ const std::string BucketsSql =
     "  AND r.in_date_time = g.ft ORDER BY r.local_id LIMIT 1) f ON true"
     " LEFT JOIN LATERAL (SELECT * FROM apparatus_record r WHERE r.station = $1 AND r.apparatus_id = $2"
     "  AND r.in_date_time = g.lt ORDER BY r.local_id DESC LIMIT 1) l ON true ORDER BY 1";
+
+// The same from the hour sums, for buckets of whole hours that begin on a whole UTC hour. One
+// pass, no join: a plan that does not depend on the table's statistics.
+const std::string HourBucketsSql = [] {
+    std::string columns;
+    for (const char* p : {"a", "b", "c", "d"})
+        columns += std::string(", min(") + p + "_min), max(" + p + "_max)";
+    for (const char* p : {"a", "b", "c", "d"})
+        columns += std::string(", (array_agg(") + p + "_first ORDER BY first_at, first_id))[1]";
+    for (const char* p : {"a", "b", "c", "d"})
+        columns += std::string(", (array_agg(") + p + "_last ORDER BY last_at DESC, last_id DESC))[1]";
+    return "SELECT extract(epoch FROM b)::bigint" + columns +
+           " FROM (SELECT date_bin(make_interval(secs => $5::double precision), hour, $6::timestamptz) AS b, *"
+           " FROM apparatus_record_hour WHERE station = $1 AND apparatus_id = $2 AND hour >= $3::timestamptz"
+           " AND hour < $4::timestamptz) h GROUP BY b ORDER BY b";
+}();
 
 const char* const RowsSql =
     "SELECT extract(epoch FROM in_date_time)::bigint, a_act_temperature, b_act_temperature, c_act_temperature,"
@@ -331,19 +349,45 @@ TWebResponse TCentralView::station(const QString& name, const std::string& rest,
         const qint64 wall = WallOf(from), first = wall - ((wall % step) + step) % step;
         const QDateTime origin(QDateTime::fromSecsSinceEpoch(first, Qt::UTC).date(),
                                QDateTime::fromSecsSinceEpoch(first, Qt::UTC).time(), Qt::LocalTime);
-        const TPgResult r = db.Exec(BucketsSql, {name.toStdString(), id, utcText(from), utcText(to), std::to_string(step),
-                                                 utcText(origin)});
-        for (int i = 0; i < r.Rows(); ++i) {
-            TReadingBucket& b = out.emplace_back();
-            b.start = WallOfInstant(*instant(r, i, 0));
-            for (int p = 0; p < 4; ++p) {
-                TReadingPhase& ph = b.phases[std::size_t(p)];
-                ph.min = number(r, i, 1 + 2 * p);
-                ph.max = number(r, i, 2 + 2 * p);
-                ph.first = reading(r, i, 9 + p);
-                ph.last = reading(r, i, 13 + p);
+        // Parts in time order, each giving a bucket only where it holds rows: the first part with a
+        // bucket gives its first reading, the last its last.
+        std::map<qint64, TReadingBucket> byStart;
+        const auto take = [&](const char* sql, qint64 partFrom, qint64 partTo) {
+            if (partFrom >= partTo)
+                return;
+            const TPgResult r = db.Exec(sql, {name.toStdString(), id, utcText(QDateTime::fromSecsSinceEpoch(partFrom, Qt::UTC)),
+                                              utcText(QDateTime::fromSecsSinceEpoch(partTo, Qt::UTC)), std::to_string(step),
+                                              utcText(origin)});
+            for (int i = 0; i < r.Rows(); ++i) {
+                const auto [at, fresh] = byStart.try_emplace(*instant(r, i, 0));
+                TReadingBucket& b = at->second;
+                b.start = WallOfInstant(at->first);
+                for (int p = 0; p < 4; ++p) {
+                    TReadingPhase& ph = b.phases[std::size_t(p)];
+                    const std::optional<double> low = number(r, i, 1 + 2 * p), high = number(r, i, 2 + 2 * p);
+                    ph.min = ph.min && low ? std::min(*ph.min, *low) : ph.min ? ph.min : low;
+                    ph.max = ph.max && high ? std::max(*ph.max, *high) : ph.max ? ph.max : high;
+                    if (fresh)
+                        ph.first = reading(r, i, 9 + p);
+                    ph.last = reading(r, i, 13 + p);
+                }
             }
+        };
+        // Buckets of whole hours from whole UTC hours: the hours wholly inside the range from the
+        // hour sums (when they hold every reading of those months), its unaligned ends from the rows.
+        const qint64 fromUtc = from.toSecsSinceEpoch(), toUtc = to.toSecsSinceEpoch();
+        const qint64 inner = fromUtc + ((3600 - fromUtc % 3600) % 3600), innerTo = toUtc - ((toUtc % 3600) + 3600) % 3600;
+        const auto month = [](qint64 t) { return QDateTime::fromSecsSinceEpoch(t, Qt::UTC).date(); };
+        if (step % 3600 == 0 && origin.toSecsSinceEpoch() % 3600 == 0 && inner < innerTo &&
+            HourSumsCover(db, month(inner), month(innerTo - 1))) {
+            take(BucketsSql.c_str(), fromUtc, inner);
+            take(HourBucketsSql.c_str(), inner, innerTo);
+            take(BucketsSql.c_str(), innerTo, toUtc);
+        } else {
+            take(BucketsSql.c_str(), fromUtc, toUtc);
         }
+        for (auto& [start, b] : byStart)
+            out.push_back(b);
         return out;
     };
 

@@ -3,6 +3,7 @@
 // Modbus server and the MQTT publisher on their own threads.
 #pragma once
 
+#include "Convert.h"
 #include "Frames.h"
 
 #include <QDateTime>
@@ -52,8 +53,7 @@ struct TPlantAlarmEvent {
 // The lamps as bits (0..3 phase A..D, 4 door, 5 fan, 6 alarm output, 7 trip output, 8 fault), each
 // 1 when the main window shows it red; the alarm output is red when its bit is 0.
 uint16_t LampBits(uint8_t phaseStatus, uint8_t outputStatus);
-// A temperature the display shows (no ERR): within these bounds.
-inline constexpr int ShownLowest = -30, ShownHighest = 255;
+// A temperature the display shows (no ERR): within ShownLowest..ShownHighest.
 bool Shown(double temperature);
 // The health texts of the instruments (正常, 超时, 中断) and of the link.
 QString HealthText(int health);

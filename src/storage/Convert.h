@@ -15,6 +15,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A temperature the displays show (no ERR) lies within these bounds.
+inline constexpr int ShownLowest = -30, ShownHighest = 255;
+
 // Decimal with an optional sign, or hexadecimal after $ or 0x; leading blanks allowed.
 int StrToInt(const QString& text);
 // Decimal with a point, optional sign and exponent; blanks around it allowed.

@@ -104,7 +104,8 @@ TEST_F(CentralFixture, TheSchemaIsMadeOnceInPostgresStyleAndLeftAsItIsAfterwards
     }
     EXPECT_EQ(psql("SELECT string_agg(relname || ':' || relkind::text, ' ' ORDER BY relname) FROM pg_class"
                    " WHERE relnamespace = 'public'::regnamespace AND relkind IN ('r', 'p')"),
-              "apparatus:r apparatus_history:r apparatus_record:p event_journal:r forward_position:r station:r\n");
+              "apparatus:r apparatus_history:r apparatus_record:p apparatus_record_hour:r apparatus_record_hour_filled:r "
+              "event_journal:r forward_position:r station:r\n");
     EXPECT_EQ(psql("SELECT string_agg(column_name || ' ' || data_type, ', ' ORDER BY ordinal_position)"
                    " FROM information_schema.columns WHERE table_name = 'apparatus_record'"),
               "station text, local_id bigint, apparatus_id bigint, in_date_time timestamp with time zone, "
@@ -158,6 +159,8 @@ TEST_F(CentralFixture, RetentionDropsWholeMonthsAndNothingElse)
     }
     EXPECT_EQ(dropped, (QStringList{"apparatus_record_2026_09", "apparatus_record_2026_10"}));
     EXPECT_EQ(psql("SELECT string_agg(local_id::text, ' ' ORDER BY local_id) FROM apparatus_record"), "1 11 12\n");
+    EXPECT_EQ(psql("SELECT string_agg(to_char(hour AT TIME ZONE 'UTC', 'YYYY-MM'), ' ' ORDER BY hour) FROM apparatus_record_hour"),
+              "2020-06 2026-11 2026-12\n");
 }
 
 TEST_F(CentralFixture, StationsStartingTogetherMakeTheSchemaOnce)
@@ -740,13 +743,20 @@ TEST_F(CentralFixture, TheCentralWebViewTellsWhatTheStationsOwnViewTellsOfTheSam
     addReadings(data, 1, 3000);
     // ERR now and then, and a peak in the half hour before the range asked for below.
     sqlite(data, "UPDATE ApparatusRecord SET AActTemperature = 300 WHERE RecordID % 97 = 0;"
-                 "UPDATE ApparatusRecord SET AActTemperature = 99 WHERE RecordID = 75;");
+                 "UPDATE ApparatusRecord SET AActTemperature = 99 WHERE RecordID = 75;"
+                 "DELETE FROM ApparatusRecord WHERE RecordID = 360;");
     TCentralConfig config = centralFor("");
     config.station = QStringLiteral("二号 站");
-    TForwarder forwarder(station.path(), config, {}, quick());
-    forwarder.Start();
-    ASSERT_TRUE(synced(forwarder));
-    forwarder.Stop();
+    for (const char* late : {"", "(3001, 1, '2026-12-01 03:59:30', 95.5), (3002, 1, '2026-12-01 05:00:00', 12.5)"}) {
+        // Rows sent later than their hour's others (the station's clock set back): a new last and
+        // highest, a new first and lowest.
+        if (*late)
+            sqlite(data, std::string("INSERT INTO ApparatusRecord (RecordID, ApparatusID, InDateTime, AActTemperature) VALUES ") + late);
+        TForwarder forwarder(station.path(), config, {}, quick());
+        forwarder.Start();
+        ASSERT_TRUE(synced(forwarder));
+        forwarder.Stop();
+    }
     psql("INSERT INTO event_journal (station, local_id, apparatus_id, apparatus_address, kind, text, raised_at, priority)"
          " VALUES ('二号 站', 9001, 1, 1, 'alarm.overheat', 'A相超温', '2026-12-01 10:00+08', 1)");
 
@@ -765,21 +775,42 @@ TEST_F(CentralFixture, TheCentralWebViewTellsWhatTheStationsOwnViewTellsOfTheSam
     };
     const std::string at = "/station/%E4%BA%8C%E5%8F%B7%20%E7%AB%99/";
 
-    // The same buckets as the station's own view, from a time inside an hour.
+    // The same buckets as the station's own view: from a time inside an hour; from a whole hour
+    // (the hours from the central hour sums, its end from the rows).
     TDatabase db(QStringLiteral("central-web"));
     ASSERT_TRUE(db.Open(station.path()));
-    const QDateTime from = QDateTime::fromString(QStringLiteral("2026-12-01T00:30:00+08:00"), Qt::ISODate),
-                    to = QDateTime::fromString(QStringLiteral("2026-12-02T10:00:00+08:00"), Qt::ISODate);
-    for (const qint64 step : {3600, 600, 0}) {
-        int status = 0;
-        QString error;
-        const std::string own = ReadingsJson(db, 1, from, to, step, status, error);
-        ASSERT_EQ(status, 200) << error.toStdString();
-        EXPECT_EQ(get(at + "api/instrument/1/readings?from=2026-12-01T00:30:00%2B08:00&to=2026-12-02T10:00:00%2B08:00&step=" +
-                      std::to_string(step)),
-                  own + " 200")
-            << "step " << step;
+    const auto sameAsTheStation = [&](const char* when) {
+        for (const auto& [from, to, steps] : {std::tuple{"2026-12-01T00:30:00", "2026-12-02T10:00:00", std::vector<qint64>{3600, 600, 0}},
+                                              std::tuple{"2026-11-30T23:00:00", "2026-12-02T10:20:00", std::vector<qint64>{3600, 7200}}})
+            for (const qint64 step : steps) {
+                int status = 0;
+                QString error;
+                const std::string own = ReadingsJson(db, 1, QDateTime::fromString(QString(from) + "+08:00", Qt::ISODate),
+                                                     QDateTime::fromString(QString(to) + "+08:00", Qt::ISODate), step, status, error);
+                ASSERT_EQ(status, 200) << error.toStdString();
+                EXPECT_EQ(get(at + "api/instrument/1/readings?from=" + from + "%2B08:00&to=" + to + "%2B08:00&step=" + std::to_string(step)),
+                          own + " 200")
+                    << when << ", from " << from << ", step " << step;
+            }
+    };
+    sameAsTheStation("hour sums kept as the rows came");
+    // A database from before the hour sums: the rows until they are back-filled, then the same sums.
+    const std::string sums = "SELECT md5(string_agg(h::text, ',' ORDER BY station, apparatus_id, hour)) FROM apparatus_record_hour h";
+    const std::string kept = psql(sums);
+    psql("DELETE FROM apparatus_record_hour; DELETE FROM apparatus_record_hour_filled");
+    sameAsTheStation("before the back-fill");
+    {
+        // The station's forwarder fills them while it has nothing to send.
+        TForwarder forwarder(station.path(), config, {}, quick());
+        forwarder.Start();
+        EXPECT_TRUE(WaitUntil([&] {
+            return psql("SELECT bool_and(complete) AND count(*) = (SELECT count(*) FROM pg_inherits"
+                        " WHERE inhparent = 'apparatus_record'::regclass) FROM apparatus_record_hour_filled") == "t\n";
+        }, 30000));
+        forwarder.Stop();
     }
+    EXPECT_EQ(psql(sums), kept);
+    sameAsTheStation("back-filled");
     EXPECT_NE(get(at + "api/instrument/1/readings?from=2026-12-01T00:30:00%2B08:00&to=2026-12-02T10:00:00%2B08:00&step=3600")
                   .find("{\"time\":\"2026-12-01T00:00:00+08:00\",\"A\":{\"min\":40,\"max\":49.9,\"first\":49,\"last\":41.9}"),
               std::string::npos)

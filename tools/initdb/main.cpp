@@ -25,6 +25,7 @@ const TProgramInfo Program{
     "  creates PATH/DataBase/Data.db; an existing file is never touched (exit code 1)\n"
     "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n"
     "  --central creates what is missing of the central schema in an existing PostgreSQL\n"
+    "    database and fills the hourly sums of readings stored before them\n"
     "    database, e.g. 'host=db.plant.lan dbname=plant user=zeva' (every key of libpq but\n"
     "    password: the password comes from ~/.pgpass or PGPASSFILE)\n"};
 
@@ -49,15 +50,22 @@ void addDemo(TDatabase& db)
     }
 }
 
-// The central schema, and the readings' partitions of this month and the next.
+// The central schema, the readings' partitions of this month and the next, and the hourly sums of
+// the months before.
 int initCentral(const QString& conninfo)
 {
     try {
         TPgConnection db(ParseConnInfo(conninfo).params);
-        EnsureCentralSchema(db);
+        const QString noHourSums = EnsureCentralSchema(db);
         const QDate today = QDate::currentDate();
         EnsureMonthPartition(db, today);
         EnsureMonthPartition(db, today.addMonths(1));
+        if (!noHourSums.isEmpty())
+            std::fprintf(stderr, "zeva-initdb: no hourly sums (zeva-web reads the rows): %s\n", noHourSums.toUtf8().constData());
+        // The older months' hourly sums at once, rather than by the stations while they idle.
+        std::chrono::seconds chunk{86400};
+        while (noHourSums.isEmpty() && FillHourSums(db, chunk) == THourFill::Filled) {
+        }
         std::printf("zeva-initdb: the central schema is ready in %s\n", db.DatabaseName().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zeva-initdb: %s\n", e.what());
