@@ -207,12 +207,15 @@ const char* const UnfilledPartitions =
     " WHERE i.inhparent = 'apparatus_record'::regclass AND c.relname ~ '^apparatus_record_\\d{4}_\\d{2}$'"
     " AND f.complete IS NOT TRUE ORDER BY c.relname LIMIT 1";
 
-// Any partition of another's naming, or one of ours from $1 to $2 not wholly in the hour sums.
+// Whether there is a partition of another's naming, or one of ours from $1 to $2 not wholly in the
+// hour sums; and the oldest of ours.
 const char* const UncoveredPartition =
     "SELECT EXISTS (SELECT 1 FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
     " WHERE i.inhparent = 'apparatus_record'::regclass AND (c.relname !~ '^apparatus_record_\\d{4}_\\d{2}$'"
     " OR (c.relname BETWEEN $1 AND $2 AND NOT EXISTS (SELECT 1 FROM apparatus_record_hour_filled f"
-    " WHERE f.partition_name = c.relname AND f.complete))))";
+    " WHERE f.partition_name = c.relname AND f.complete)))),"
+    " (SELECT min(c.relname) FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
+    " WHERE i.inhparent = 'apparatus_record'::regclass AND c.relname ~ '^apparatus_record_\\d{4}_\\d{2}$')";
 
 const char* const MarkFilled =
     "INSERT INTO apparatus_record_hour_filled (partition_name, filled_to, complete)"
@@ -226,6 +229,12 @@ template <typename F> auto inSchemaTransaction(TPgConnection& db, F body)
         db.Exec(SchemaLock);
         return body();
     });
+}
+
+// The month of one of our partitions' names.
+QDate monthOf(const std::string& partition)
+{
+    return QDate(std::stoi(partition.substr(partition.size() - 7, 4)), std::stoi(partition.substr(partition.size() - 2)), 1);
 }
 
 QDate firstOfMonth(QDate day)
@@ -298,7 +307,7 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk)
             if (next.Rows() == 0)
                 return THourFill::Done;
             const std::string name = next.Value(0, 0);
-            const QDate month(std::stoi(name.substr(name.size() - 7, 4)), std::stoi(name.substr(name.size() - 2)), 1);
+            const QDate month = monthOf(name);
             const qint64 monthFrom = month.startOfDay(QTimeZone::utc()).toSecsSinceEpoch(),
                          monthTo = month.addMonths(1).startOfDay(QTimeZone::utc()).toSecsSinceEpoch();
             const qint64 from = next.IsNull(0, 1) ? monthFrom : std::max(monthFrom, std::stoll(next.Value(0, 1)));
@@ -320,11 +329,15 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk)
     }
 }
 
-bool HourSumsCover(TPgConnection& db, QDate firstMonth, QDate lastMonth)
+std::optional<qint64> HourSumsFrom(TPgConnection& db, QDate firstMonth, QDate lastMonth)
 {
-    return db.Exec(HourSumsComplete).Value(0, 0) == "t" &&
-           db.Exec(UncoveredPartition, {MonthPartitionName(firstMonth).toStdString(), MonthPartitionName(lastMonth).toStdString()})
-                   .Value(0, 0) == "f";
+    if (db.Exec(HourSumsComplete).Value(0, 0) != "t")
+        return std::nullopt;
+    const TPgResult r =
+        db.Exec(UncoveredPartition, {MonthPartitionName(firstMonth).toStdString(), MonthPartitionName(lastMonth).toStdString()});
+    if (r.Value(0, 0) != "f" || r.IsNull(0, 1))
+        return std::nullopt;
+    return monthOf(r.Value(0, 1)).startOfDay(QTimeZone::utc()).toSecsSinceEpoch();
 }
 
 QStringList DropPartitionsBefore(TPgConnection& db, QDate day)
@@ -346,7 +359,7 @@ QStringList DropPartitionsBefore(TPgConnection& db, QDate day)
             return dropped;
         // The sums of the dropped months go with them (those of someone's own partition stay).
         for (const QString& name : dropped) {
-            const QDate month(name.mid(name.size() - 7, 4).toInt(), name.right(2).toInt(), 1);
+            const QDate month = monthOf(name.toStdString());
             db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
                     {std::to_string(month.startOfDay(QTimeZone::utc()).toSecsSinceEpoch()),
                      std::to_string(month.addMonths(1).startOfDay(QTimeZone::utc()).toSecsSinceEpoch())});

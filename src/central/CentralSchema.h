@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <optional>
 
 namespace zeva {
 
@@ -24,8 +25,10 @@ QStringList DropPartitionsBefore(TPgConnection& db, QDate day);
 // cancels after 5 s is halved (down to a minute; then the error is thrown).
 enum class THourFill { Done, Filled, Busy /* another is filling them */ };
 THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk);
-// Whether the hour sums hold every reading of the months (UTC) from `firstMonth` to `lastMonth`.
-bool HourSumsCover(TPgConnection& db, QDate firstMonth, QDate lastMonth);
+// When the hour sums hold every reading of the months (UTC) from `firstMonth` to `lastMonth`: the
+// instant from which to read them, the start of the oldest monthly partition (the sums of a month
+// dropped by another's retention are not read). Nothing when they do not.
+std::optional<qint64> HourSumsFrom(TPgConnection& db, QDate firstMonth, QDate lastMonth);
 // "apparatus_record_2026_12"
 QString MonthPartitionName(QDate day);
 
