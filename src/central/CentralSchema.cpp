@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ std::string phaseColumns(const std::string& before, const std::string& after)
         out += (out.empty() ? "" : ", ") + before + p + after;
     return out;
 }
+
+// A reading's hour in UTC.
+const std::string HourOf = "date_trunc('hour', in_date_time AT TIME ZONE 'UTC') AT TIME ZONE 'UTC'";
 
 // Adds the hour sums of the readings in `source` (with the readings' columns) to
 // apparatus_record_hour. Merged with what is there, so a row counted twice (a back-fill beside the
@@ -64,10 +68,37 @@ std::string hourSumsSql(const std::string& source)
     return "INSERT INTO apparatus_record_hour AS t (" + key + ", a_min, a_max, b_min, b_max, c_min, c_max, d_min, d_max,"
            " first_at, first_id, " + phaseColumns("", "_first") + ", last_at, last_id, " + phaseColumns("", "_last") + ")"
            " SELECT " + key + ", a_min, a_max, b_min, b_max, c_min, c_max, d_min, d_max, " + unpack("f") + ", " + unpack("l") +
-           " FROM (SELECT station, apparatus_id, date_trunc('hour', in_date_time AT TIME ZONE 'UTC') AT TIME ZONE 'UTC' AS hour" +
+           " FROM (SELECT station, apparatus_id, " + HourOf + " AS hour" +
            aggregates + ends + " FROM " + source + " GROUP BY 1, 2, 3) g"
            // in key order: two such statements (a back-fill, a station's batch) never wait on each other in a circle
            " ORDER BY " + key + " ON CONFLICT (" + key + ") DO UPDATE SET " + set.substr(2);
+}
+
+// Makes the hour sums of the hours in `hours` (station, apparatus_id, hour) again from their rows:
+// what rows were deleted or changed leaves them. Their sums are locked in key order first, as the
+// additions lock them.
+std::string redoSql(const std::string& hours)
+{
+    const std::string in = " JOIN " + hours + " k ON h.station = k.station AND h.apparatus_id = k.apparatus_id AND h.hour = k.hour";
+    return "PERFORM 1 FROM apparatus_record_hour h" + in + " ORDER BY h.station, h.apparatus_id, h.hour FOR UPDATE OF h;"
+           " DELETE FROM apparatus_record_hour h USING " + hours + " k WHERE h.station = k.station"
+           " AND h.apparatus_id = k.apparatus_id AND h.hour = k.hour; " +
+           hourSumsSql("(SELECT r.* FROM apparatus_record r JOIN " + hours + " k ON r.station = k.station"
+                       " AND r.apparatus_id = k.apparatus_id AND r.in_date_time >= k.hour"
+                       " AND r.in_date_time < k.hour + interval '1 hour') r");
+}
+
+std::string hoursOf(const std::string& rows)
+{
+    return "SELECT DISTINCT station, apparatus_id, " + HourOf + " AS hour FROM " + rows;
+}
+
+// A trigger function over the readings: runs as the owner of the sums (any station's role may
+// write readings), with the search path it was made with.
+std::string sumsFunction(const std::string& name, const std::string& body)
+{
+    return "CREATE OR REPLACE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+           " SET search_path FROM CURRENT AS $$BEGIN " + body + "; RETURN NULL; END$$";
 }
 
 // The station's columns in snake_case; temperatures numeric, times timestamptz.
@@ -163,18 +194,48 @@ const std::vector<std::string> HourSumsSchema = {
     // The monthly partitions whose every reading is in the hour sums, and how far a back-fill came.
     "CREATE TABLE IF NOT EXISTS apparatus_record_hour_filled ("
     " partition_name text PRIMARY KEY, filled_to timestamptz NOT NULL, complete boolean NOT NULL)",
-    "CREATE OR REPLACE FUNCTION apparatus_record_hour_add() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$BEGIN " +
-        hourSumsSql("new_rows") + "; RETURN NULL; END$$",
-    "DO $$BEGIN IF NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'apparatus_record_hour_add'"
-    " AND tgrelid = 'apparatus_record'::regclass) THEN CREATE TRIGGER apparatus_record_hour_add AFTER INSERT"
-    " ON apparatus_record REFERENCING NEW TABLE AS new_rows FOR EACH STATEMENT"
-    " EXECUTE FUNCTION apparatus_record_hour_add(); END IF; END$$",
+    sumsFunction("apparatus_record_hour_add", hourSumsSql("new_rows")),
+    sumsFunction("apparatus_record_hour_deleted", redoSql("(" + hoursOf("old_rows") + ")")),
+    sumsFunction("apparatus_record_hour_updated", redoSql("(" + hoursOf("old_rows") + " UNION " + hoursOf("new_rows") + ")")),
+    sumsFunction("apparatus_record_hour_truncated", "DELETE FROM apparatus_record_hour"),
+    // Made anew when one is missing: whatever was written while it was, every month is filled again.
+    "DO $$BEGIN IF (SELECT count(*) FROM pg_trigger WHERE tgrelid = 'apparatus_record'::regclass"
+    " AND tgname LIKE 'apparatus_record_hour_%') < 4 THEN"
+    " DROP TRIGGER IF EXISTS apparatus_record_hour_add ON apparatus_record;"
+    " DROP TRIGGER IF EXISTS apparatus_record_hour_deleted ON apparatus_record;"
+    " DROP TRIGGER IF EXISTS apparatus_record_hour_updated ON apparatus_record;"
+    " DROP TRIGGER IF EXISTS apparatus_record_hour_truncated ON apparatus_record;"
+    " CREATE TRIGGER apparatus_record_hour_add AFTER INSERT ON apparatus_record REFERENCING NEW TABLE AS new_rows"
+    " FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_add();"
+    " CREATE TRIGGER apparatus_record_hour_deleted AFTER DELETE ON apparatus_record REFERENCING OLD TABLE AS old_rows"
+    " FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_deleted();"
+    " CREATE TRIGGER apparatus_record_hour_updated AFTER UPDATE ON apparatus_record"
+    " REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_updated();"
+    " CREATE TRIGGER apparatus_record_hour_truncated AFTER TRUNCATE ON apparatus_record"
+    " FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_truncated();"
+    " DELETE FROM apparatus_record_hour_filled; END IF;"
+    // Owned as the readings are: the stations' role, which makes and marks the partitions, writes
+    // them even when an administrator made them.
+    " IF (SELECT relowner FROM pg_class WHERE oid = 'apparatus_record'::regclass)"
+    " <> (SELECT relowner FROM pg_class WHERE oid = 'apparatus_record_hour'::regclass) THEN"
+    " EXECUTE format('ALTER TABLE apparatus_record_hour OWNER TO %1$I; ALTER TABLE apparatus_record_hour_filled OWNER TO %1$I;"
+    " ALTER FUNCTION apparatus_record_hour_add() OWNER TO %1$I; ALTER FUNCTION apparatus_record_hour_deleted() OWNER TO %1$I;"
+    " ALTER FUNCTION apparatus_record_hour_updated() OWNER TO %1$I; ALTER FUNCTION apparatus_record_hour_truncated() OWNER TO %1$I',"
+    " (SELECT pg_get_userbyid(relowner) FROM pg_class WHERE oid = 'apparatus_record'::regclass)); END IF; END$$",
 };
 
-const char* const HourSumsComplete =
-    "SELECT to_regclass('apparatus_record_hour') IS NOT NULL AND to_regclass('apparatus_record_hour_filled') IS NOT NULL"
-    " AND EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'apparatus_record_hour_add'"
-    " AND tgrelid = to_regclass('apparatus_record'))";
+#define ZEVA_HOUR_SUMS_MADE                                                                                            \
+    "to_regclass('apparatus_record_hour') IS NOT NULL AND to_regclass('apparatus_record_hour_filled') IS NOT NULL"      \
+    " AND (SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass('apparatus_record')"                            \
+    " AND tgname LIKE 'apparatus_record_hour_%') = 4"
+const char* const HourSumsComplete = "SELECT " ZEVA_HOUR_SUMS_MADE;
+// ... and kept (no trigger disabled: a restore or a replica writes past them) and readable by this role.
+const char* const HourSumsReadable =
+    "SELECT " ZEVA_HOUR_SUMS_MADE " AND NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgrelid = to_regclass('apparatus_record')"
+    " AND tgname LIKE 'apparatus_record_hour_%' AND tgenabled = 'D')"
+    " AND has_table_privilege(to_regclass('apparatus_record_hour'), 'SELECT')"
+    " AND has_table_privilege(to_regclass('apparatus_record_hour_filled'), 'SELECT')";
+#undef ZEVA_HOUR_SUMS_MADE
 
 const char* const ListPartitions =
     "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
@@ -222,6 +283,32 @@ const char* const MarkFilled =
     " VALUES ($1, to_timestamp($2::bigint), $3::boolean)"
     " ON CONFLICT (partition_name) DO UPDATE SET filled_to = excluded.filled_to, complete = excluded.complete";
 
+// The server refused a statement on the hour sums (rights, a missing object), which leaves the
+// connection as it was; anything else (a lost connection, a time-out) is the caller's.
+bool refusal(TPgConnection& db, const EPgError& e)
+{
+    return db.Usable() && !e.TimedOut() && e.SqlState().rfind("42", 0) == 0;
+}
+
+// The hour sums' part of a transaction: a refusal undoes that part alone.
+template <typename F> void optionalSums(TPgConnection& db, F body)
+{
+    db.Exec("SAVEPOINT hour_sums");
+    try {
+        body();
+        db.Exec("RELEASE SAVEPOINT hour_sums");
+    } catch (const EPgError& e) {
+        if (!refusal(db, e))
+            throw;
+        db.Exec("ROLLBACK TO SAVEPOINT hour_sums");
+    }
+}
+
+qint64 utcSeconds(QDate day)
+{
+    return day.startOfDay(QTimeZone::utc()).toSecsSinceEpoch();
+}
+
 // Runs `body` in one transaction under the schema lock.
 template <typename F> auto inSchemaTransaction(TPgConnection& db, F body)
 {
@@ -262,9 +349,8 @@ QString EnsureCentralSchema(TPgConnection& db)
             return 0;
         });
     } catch (const EPgError& e) {
-        // A refusal (rights, a server without what it needs) leaves the readings as they are; a lost
-        // connection is the caller's.
-        if (!db.Usable() || e.TimedOut() || e.SqlState().empty() || e.SqlState().rfind("08", 0) == 0)
+        // A refusal (rights, a server without what it needs) leaves the readings as they are.
+        if (!refusal(db, e))
             throw;
         return QString::fromUtf8(e.what());
     }
@@ -289,16 +375,22 @@ QString EnsureMonthPartition(TPgConnection& db, QDate day)
                             .arg(name, from.toString(Qt::ISODate), to.toString(Qt::ISODate));
     inSchemaTransaction(db, [&] {
         db.Exec(sql.toStdString());
-        // Empty and under the trigger from its start: every reading of it reaches the hour sums.
+        // Empty and under the triggers from its start: every reading of it reaches the hour sums.
+        // Sums of the month left by a partition dropped earlier (by hand, by an older version) go.
         if (db.Exec(HourSumsComplete).Value(0, 0) == "t")
-            db.Exec(MarkFilled, {name.toStdString(), std::to_string(to.startOfDay(QTimeZone::utc()).toSecsSinceEpoch()), "true"});
+            optionalSums(db, [&] {
+                db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
+                        {std::to_string(utcSeconds(from)), std::to_string(utcSeconds(to))});
+                db.Exec(MarkFilled, {name.toStdString(), std::to_string(utcSeconds(to)), "true"});
+            });
         return 0;
     });
     return name;
 }
 
-THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk)
+THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* why)
 {
+    constexpr qint64 Hour = 3600;
     try {
         return InCentralTransaction(db, [&] {
             if (db.Exec(FillLock).Value(0, 0) != "t")
@@ -307,66 +399,81 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk)
             if (next.Rows() == 0)
                 return THourFill::Done;
             const std::string name = next.Value(0, 0);
-            const QDate month = monthOf(name);
-            const qint64 monthFrom = month.startOfDay(QTimeZone::utc()).toSecsSinceEpoch(),
-                         monthTo = month.addMonths(1).startOfDay(QTimeZone::utc()).toSecsSinceEpoch();
-            const qint64 from = next.IsNull(0, 1) ? monthFrom : std::max(monthFrom, std::stoll(next.Value(0, 1)));
-            const qint64 to = std::min(monthTo, from + qint64(chunk.count()));
+            const qint64 monthFrom = utcSeconds(monthOf(name)), monthTo = utcSeconds(monthOf(name).addMonths(1));
+            const qint64 from = next.IsNull(0, 1) ? monthFrom : std::clamp(std::stoll(next.Value(0, 1)), monthFrom, monthTo);
+            // Whole hours: each hour's sums are made anew from its rows in one chunk.
+            const qint64 to = std::min(monthTo, from + std::max(Hour, qint64(chunk.count()) / Hour * Hour));
+            const std::vector<TPgValue> range{std::to_string(from), std::to_string(to)};
+            const std::string inRange = "hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)";
             // A chunk the server gives up on is halved: the station's forwarding waits meanwhile.
             db.Exec("SET LOCAL statement_timeout = '5s'");
+            db.Exec("SELECT 1 FROM apparatus_record_hour WHERE " + inRange + " ORDER BY station, apparatus_id, hour FOR UPDATE",
+                    range);
+            db.Exec("DELETE FROM apparatus_record_hour WHERE " + inRange, range);
             db.Exec(hourSumsSql("(SELECT * FROM apparatus_record WHERE in_date_time >= to_timestamp($1::bigint)"
                                 " AND in_date_time < to_timestamp($2::bigint)) r"),
-                    {std::to_string(from), std::to_string(to)});
+                    range);
             db.Exec(MarkFilled, {name, std::to_string(to), to >= monthTo ? "true" : "false"});
             return THourFill::Filled;
         });
     } catch (const EPgError& e) {
-        constexpr std::chrono::seconds Least{60};
-        if (e.SqlState() != "57014" || chunk <= Least) // 57014: canceled by the statement time-out
+        const bool timedOut = e.SqlState() == "57014"; // canceled by the statement time-out
+        if (timedOut && chunk.count() > Hour) {
+            chunk = std::chrono::seconds(std::max(Hour, chunk.count() / 2 / Hour * Hour));
+            return THourFill::Filled;
+        }
+        if (!timedOut && !refusal(db, e))
             throw;
-        chunk = std::max(Least, chunk / 2);
-        return THourFill::Filled;
+        if (why)
+            *why = QString::fromUtf8(e.what());
+        return THourFill::Failed;
     }
 }
 
 std::optional<qint64> HourSumsFrom(TPgConnection& db, QDate firstMonth, QDate lastMonth)
 {
-    if (db.Exec(HourSumsComplete).Value(0, 0) != "t")
+    if (db.Exec(HourSumsReadable).Value(0, 0) != "t")
         return std::nullopt;
     const TPgResult r =
         db.Exec(UncoveredPartition, {MonthPartitionName(firstMonth).toStdString(), MonthPartitionName(lastMonth).toStdString()});
     if (r.Value(0, 0) != "f" || r.IsNull(0, 1))
         return std::nullopt;
-    return monthOf(r.Value(0, 1)).startOfDay(QTimeZone::utc()).toSecsSinceEpoch();
+    return utcSeconds(monthOf(r.Value(0, 1)));
 }
 
 QStringList DropPartitionsBefore(TPgConnection& db, QDate day)
 {
     const QString keepFrom = MonthPartitionName(firstOfMonth(day));
     static const QRegularExpression monthly(QStringLiteral("^apparatus_record_\\d{4}_\\d{2}$"));
-    return inSchemaTransaction(db, [&] {
-        QStringList dropped;
+    const QStringList dropped = inSchemaTransaction(db, [&] {
+        QStringList names;
         const TPgResult partitions = db.Exec(ListPartitions);
         for (int r = 0; r < partitions.Rows(); ++r) {
             const QString name = partitions.Text(r, 0);
             // The names sort as their months do; only our own monthly partitions go.
             if (monthly.match(name).hasMatch() && name < keepFrom)
-                dropped << name;
+                names << name;
         }
-        for (const QString& name : dropped)
+        for (const QString& name : names)
             db.Exec("DROP TABLE " + name.toStdString());
-        if (db.Exec(HourSumsComplete).Value(0, 0) != "t")
-            return dropped;
-        // The sums of the dropped months go with them (those of someone's own partition stay).
-        for (const QString& name : dropped) {
-            const QDate month = monthOf(name.toStdString());
-            db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
-                    {std::to_string(month.startOfDay(QTimeZone::utc()).toSecsSinceEpoch()),
-                     std::to_string(month.addMonths(1).startOfDay(QTimeZone::utc()).toSecsSinceEpoch())});
-            db.Exec("DELETE FROM apparatus_record_hour_filled WHERE partition_name = $1", {name.toStdString()});
-        }
-        return dropped;
+        return names;
     });
+    // The sums of the dropped months go with them (those of someone's own partition stay), after
+    // the drop: the readings' table is not held meanwhile, and no sums before the oldest month are read.
+    if (!dropped.isEmpty() && db.Exec(HourSumsComplete).Value(0, 0) == "t") {
+        InCentralTransaction(db, [&] {
+            optionalSums(db, [&] {
+                for (const QString& name : dropped) {
+                    const QDate month = monthOf(name.toStdString());
+                    db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
+                            {std::to_string(utcSeconds(month)), std::to_string(utcSeconds(month.addMonths(1)))});
+                    db.Exec("DELETE FROM apparatus_record_hour_filled WHERE partition_name = $1", {name.toStdString()});
+                }
+            });
+            return 0;
+        });
+    }
+    return dropped;
 }
 
 } // namespace zeva

@@ -20,11 +20,12 @@ QString EnsureCentralSchema(TPgConnection& db);
 QString EnsureMonthPartition(TPgConnection& db, QDate day);
 // Drops the readings' partitions wholly before the month of `day`; their names.
 QStringList DropPartitionsBefore(TPgConnection& db, QDate day);
-// The hour sums of the readings that came before they were kept (an older version's months):
-// adds the next `chunk` of the oldest monthly partition not yet complete. A chunk the server
-// cancels after 5 s is halved (down to a minute; then the error is thrown).
-enum class THourFill { Done, Filled, Busy /* another is filling them */ };
-THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk);
+// The hour sums of the readings that came before they were kept (an older version's months, a
+// month written while the triggers were missing): makes the next `chunk` (whole hours) of the oldest
+// monthly partition not yet complete anew from its rows. A chunk the server cancels after 5 s is
+// halved; Failed (with `why`) when an hour is too much or the server refuses (rights).
+enum class THourFill { Done, Filled, Busy /* another is filling them */, Failed };
+THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* why = nullptr);
 // When the hour sums hold every reading of the months (UTC) from `firstMonth` to `lastMonth`: the
 // instant from which to read them, the start of the oldest monthly partition (the sums of a month
 // dropped by another's retention are not read). Nothing when they do not.

@@ -348,15 +348,12 @@ void TForwarder::fillHourSums()
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (!m_hourSumsFilled && !m_stop && std::chrono::steady_clock::now() < until) {
-        try {
-            m_hourSumsFilled = FillHourSums(*m_central, m_fillChunk) != THourFill::Filled;
-        } catch (const EPgError& e) {
-            if (e.SqlState() != "57014")
-                throw;
-            // Not even a minute of the readings in 5 s: the central web view reads those months' rows.
-            LogError(QStringLiteral("中心库：补算较早月份的小时汇总超时，本次连接不再补算：") + QString::fromUtf8(e.what()));
-            m_hourSumsFilled = true;
-        }
+        QString why;
+        const THourFill step = FillHourSums(*m_central, m_fillChunk, &why);
+        m_hourSumsFilled = step != THourFill::Filled;
+        // The central web view reads those months' rows meanwhile.
+        if (step == THourFill::Failed)
+            LogError(QStringLiteral("中心库：不能补算较早月份的小时汇总，本次连接不再补算：") + why);
     }
 }
 

@@ -25,9 +25,9 @@ const TProgramInfo Program{
     "  creates PATH/DataBase/Data.db; an existing file is never touched (exit code 1)\n"
     "  --demo adds three enabled instruments at bus addresses 1, 2 and 3\n"
     "  --central creates what is missing of the central schema in an existing PostgreSQL\n"
-    "    database and fills the hourly sums of readings stored before them\n"
-    "    database, e.g. 'host=db.plant.lan dbname=plant user=zeva' (every key of libpq but\n"
-    "    password: the password comes from ~/.pgpass or PGPASSFILE)\n"};
+    "    database and fills the hourly sums of readings stored before them, e.g.\n"
+    "    'host=db.plant.lan dbname=plant user=zeva' (every key of libpq but password: the\n"
+    "    password comes from ~/.pgpass or PGPASSFILE)\n"};
 
 void addDemo(TDatabase& db)
 {
@@ -64,8 +64,13 @@ int initCentral(const QString& conninfo)
             std::fprintf(stderr, "zeva-initdb: no hourly sums (zeva-web reads the rows): %s\n", noHourSums.toUtf8().constData());
         // The older months' hourly sums at once, rather than by the stations while they idle.
         std::chrono::seconds chunk{86400};
-        while (noHourSums.isEmpty() && FillHourSums(db, chunk) == THourFill::Filled) {
+        QString why;
+        THourFill step = THourFill::Filled;
+        while (noHourSums.isEmpty() && (step = FillHourSums(db, chunk, &why)) == THourFill::Filled) {
         }
+        // The schema is ready all the same: zeva-web reads those months' rows.
+        if (step == THourFill::Failed)
+            std::fprintf(stderr, "zeva-initdb: the hourly sums of older months are not filled: %s\n", why.toUtf8().constData());
         std::printf("zeva-initdb: the central schema is ready in %s\n", db.DatabaseName().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zeva-initdb: %s\n", e.what());
