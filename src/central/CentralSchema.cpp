@@ -7,6 +7,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,29 @@ constexpr const char* SchemaLock = "SELECT pg_advisory_xact_lock(7420031)";
 constexpr const char* FillLock = "SELECT pg_try_advisory_xact_lock(7420032)";
 
 const char* const Phases[] = {"a", "b", "c", "d"};
+
+// The sums' triggers, on the readings' table and on each monthly partition (a statement on a
+// partition fires only the partition's), each with its function of the same name.
+const char* const SumTriggers[] = {"apparatus_record_hour_add", "apparatus_record_hour_deleted", "apparatus_record_hour_updated",
+                                   "apparatus_record_hour_truncated"};
+#define ZEVA_SUM_TRIGGERS                                                                                              \
+    "('apparatus_record_hour_add', 'apparatus_record_hour_deleted', 'apparatus_record_hour_updated',"                   \
+    " 'apparatus_record_hour_truncated')"
+
+// The statements that make the sums' triggers on `table`, each with its name.
+std::vector<std::pair<std::string, std::string>> sumTriggers(const std::string& table)
+{
+    const std::string on = " ON " + table + " ";
+    return {{SumTriggers[0], "CREATE TRIGGER apparatus_record_hour_add AFTER INSERT" + on +
+                                 "REFERENCING NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_add()"},
+            {SumTriggers[1], "CREATE TRIGGER apparatus_record_hour_deleted AFTER DELETE" + on +
+                                 "REFERENCING OLD TABLE AS old_rows FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_deleted()"},
+            {SumTriggers[2], "CREATE TRIGGER apparatus_record_hour_updated AFTER UPDATE" + on +
+                                 "REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows FOR EACH STATEMENT"
+                                 " EXECUTE FUNCTION apparatus_record_hour_updated()"},
+            {SumTriggers[3], "CREATE TRIGGER apparatus_record_hour_truncated AFTER TRUNCATE" + on +
+                                 "FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_truncated()"}};
+}
 
 // The phases' columns with a prefix and suffix: "f.a_first, f.b_first, ...".
 std::string phaseColumns(const std::string& before, const std::string& after)
@@ -94,11 +118,12 @@ std::string hoursOf(const std::string& rows)
 }
 
 // A trigger function over the readings: runs as the owner of the sums (any station's role may
-// write readings), with the search path it was made with.
+// write readings); its search path is set below to the schema alone (no session's temporary table
+// comes before ours).
 std::string sumsFunction(const std::string& name, const std::string& body)
 {
-    return "CREATE OR REPLACE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
-           " SET search_path FROM CURRENT AS $$BEGIN " + body + "; RETURN NULL; END$$";
+    return "CREATE OR REPLACE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $$BEGIN " + body +
+           "; RETURN NULL; END$$";
 }
 
 // The station's columns in snake_case; temperatures numeric, times timestamptz.
@@ -193,46 +218,53 @@ const std::vector<std::string> HourSumsSchema = {
     " PRIMARY KEY (station, apparatus_id, hour))",
     // The monthly partitions whose every reading is in the hour sums, and how far a back-fill came.
     "CREATE TABLE IF NOT EXISTS apparatus_record_hour_filled ("
-    " partition_name text PRIMARY KEY, filled_to timestamptz NOT NULL, complete boolean NOT NULL)",
+    " partition_name text PRIMARY KEY, partition_oid oid NOT NULL, filled_to timestamptz NOT NULL, complete boolean NOT NULL)",
     sumsFunction("apparatus_record_hour_add", hourSumsSql("new_rows")),
     sumsFunction("apparatus_record_hour_deleted", redoSql("(" + hoursOf("old_rows") + ")")),
     sumsFunction("apparatus_record_hour_updated", redoSql("(" + hoursOf("old_rows") + " UNION " + hoursOf("new_rows") + ")")),
-    sumsFunction("apparatus_record_hour_truncated", "DELETE FROM apparatus_record_hour"),
-    // Made anew when one is missing: whatever was written while it was, every month is filled again.
-    "DO $$BEGIN IF (SELECT count(*) FROM pg_trigger WHERE tgrelid = 'apparatus_record'::regclass"
-    " AND tgname LIKE 'apparatus_record_hour_%') < 4 THEN"
-    " DROP TRIGGER IF EXISTS apparatus_record_hour_add ON apparatus_record;"
-    " DROP TRIGGER IF EXISTS apparatus_record_hour_deleted ON apparatus_record;"
-    " DROP TRIGGER IF EXISTS apparatus_record_hour_updated ON apparatus_record;"
-    " DROP TRIGGER IF EXISTS apparatus_record_hour_truncated ON apparatus_record;"
-    " CREATE TRIGGER apparatus_record_hour_add AFTER INSERT ON apparatus_record REFERENCING NEW TABLE AS new_rows"
-    " FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_add();"
-    " CREATE TRIGGER apparatus_record_hour_deleted AFTER DELETE ON apparatus_record REFERENCING OLD TABLE AS old_rows"
-    " FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_deleted();"
-    " CREATE TRIGGER apparatus_record_hour_updated AFTER UPDATE ON apparatus_record"
-    " REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_updated();"
-    " CREATE TRIGGER apparatus_record_hour_truncated AFTER TRUNCATE ON apparatus_record"
-    " FOR EACH STATEMENT EXECUTE FUNCTION apparatus_record_hour_truncated();"
-    " DELETE FROM apparatus_record_hour_filled; END IF;"
-    // Owned as the readings are: the stations' role, which makes and marks the partitions, writes
-    // them even when an administrator made them.
-    " IF (SELECT relowner FROM pg_class WHERE oid = 'apparatus_record'::regclass)"
-    " <> (SELECT relowner FROM pg_class WHERE oid = 'apparatus_record_hour'::regclass) THEN"
-    " EXECUTE format('ALTER TABLE apparatus_record_hour OWNER TO %1$I; ALTER TABLE apparatus_record_hour_filled OWNER TO %1$I;"
-    " ALTER FUNCTION apparatus_record_hour_add() OWNER TO %1$I; ALTER FUNCTION apparatus_record_hour_deleted() OWNER TO %1$I;"
-    " ALTER FUNCTION apparatus_record_hour_updated() OWNER TO %1$I; ALTER FUNCTION apparatus_record_hour_truncated() OWNER TO %1$I',"
-    " (SELECT pg_get_userbyid(relowner) FROM pg_class WHERE oid = 'apparatus_record'::regclass)); END IF; END$$",
+    // A monthly partition's own: its month's sums; the readings' table's: all.
+    sumsFunction("apparatus_record_hour_truncated",
+                 "IF TG_TABLE_NAME ~ '^apparatus_record_\\d{4}_\\d{2}$' THEN DELETE FROM apparatus_record_hour"
+                 " WHERE hour >= to_date(right(TG_TABLE_NAME, 7), 'YYYY_MM')::timestamp AT TIME ZONE 'UTC'"
+                 " AND hour < (to_date(right(TG_TABLE_NAME, 7), 'YYYY_MM') + interval '1 month')::timestamp AT TIME ZONE 'UTC';"
+                 " ELSE DELETE FROM apparatus_record_hour; END IF"),
+    // Made anew when one is missing: whatever was written while it was, every month is filled
+    // again. Only those there are dropped (a drop waits for every reader of the table).
+    [] {
+        std::string creates;
+        for (const auto& [name, sql] : sumTriggers("apparatus_record"))
+            creates += " " + sql + ";";
+        return "DO $$DECLARE t text; BEGIN IF (SELECT count(*) FROM pg_trigger WHERE tgrelid = 'apparatus_record'::regclass"
+               " AND tgname IN " ZEVA_SUM_TRIGGERS ") < 4 THEN"
+               " FOR t IN SELECT tgname FROM pg_trigger WHERE tgrelid = 'apparatus_record'::regclass AND tgname IN " ZEVA_SUM_TRIGGERS
+               " LOOP EXECUTE format('DROP TRIGGER %I ON apparatus_record', t); END LOOP;" + creates +
+               " DELETE FROM apparatus_record_hour_filled; END IF;"
+               " FOR t IN SELECT proname FROM pg_proc WHERE pronamespace = current_schema()::regnamespace AND proname IN "
+               ZEVA_SUM_TRIGGERS " LOOP EXECUTE format('ALTER FUNCTION %I() SET search_path = %I, pg_temp', t, current_schema());"
+               " END LOOP;"
+               // Owned as the readings are: the stations' role, which makes and marks the partitions,
+               // writes them even when an administrator made them.
+               " IF (SELECT relowner FROM pg_class WHERE oid = 'apparatus_record'::regclass)"
+               " <> (SELECT relowner FROM pg_class WHERE oid = 'apparatus_record_hour'::regclass) THEN"
+               " EXECUTE format('ALTER TABLE apparatus_record_hour OWNER TO %1$I; ALTER TABLE apparatus_record_hour_filled OWNER TO %1$I',"
+               " (SELECT pg_get_userbyid(relowner) FROM pg_class WHERE oid = 'apparatus_record'::regclass));"
+               " FOR t IN SELECT proname FROM pg_proc WHERE pronamespace = current_schema()::regnamespace AND proname IN "
+               ZEVA_SUM_TRIGGERS " LOOP EXECUTE format('ALTER FUNCTION %I() OWNER TO %I', t,"
+               " (SELECT pg_get_userbyid(relowner) FROM pg_class WHERE oid = 'apparatus_record'::regclass)); END LOOP;"
+               " END IF; END$$";
+    }(),
 };
 
 #define ZEVA_HOUR_SUMS_MADE                                                                                            \
     "to_regclass('apparatus_record_hour') IS NOT NULL AND to_regclass('apparatus_record_hour_filled') IS NOT NULL"      \
     " AND (SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass('apparatus_record')"                            \
-    " AND tgname LIKE 'apparatus_record_hour_%') = 4"
+    " AND tgname IN " ZEVA_SUM_TRIGGERS ") = 4"
 const char* const HourSumsComplete = "SELECT " ZEVA_HOUR_SUMS_MADE;
-// ... and kept (no trigger disabled: a restore or a replica writes past them) and readable by this role.
+// ... and kept (every trigger firing in an ordinary session: not disabled, not for replicas only)
+// and readable by this role.
 const char* const HourSumsReadable =
-    "SELECT " ZEVA_HOUR_SUMS_MADE " AND NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgrelid = to_regclass('apparatus_record')"
-    " AND tgname LIKE 'apparatus_record_hour_%' AND tgenabled = 'D')"
+    "SELECT " ZEVA_HOUR_SUMS_MADE " AND (SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass('apparatus_record')"
+    " AND tgname IN " ZEVA_SUM_TRIGGERS " AND tgenabled IN ('O', 'A')) = 4"
     " AND has_table_privilege(to_regclass('apparatus_record_hour'), 'SELECT')"
     " AND has_table_privilege(to_regclass('apparatus_record_hour_filled'), 'SELECT')";
 #undef ZEVA_HOUR_SUMS_MADE
@@ -262,33 +294,56 @@ const char* const SchemaComplete =
     " AND attname = 'shelve_reason' AND NOT attisdropped)";
 
 // Our monthly partitions whose readings are not all in the hour sums yet, oldest first.
+#define ZEVA_TRIGGERS_OF(partition)                                                                                    \
+    "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = " partition " AND t.tgname IN " ZEVA_SUM_TRIGGERS ")"
+// (how far it came counts only for the same partition with its triggers: one dropped and made
+// again by hand, or one whose trigger was dropped, is filled from its start).
 const char* const UnfilledPartitions =
-    "SELECT c.relname, extract(epoch FROM f.filled_to)::bigint FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
-    " LEFT JOIN apparatus_record_hour_filled f ON f.partition_name = c.relname"
+    "SELECT c.relname, CASE WHEN f.partition_oid = c.oid AND " ZEVA_TRIGGERS_OF("c.oid") " = 4"
+    " THEN extract(epoch FROM f.filled_to)::bigint END"
+    " FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid LEFT JOIN apparatus_record_hour_filled f ON f.partition_name = c.relname"
     " WHERE i.inhparent = 'apparatus_record'::regclass AND c.relname ~ '^apparatus_record_\\d{4}_\\d{2}$'"
-    " AND f.complete IS NOT TRUE ORDER BY c.relname LIMIT 1";
+    " AND (f.complete IS NOT TRUE OR f.partition_oid <> c.oid OR " ZEVA_TRIGGERS_OF("c.oid") " < 4) ORDER BY c.relname LIMIT 1";
 
-// Whether there is a partition of another's naming, or one of ours from $1 to $2 not wholly in the
-// hour sums; and the oldest of ours.
-const char* const UncoveredPartition =
-    "SELECT EXISTS (SELECT 1 FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
-    " WHERE i.inhparent = 'apparatus_record'::regclass AND (c.relname !~ '^apparatus_record_\\d{4}_\\d{2}$'"
-    " OR (c.relname BETWEEN $1 AND $2 AND NOT EXISTS (SELECT 1 FROM apparatus_record_hour_filled f"
-    " WHERE f.partition_name = c.relname AND f.complete)))),"
-    " (SELECT min(c.relname) FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
-    " WHERE i.inhparent = 'apparatus_record'::regclass AND c.relname ~ '^apparatus_record_\\d{4}_\\d{2}$')";
+// Whether there is a partition of another's naming; the oldest and newest of ours; and how many of
+// ours from $1 to $2 are wholly in the hour sums (complete, the same partition, its triggers firing).
+const char* const CoveredPartitions =
+    "WITH p AS (SELECT c.oid, c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
+    " WHERE i.inhparent = 'apparatus_record'::regclass)"
+    " SELECT EXISTS (SELECT 1 FROM p WHERE relname !~ '^apparatus_record_\\d{4}_\\d{2}$'), (SELECT min(relname) FROM p),"
+    " (SELECT max(relname) FROM p), (SELECT count(*) FROM p JOIN apparatus_record_hour_filled f"
+    " ON f.partition_name = p.relname AND f.partition_oid = p.oid AND f.complete WHERE p.relname BETWEEN $1 AND $2"
+    " AND (SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = p.oid AND t.tgname IN " ZEVA_SUM_TRIGGERS
+    " AND t.tgenabled IN ('O', 'A')) = 4)";
 
 const char* const MarkFilled =
-    "INSERT INTO apparatus_record_hour_filled (partition_name, filled_to, complete)"
-    " VALUES ($1, to_timestamp($2::bigint), $3::boolean)"
-    " ON CONFLICT (partition_name) DO UPDATE SET filled_to = excluded.filled_to, complete = excluded.complete";
+    "INSERT INTO apparatus_record_hour_filled (partition_name, partition_oid, filled_to, complete)"
+    " VALUES ($1, to_regclass($1), to_timestamp($2::bigint), $3::boolean) ON CONFLICT (partition_name) DO UPDATE"
+    " SET partition_oid = excluded.partition_oid, filled_to = excluded.filled_to, complete = excluded.complete";
 
-// The server refused a statement on the hour sums (rights, a missing object), which leaves the
-// connection as it was; anything else (a lost connection, a time-out) is the caller's.
+// The sums' triggers on a monthly partition, those missing made.
+void ensurePartitionTriggers(TPgConnection& db, const std::string& partition)
+{
+    const TPgResult there = db.Exec("SELECT tgname FROM pg_trigger WHERE tgrelid = to_regclass($1) AND tgname IN " ZEVA_SUM_TRIGGERS,
+                                    {partition});
+    std::set<std::string> names;
+    for (int r = 0; r < there.Rows(); ++r)
+        names.insert(there.Value(r, 0));
+    for (const auto& [name, sql] : sumTriggers(partition))
+        if (!names.count(name))
+            db.Exec(sql);
+}
+
+// The server refused a statement on the hour sums (rights, a missing object, a lock another session
+// holds), which leaves the connection as it was; anything else (a lost connection, a time-out) is
+// the caller's.
 bool refusal(TPgConnection& db, const EPgError& e)
 {
-    return db.Usable() && !e.TimedOut() && e.SqlState().rfind("42", 0) == 0;
+    return db.Usable() && !e.TimedOut() && (e.SqlState().rfind("42", 0) == 0 || e.SqlState() == "55P03");
 }
+
+// The sums wait for no reader of the readings: a statement that would is left for another time.
+constexpr const char* ShortLockWait = "SET LOCAL lock_timeout = '2s'";
 
 // The hour sums' part of a transaction: a refusal undoes that part alone.
 template <typename F> void optionalSums(TPgConnection& db, F body)
@@ -344,6 +399,7 @@ QString EnsureCentralSchema(TPgConnection& db)
         return {};
     try {
         inSchemaTransaction(db, [&] {
+            db.Exec(ShortLockWait);
             for (const std::string& sql : HourSumsSchema)
                 db.Exec(sql);
             return 0;
@@ -381,6 +437,7 @@ QString EnsureMonthPartition(TPgConnection& db, QDate day)
             optionalSums(db, [&] {
                 db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
                         {std::to_string(utcSeconds(from)), std::to_string(utcSeconds(to))});
+                ensurePartitionTriggers(db, name.toStdString());
                 db.Exec(MarkFilled, {name.toStdString(), std::to_string(utcSeconds(to)), "true"});
             });
         return 0;
@@ -407,6 +464,8 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* 
             const std::string inRange = "hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)";
             // A chunk the server gives up on is halved: the station's forwarding waits meanwhile.
             db.Exec("SET LOCAL statement_timeout = '5s'");
+            db.Exec(ShortLockWait);
+            ensurePartitionTriggers(db, name);
             db.Exec("SELECT 1 FROM apparatus_record_hour WHERE " + inRange + " ORDER BY station, apparatus_id, hour FOR UPDATE",
                     range);
             db.Exec("DELETE FROM apparatus_record_hour WHERE " + inRange, range);
@@ -430,15 +489,25 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* 
     }
 }
 
-std::optional<qint64> HourSumsFrom(TPgConnection& db, QDate firstMonth, QDate lastMonth)
+std::optional<std::pair<qint64, qint64>> HourSumsSpan(TPgConnection& db, QDate firstMonth, QDate lastMonth)
 {
     if (db.Exec(HourSumsReadable).Value(0, 0) != "t")
         return std::nullopt;
-    const TPgResult r =
-        db.Exec(UncoveredPartition, {MonthPartitionName(firstMonth).toStdString(), MonthPartitionName(lastMonth).toStdString()});
-    if (r.Value(0, 0) != "f" || r.IsNull(0, 1))
+    const TPgResult p = db.Exec(CoveredPartitions, {MonthPartitionName(firstMonth).toStdString(), MonthPartitionName(lastMonth).toStdString()});
+    if (p.Value(0, 0) != "f" || p.IsNull(0, 1))
         return std::nullopt;
-    return utcSeconds(monthOf(r.Value(0, 1)));
+    // No readings outside our partitions: the months asked for are cut to theirs, and each month
+    // left needs its own partition, wholly summed.
+    const QDate first = std::max(firstOfMonth(firstMonth), monthOf(p.Value(0, 1))),
+                last = std::min(firstOfMonth(lastMonth), monthOf(p.Value(0, 2)));
+    if (first > last)
+        return std::nullopt;
+    const qint64 months = (last.year() - first.year()) * 12 + last.month() - first.month() + 1;
+    if (first != firstOfMonth(firstMonth) || last != firstOfMonth(lastMonth)) // the count asked of a narrower span
+        return HourSumsSpan(db, first, last);
+    if (std::stoll(p.Value(0, 3)) != months)
+        return std::nullopt;
+    return std::pair{utcSeconds(first), utcSeconds(last.addMonths(1))};
 }
 
 QStringList DropPartitionsBefore(TPgConnection& db, QDate day)

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <optional>
+#include <utility>
 
 namespace zeva {
 
@@ -26,10 +27,10 @@ QStringList DropPartitionsBefore(TPgConnection& db, QDate day);
 // halved; Failed (with `why`) when an hour is too much or the server refuses (rights).
 enum class THourFill { Done, Filled, Busy /* another is filling them */, Failed };
 THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* why = nullptr);
-// When the hour sums hold every reading of the months (UTC) from `firstMonth` to `lastMonth`: the
-// instant from which to read them, the start of the oldest monthly partition (the sums of a month
-// dropped by another's retention are not read). Nothing when they do not.
-std::optional<qint64> HourSumsFrom(TPgConnection& db, QDate firstMonth, QDate lastMonth);
+// The span (UTC seconds, from and to) in which the hour sums hold every reading of the months (UTC)
+// from `firstMonth` to `lastMonth`, cut to the monthly partitions there are (outside them there are
+// no readings, only sums a dropped partition may have left). Nothing when they do not hold them all.
+std::optional<std::pair<qint64, qint64>> HourSumsSpan(TPgConnection& db, QDate firstMonth, QDate lastMonth);
 // "apparatus_record_2026_12"
 QString MonthPartitionName(QDate day);
 

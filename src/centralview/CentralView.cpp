@@ -376,14 +376,14 @@ TWebResponse TCentralView::station(const QString& name, const std::string& rest,
         // Buckets of whole hours from whole UTC hours: the hours wholly inside the range from the
         // hour sums (when they hold every reading of those months), its unaligned ends from the rows.
         const qint64 fromUtc = from.toSecsSinceEpoch(), toUtc = to.toSecsSinceEpoch();
-        qint64 inner = fromUtc + ((3600 - fromUtc % 3600) % 3600);
-        const qint64 innerTo = toUtc - ((toUtc % 3600) + 3600) % 3600;
+        qint64 inner = fromUtc + ((3600 - fromUtc % 3600) % 3600), innerTo = toUtc - ((toUtc % 3600) + 3600) % 3600;
         const auto month = [](qint64 t) { return QDateTime::fromSecsSinceEpoch(t, Qt::UTC).date(); };
-        std::optional<qint64> sums;
+        std::optional<std::pair<qint64, qint64>> sums;
         if (step % 3600 == 0 && origin.toSecsSinceEpoch() % 3600 == 0 && inner < innerTo)
-            sums = HourSumsFrom(db, month(inner), month(innerTo - 1));
-        if (sums && std::max(inner, *sums) < innerTo) {
-            inner = std::max(inner, *sums);
+            sums = HourSumsSpan(db, month(inner), month(innerTo - 1));
+        if (sums && std::max(inner, sums->first) < std::min(innerTo, sums->second)) {
+            inner = std::max(inner, sums->first);
+            innerTo = std::min(innerTo, sums->second);
             take(BucketsSql.c_str(), fromUtc, inner);
             take(HourBucketsSql.c_str(), inner, innerTo);
             take(BucketsSql.c_str(), innerTo, toUtc);

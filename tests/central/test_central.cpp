@@ -794,9 +794,10 @@ TEST_F(CentralFixture, TheCentralWebViewTellsWhatTheStationsOwnViewTellsOfTheSam
             }
     };
     sameAsTheStation("hour sums kept as the rows came");
-    // A row deleted centrally (and at the station, for the comparison): its hour is summed anew.
+    // A row deleted centrally, straight from its partition (and at the station, for the
+    // comparison): its hour is summed anew.
     sqlite(data, "DELETE FROM ApparatusRecord WHERE RecordID = 75;");
-    psql("DELETE FROM apparatus_record WHERE local_id = 75");
+    psql("DELETE FROM apparatus_record_2026_11 WHERE local_id = 75");
     sameAsTheStation("a row deleted");
     // Rows deleted while the triggers were missing (a restore without them): the rows are read until
     // the forwarder has made them again and, while it has nothing to send, every month anew.

@@ -69,6 +69,8 @@ int initCentral(const QString& conninfo)
         while (noHourSums.isEmpty() && (step = FillHourSums(db, chunk, &why)) == THourFill::Filled) {
         }
         // The schema is ready all the same: zeva-web reads those months' rows.
+        if (step == THourFill::Busy)
+            std::fprintf(stderr, "zeva-initdb: a station is filling the hourly sums of older months; it goes on\n");
         if (step == THourFill::Failed)
             std::fprintf(stderr, "zeva-initdb: the hourly sums of older months are not filled: %s\n", why.toUtf8().constData());
         std::printf("zeva-initdb: the central schema is ready in %s\n", db.DatabaseName().c_str());
