@@ -476,6 +476,8 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* 
             return THourFill::Filled;
         });
     } catch (const EPgError& e) {
+        if (e.SqlState() == "55P03" && db.Usable()) // a reader holds the partition: another time
+            return THourFill::Busy;
         const bool timedOut = e.SqlState() == "57014"; // canceled by the statement time-out
         if (timedOut && chunk.count() > Hour) {
             chunk = std::chrono::seconds(std::max(Hour, chunk.count() / 2 / Hour * Hour));

@@ -25,7 +25,7 @@ QStringList DropPartitionsBefore(TPgConnection& db, QDate day);
 // month written while the triggers were missing): makes the next `chunk` (whole hours) of the oldest
 // monthly partition not yet complete anew from its rows. A chunk the server cancels after 5 s is
 // halved; Failed (with `why`) when an hour is too much or the server refuses (rights).
-enum class THourFill { Done, Filled, Busy /* another is filling them */, Failed };
+enum class THourFill { Done, Filled, Busy /* another is filling them, or a reader holds the partition */, Failed };
 THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* why = nullptr);
 // The span (UTC seconds, from and to) in which the hour sums hold every reading of the months (UTC)
 // from `firstMonth` to `lastMonth`, cut to the monthly partitions there are (outside them there are

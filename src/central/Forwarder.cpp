@@ -350,6 +350,8 @@ void TForwarder::fillHourSums()
     while (!m_hourSumsFilled && !m_stop && std::chrono::steady_clock::now() < until) {
         QString why;
         const THourFill step = FillHourSums(*m_central, m_fillChunk, &why);
+        if (step == THourFill::Busy)
+            break; // asked again the next time there is nothing to send
         m_hourSumsFilled = step != THourFill::Filled;
         // The central web view reads those months' rows meanwhile.
         if (step == THourFill::Failed)

@@ -70,7 +70,7 @@ int initCentral(const QString& conninfo)
         }
         // The schema is ready all the same: zeva-web reads those months' rows.
         if (step == THourFill::Busy)
-            std::fprintf(stderr, "zeva-initdb: a station is filling the hourly sums of older months; it goes on\n");
+            std::fprintf(stderr, "zeva-initdb: the hourly sums of older months are left to the stations (one fills them now, or a partition is in use)\n");
         if (step == THourFill::Failed)
             std::fprintf(stderr, "zeva-initdb: the hourly sums of older months are not filled: %s\n", why.toUtf8().constData());
         std::printf("zeva-initdb: the central schema is ready in %s\n", db.DatabaseName().c_str());
