@@ -293,24 +293,35 @@ const char* const SchemaComplete =
     " AND EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass('event_journal')"
     " AND attname = 'shelve_reason' AND NOT attisdropped)";
 
-// Our monthly partitions whose readings are not all in the hour sums yet, oldest first.
+// Whether the partition `c` (of pg_class) is one of our months: our name, a plain table beside the
+// readings' table, bound to exactly the UTC month it names (the bound as this session writes it).
+// Any other (sub-partitioned, elsewhere, another range) is not followed by the sums' triggers.
+const std::string OurMonth =
+    "(c.relname ~ '^apparatus_record_\\d{4}_\\d{2}$' AND c.relkind = 'r'"
+    " AND c.relnamespace = (SELECT relnamespace FROM pg_class WHERE oid = 'apparatus_record'::regclass)"
+    " AND pg_get_expr(c.relpartbound, c.oid) = format('FOR VALUES FROM (%L) TO (%L)',"
+    " to_date(right(c.relname, 7), 'YYYY_MM')::timestamp AT TIME ZONE 'UTC',"
+    " (to_date(right(c.relname, 7), 'YYYY_MM') + interval '1 month')::timestamp AT TIME ZONE 'UTC'))";
+const std::string Partitions =
+    "SELECT c.oid, c.relname, " + OurMonth + " AS ours FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
+    " WHERE i.inhparent = 'apparatus_record'::regclass";
+
 #define ZEVA_TRIGGERS_OF(partition)                                                                                    \
     "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = " partition " AND t.tgname IN " ZEVA_SUM_TRIGGERS ")"
-// (how far it came counts only for the same partition with its triggers: one dropped and made
-// again by hand, or one whose trigger was dropped, is filled from its start).
-const char* const UnfilledPartitions =
-    "SELECT c.relname, CASE WHEN f.partition_oid = c.oid AND " ZEVA_TRIGGERS_OF("c.oid") " = 4"
+// Our monthly partitions whose readings are not all in the hour sums yet, oldest first (how far it
+// came counts only for the same partition with its triggers: one dropped and made again by hand, or
+// one whose trigger was dropped, is filled from its start).
+const std::string UnfilledPartitions =
+    "WITH p AS (" + Partitions + ") SELECT p.oid, p.relname, CASE WHEN f.partition_oid = p.oid AND " ZEVA_TRIGGERS_OF("p.oid") " = 4"
     " THEN extract(epoch FROM f.filled_to)::bigint END"
-    " FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid LEFT JOIN apparatus_record_hour_filled f ON f.partition_name = c.relname"
-    " WHERE i.inhparent = 'apparatus_record'::regclass AND c.relname ~ '^apparatus_record_\\d{4}_\\d{2}$'"
-    " AND (f.complete IS NOT TRUE OR f.partition_oid <> c.oid OR " ZEVA_TRIGGERS_OF("c.oid") " < 4) ORDER BY c.relname LIMIT 1";
+    " FROM p LEFT JOIN apparatus_record_hour_filled f ON f.partition_name = p.relname"
+    " WHERE p.ours AND (f.complete IS NOT TRUE OR f.partition_oid <> p.oid OR " ZEVA_TRIGGERS_OF("p.oid") " < 4)"
+    " ORDER BY p.relname LIMIT 1";
 
-// Whether there is a partition of another's naming; the oldest and newest of ours; and how many of
+// Whether there is a partition not of our months; the oldest and newest of ours; and how many of
 // ours from $1 to $2 are wholly in the hour sums (complete, the same partition, its triggers firing).
-const char* const CoveredPartitions =
-    "WITH p AS (SELECT c.oid, c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid"
-    " WHERE i.inhparent = 'apparatus_record'::regclass)"
-    " SELECT EXISTS (SELECT 1 FROM p WHERE relname !~ '^apparatus_record_\\d{4}_\\d{2}$'), (SELECT min(relname) FROM p),"
+const std::string CoveredPartitions =
+    "WITH p AS (" + Partitions + ") SELECT EXISTS (SELECT 1 FROM p WHERE NOT ours), (SELECT min(relname) FROM p),"
     " (SELECT max(relname) FROM p), (SELECT count(*) FROM p JOIN apparatus_record_hour_filled f"
     " ON f.partition_name = p.relname AND f.partition_oid = p.oid AND f.complete WHERE p.relname BETWEEN $1 AND $2"
     " AND (SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = p.oid AND t.tgname IN " ZEVA_SUM_TRIGGERS
@@ -318,18 +329,19 @@ const char* const CoveredPartitions =
 
 const char* const MarkFilled =
     "INSERT INTO apparatus_record_hour_filled (partition_name, partition_oid, filled_to, complete)"
-    " VALUES ($1, to_regclass($1), to_timestamp($2::bigint), $3::boolean) ON CONFLICT (partition_name) DO UPDATE"
+    " VALUES ($1, $2::oid, to_timestamp($3::bigint), $4::boolean) ON CONFLICT (partition_name) DO UPDATE"
     " SET partition_oid = excluded.partition_oid, filled_to = excluded.filled_to, complete = excluded.complete";
 
-// The sums' triggers on a monthly partition, those missing made.
-void ensurePartitionTriggers(TPgConnection& db, const std::string& partition)
+// The sums' triggers on a monthly partition (by its OID), those missing made.
+void ensurePartitionTriggers(TPgConnection& db, const std::string& oid)
 {
-    const TPgResult there = db.Exec("SELECT tgname FROM pg_trigger WHERE tgrelid = to_regclass($1) AND tgname IN " ZEVA_SUM_TRIGGERS,
-                                    {partition});
+    const TPgResult there = db.Exec("SELECT $1::oid::regclass::text, t.tgname FROM (SELECT 1) one LEFT JOIN pg_trigger t"
+                                    " ON t.tgrelid = $1::oid AND t.tgname IN " ZEVA_SUM_TRIGGERS, {oid});
     std::set<std::string> names;
     for (int r = 0; r < there.Rows(); ++r)
-        names.insert(there.Value(r, 0));
-    for (const auto& [name, sql] : sumTriggers(partition))
+        if (!there.IsNull(r, 1))
+            names.insert(there.Value(r, 1));
+    for (const auto& [name, sql] : sumTriggers(there.Value(0, 0)))
         if (!names.count(name))
             db.Exec(sql);
 }
@@ -437,8 +449,9 @@ QString EnsureMonthPartition(TPgConnection& db, QDate day)
             optionalSums(db, [&] {
                 db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
                         {std::to_string(utcSeconds(from)), std::to_string(utcSeconds(to))});
-                ensurePartitionTriggers(db, name.toStdString());
-                db.Exec(MarkFilled, {name.toStdString(), std::to_string(utcSeconds(to)), "true"});
+                const std::string oid = db.Exec("SELECT to_regclass($1)::oid", {name.toStdString()}).Value(0, 0);
+                ensurePartitionTriggers(db, oid);
+                db.Exec(MarkFilled, {name.toStdString(), oid, std::to_string(utcSeconds(to)), "true"});
             });
         return 0;
     });
@@ -455,9 +468,9 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* 
             const TPgResult next = db.Exec(UnfilledPartitions);
             if (next.Rows() == 0)
                 return THourFill::Done;
-            const std::string name = next.Value(0, 0);
+            const std::string oid = next.Value(0, 0), name = next.Value(0, 1);
             const qint64 monthFrom = utcSeconds(monthOf(name)), monthTo = utcSeconds(monthOf(name).addMonths(1));
-            const qint64 from = next.IsNull(0, 1) ? monthFrom : std::clamp(std::stoll(next.Value(0, 1)), monthFrom, monthTo);
+            const qint64 from = next.IsNull(0, 2) ? monthFrom : std::clamp(std::stoll(next.Value(0, 2)), monthFrom, monthTo);
             // Whole hours: each hour's sums are made anew from its rows in one chunk.
             const qint64 to = std::min(monthTo, from + std::max(Hour, qint64(chunk.count()) / Hour * Hour));
             const std::vector<TPgValue> range{std::to_string(from), std::to_string(to)};
@@ -465,14 +478,14 @@ THourFill FillHourSums(TPgConnection& db, std::chrono::seconds& chunk, QString* 
             // A chunk the server gives up on is halved: the station's forwarding waits meanwhile.
             db.Exec("SET LOCAL statement_timeout = '5s'");
             db.Exec(ShortLockWait);
-            ensurePartitionTriggers(db, name);
+            ensurePartitionTriggers(db, oid);
             db.Exec("SELECT 1 FROM apparatus_record_hour WHERE " + inRange + " ORDER BY station, apparatus_id, hour FOR UPDATE",
                     range);
             db.Exec("DELETE FROM apparatus_record_hour WHERE " + inRange, range);
             db.Exec(hourSumsSql("(SELECT * FROM apparatus_record WHERE in_date_time >= to_timestamp($1::bigint)"
                                 " AND in_date_time < to_timestamp($2::bigint)) r"),
                     range);
-            db.Exec(MarkFilled, {name, std::to_string(to), to >= monthTo ? "true" : "false"});
+            db.Exec(MarkFilled, {name, oid, std::to_string(to), to >= monthTo ? "true" : "false"});
             return THourFill::Filled;
         });
     } catch (const EPgError& e) {

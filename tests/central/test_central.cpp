@@ -528,7 +528,7 @@ TEST_F(CentralFixture, AFrozenServerIsGivenUpWithinItsBoundsAStopIsQuickAndNothi
     const std::size_t before = heardSince(0).size();
     {
         // The backend that serves it stops answering while it waits for work.
-        const std::string backend = psql("SELECT pid FROM pg_stat_activity WHERE application_name = 'zeva'");
+        const std::string backend = psql("SELECT pid FROM pg_stat_activity WHERE application_name = 'zeva' AND datname = current_database()");
         ASSERT_FALSE(backend.empty());
         const TFrozen frozen(backend);
         addReadings(data, 1001, 500);
