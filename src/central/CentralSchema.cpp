@@ -376,6 +376,13 @@ qint64 utcSeconds(QDate day)
     return day.startOfDay(QTimeZone::utc()).toSecsSinceEpoch();
 }
 
+// The sums of the UTC month that begins on `month`.
+void deleteMonthSums(TPgConnection& db, QDate month)
+{
+    db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
+            {std::to_string(utcSeconds(month)), std::to_string(utcSeconds(month.addMonths(1)))});
+}
+
 // Runs `body` in one transaction under the schema lock.
 template <typename F> auto inSchemaTransaction(TPgConnection& db, F body)
 {
@@ -447,8 +454,7 @@ QString EnsureMonthPartition(TPgConnection& db, QDate day)
         // Sums of the month left by a partition dropped earlier (by hand, by an older version) go.
         if (db.Exec(HourSumsComplete).Value(0, 0) == "t")
             optionalSums(db, [&] {
-                db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
-                        {std::to_string(utcSeconds(from)), std::to_string(utcSeconds(to))});
+                deleteMonthSums(db, from);
                 const std::string oid = db.Exec("SELECT to_regclass($1)::oid", {name.toStdString()}).Value(0, 0);
                 ensurePartitionTriggers(db, oid);
                 db.Exec(MarkFilled, {name.toStdString(), oid, std::to_string(utcSeconds(to)), "true"});
@@ -548,9 +554,7 @@ QStringList DropPartitionsBefore(TPgConnection& db, QDate day)
         InCentralTransaction(db, [&] {
             optionalSums(db, [&] {
                 for (const QString& name : dropped) {
-                    const QDate month = monthOf(name.toStdString());
-                    db.Exec("DELETE FROM apparatus_record_hour WHERE hour >= to_timestamp($1::bigint) AND hour < to_timestamp($2::bigint)",
-                            {std::to_string(utcSeconds(month)), std::to_string(utcSeconds(month.addMonths(1)))});
+                    deleteMonthSums(db, monthOf(name.toStdString()));
                     db.Exec("DELETE FROM apparatus_record_hour_filled WHERE partition_name = $1", {name.toStdString()});
                 }
             });

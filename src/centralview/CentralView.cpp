@@ -261,12 +261,8 @@ TWebResponse TCentralView::handle(const TWebRequest& request)
         return *r;
     if (request.path == "/" || request.path == "/index.html")
         return HtmlAnswer(200, stationsPage());
-    if (request.path == "/metrics") {
-        TWebResponse r;
-        r.contentType = "text/plain; version=0.0.4; charset=utf-8";
-        r.body = metrics();
-        return r;
-    }
+    if (request.path == "/metrics")
+        return MetricsAnswer(metrics());
     if (request.path == "/api/stations") {
         const TPgResult s = connection().Exec(StationsSql, {std::nullopt});
         QJsonArray a;

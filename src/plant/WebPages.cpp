@@ -169,6 +169,11 @@ TWebResponse HtmlAnswer(int status, std::string body)
     return answer(status, "text/html; charset=utf-8", std::move(body));
 }
 
+TWebResponse MetricsAnswer(std::string body)
+{
+    return answer(200, "text/plain; version=0.0.4; charset=utf-8", std::move(body));
+}
+
 std::optional<TWebResponse> WebGate(const TWebRequest& request, const std::string& token, bool htmlRoute)
 {
     if (request.method == "POST" && request.path == "/login") {

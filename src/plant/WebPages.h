@@ -19,6 +19,8 @@ namespace zeva {
 TWebResponse JsonAnswer(int status, std::string body);
 TWebResponse JsonError(int status, const QString& text);
 TWebResponse HtmlAnswer(int status, std::string body);
+// Prometheus' text format.
+TWebResponse MetricsAnswer(std::string body);
 
 // The login form, the read-only rule and the token: an answer when the request goes no further
 // (a page route, `htmlRoute`, gets the login form for a missing token, the API a JSON 401).

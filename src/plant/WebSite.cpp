@@ -146,12 +146,8 @@ TWebResponse TWebSite::Handle(const TWebRequest& request)
         return HtmlAnswer(200, OverviewHtml("{\"station\":" + stationJson() + ",\"instruments\":" + instrumentsJson() + "}"));
     if (request.path == "/api/instruments")
         return JsonAnswer(200, instrumentsJson());
-    if (request.path == "/metrics") {
-        TWebResponse r;
-        r.contentType = "text/plain; version=0.0.4; charset=utf-8";
-        r.body = metrics();
-        return r;
-    }
+    if (request.path == "/metrics")
+        return MetricsAnswer(metrics());
     if (request.path == "/events") {
         TWebResponse r;
         r.contentType = "text/event-stream; charset=utf-8";
